@@ -1,0 +1,297 @@
+// BSD sockets behind the Windows Sockets view of the rest of the code.
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+thread_local int t_last_error = 0;
+
+int wsa_from_errno(int e) {
+    switch (e) {
+    case 0: return 0;
+    case EINTR: return NET_WSAEINTR;
+    case EBADF: return NET_WSAEBADF;
+    case EACCES:
+    case EPERM: return NET_WSAEACCES;
+    case EFAULT: return NET_WSAEFAULT;
+    case EINVAL: return NET_WSAEINVAL;
+    case EMFILE:
+    case ENFILE: return NET_WSAEMFILE;
+    case EAGAIN: return NET_WSAEWOULDBLOCK;
+    case ENOTSOCK: return NET_WSAENOTSOCK;
+    case EMSGSIZE: return NET_WSAEMSGSIZE;
+    case EADDRINUSE: return NET_WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return NET_WSAEADDRNOTAVAIL;
+    case ENETDOWN: return NET_WSAENETDOWN;
+    case ENETUNREACH: return NET_WSAENETUNREACH;
+    case ECONNABORTED: return NET_WSAECONNABORTED;
+    case ECONNRESET:
+    case EPIPE: return NET_WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM: return NET_WSAENOBUFS;
+    case ENOTCONN: return NET_WSAENOTCONN;
+    case ESHUTDOWN: return NET_WSAESHUTDOWN;
+    case ETIMEDOUT: return NET_WSAETIMEDOUT;
+    case ECONNREFUSED: return NET_WSAECONNREFUSED;
+    case EHOSTUNREACH: return NET_WSAEHOSTUNREACH;
+    default: return NET_WSAEINVAL;
+    }
+}
+
+void note_errno() { t_last_error = wsa_from_errno(errno); }
+
+int fd_of(net_socket s) { return static_cast<int>(s); }
+
+sockaddr_in to_sockaddr(const net_addr4& a) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = a.port;
+    sa.sin_addr.s_addr = a.addr;
+    return sa;
+}
+
+net_addr4 from_sockaddr(const sockaddr_in& sa) {
+    net_addr4 a{};
+    a.family = 2;
+    a.port = sa.sin_port;
+    a.addr = sa.sin_addr.s_addr;
+    return a;
+}
+
+net_socket new_socket(int type) {
+    int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        note_errno();
+        return NET_INVALID;
+    }
+    return fd;
+}
+
+struct posix_receiver {
+    bool open;
+};
+static_assert(sizeof(posix_receiver) <= sizeof(net_udp_receiver::opaque));
+
+}  // namespace
+
+bool net_startup() { return true; }
+void net_cleanup() {}
+int net_last_error() { return t_last_error; }
+
+net_addr4 net_make_addr(uint32_t addr, uint16_t port) {
+    net_addr4 a{};
+    a.family = 2;
+    a.port = htons(port);
+    a.addr = htonl(addr);
+    return a;
+}
+uint32_t net_addr_host(const net_addr4& a) { return ntohl(a.addr); }
+uint16_t net_port_host(const net_addr4& a) { return ntohs(a.port); }
+
+net_socket net_udp_socket(bool) { return new_socket(SOCK_DGRAM); }
+net_socket net_tcp_socket() { return new_socket(SOCK_STREAM); }
+
+bool net_bind(net_socket s, const net_addr4& local) {
+    sockaddr_in sa = to_sockaddr(local);
+    if (::bind(fd_of(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
+    note_errno();
+    return false;
+}
+
+bool net_listen(net_socket s, int backlog) {
+    if (::listen(fd_of(s), backlog) == 0) return true;
+    note_errno();
+    return false;
+}
+
+bool net_connect(net_socket s, const net_addr4& peer) {
+    sockaddr_in sa = to_sockaddr(peer);
+    for (;;) {
+        if (::connect(fd_of(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
+        if (errno != EINTR) break;
+    }
+    note_errno();
+    return false;
+}
+
+bool net_set_option(net_socket s, net_option option, int value) {
+    int level = SOL_SOCKET, name = 0;
+    switch (option) {
+    case NET_SO_BROADCAST: name = SO_BROADCAST; break;
+    case NET_SO_KEEPALIVE: name = SO_KEEPALIVE; break;
+    case NET_SO_REUSEADDR: name = SO_REUSEADDR; break;
+    case NET_SO_RCVBUF: name = SO_RCVBUF; break;
+    case NET_SO_SNDBUF: name = SO_SNDBUF; break;
+    case NET_TCP_NODELAY: level = IPPROTO_TCP; name = TCP_NODELAY; break;
+    }
+    if (::setsockopt(fd_of(s), level, name, &value, sizeof value) == 0) return true;
+    note_errno();
+    return false;
+}
+
+bool net_local_address(net_socket s, net_addr4* local) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(fd_of(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        note_errno();
+        return false;
+    }
+    *local = from_sockaddr(sa);
+    return true;
+}
+
+net_socket net_accept(net_socket s, net_addr4* peer, int32_t* peer_len) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    int fd;
+    do {
+        fd = ::accept4(fd_of(s), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        note_errno();
+        return NET_INVALID;
+    }
+    if (peer) *peer = from_sockaddr(sa);
+    if (peer_len) *peer_len = NET_ADDR4_LEN;
+    return fd;
+}
+
+int net_recv(net_socket s, void* buf, int len) {
+    ssize_t n;
+    do {
+        n = ::recv(fd_of(s), buf, static_cast<size_t>(len), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        note_errno();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int net_send(net_socket s, const void* buf, int len) {
+    ssize_t n;
+    do {
+        n = ::send(fd_of(s), buf, static_cast<size_t>(len), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        note_errno();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int net_recvfrom(net_socket s, void* buf, int len, net_addr4* peer, int32_t* peer_len) {
+    sockaddr_in sa{};
+    socklen_t sl = sizeof sa;
+    ssize_t n;
+    do {
+        n = ::recvfrom(fd_of(s), buf, static_cast<size_t>(len), 0, reinterpret_cast<sockaddr*>(&sa), &sl);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        note_errno();
+        return -1;
+    }
+    if (peer) *peer = from_sockaddr(sa);
+    if (peer_len) *peer_len = NET_ADDR4_LEN;
+    return static_cast<int>(n);
+}
+
+int net_sendto(net_socket s, const void* buf, int len, const net_addr4& peer) {
+    sockaddr_in sa = to_sockaddr(peer);
+    ssize_t n = ::sendto(fd_of(s), buf, static_cast<size_t>(len), MSG_NOSIGNAL,
+                         reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (n < 0) {
+        note_errno();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+void net_shutdown(net_socket s) {
+    if (s != NET_INVALID) ::shutdown(fd_of(s), SHUT_RDWR);
+}
+
+void net_close(net_socket s) {
+    if (s != NET_INVALID) ::close(fd_of(s));
+}
+
+int net_wait_readable(const net_socket* sockets, int count, bool* ready, int timeout_ms) {
+    // poll, not select: descriptors above FD_SETSIZE must not overflow a set.
+    pollfd fds[128];
+    if (count < 0 || count > 128) {
+        t_last_error = NET_WSAEINVAL;
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        fds[i].fd = fd_of(sockets[i]);
+        fds[i].events = POLLIN;
+        fds[i].revents = 0;
+    }
+    int n = ::poll(fds, static_cast<nfds_t>(count), timeout_ms < 0 ? -1 : timeout_ms);
+    if (n < 0) {
+        note_errno();
+        return -1;
+    }
+    int marked = 0;
+    for (int i = 0; i < count; ++i) {
+        // Errors and hang-ups count as readable, as select reports them.
+        ready[i] = (fds[i].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) != 0;
+        marked += ready[i];
+    }
+    return marked;
+}
+
+int net_wait_one(net_socket s, int timeout_ms) {
+    bool ready = false;
+    return net_wait_readable(&s, 1, &ready, timeout_ms);
+}
+
+int net_local_ipv4_list(uint32_t* out, int max) {
+    char host[256];
+    if (::gethostname(host, sizeof host) != 0) return 0;
+    host[sizeof host - 1] = '\0';
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* res = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &res) != 0) return 0;
+    int n = 0;
+    for (addrinfo* p = res; p && n < max; p = p->ai_next) {
+        uint32_t a = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+        bool seen = false;
+        for (int i = 0; i < n; ++i) seen |= out[i] == a;
+        if (!seen) out[n++] = a;
+    }
+    ::freeaddrinfo(res);
+    return n;
+}
+
+bool net_udp_receiver_open(net_udp_receiver* rx) {
+    auto* r = reinterpret_cast<posix_receiver*>(rx->opaque);
+    r->open = true;
+    return true;
+}
+
+void net_udp_receiver_close(net_udp_receiver* rx) {
+    reinterpret_cast<posix_receiver*>(rx->opaque)->open = false;
+}
+
+int net_udp_receive(net_udp_receiver*, net_socket s, void* buf, int len, net_addr4* peer,
+                    int32_t* peer_len, int timeout_ms) {
+    int w = net_wait_one(s, timeout_ms);
+    if (w == 0) return NET_RECV_TIMEOUT;
+    if (w < 0) return NET_RECV_FAILED;
+    int n = net_recvfrom(s, buf, len, peer, peer_len);
+    return n < 0 ? NET_RECV_FAILED : n;
+}

@@ -1,0 +1,31 @@
+// Internal to the transport: state shared by the main loop and the threads it starts.
+#pragma once
+#include <atomic>
+
+#include "platform/thread.h"
+#include "rpc/message.h"
+
+// Threads serving one accepted TCP connection.
+struct conn_group {
+    std::atomic<int> threads;     // live threads of the group
+    std::atomic<bool> ended;      // the connection is finished for every thread
+    crit_section read_lock;       // one thread reads a whole record at a time
+    crit_section send_lock;       // replies of parallel threads never interleave
+};
+
+// Set by rpc_close_all, cleared by rpc_reset.
+bool rpc_stopping();
+
+// Counts a serving thread in or out.
+void serving_thread_enter();
+void serving_thread_leave();
+
+// Accepted connections alive now, and the start of threads for a new one.
+bool connection_admit();
+void connection_release();
+void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len);
+
+// Decodes the message in h's buffer and dispatches it when accepted.
+bool serve_message(rpc_handle* h, rpc_call* call);
+
+constexpr int RPC_STOP_POLL_MS = 1000;   // how often blocked serving threads look at the stop flag

@@ -1,0 +1,3 @@
+#include "rpc/settings.h"
+
+rpc_settings g_rpc_settings;

@@ -1,0 +1,12 @@
+// Which bytes Windows accepts in file names.
+#pragma once
+#include <cstdint>
+
+enum : uint8_t {
+    CHAR_INVALID = 0,      // never in a Windows name
+    CHAR_SHORT_NAME = 1,   // valid in long and 8.3 names
+    CHAR_LONG_NAME = 2,    // valid in long names only
+};
+
+uint8_t char_class(uint8_t byte);
+inline bool char_valid_in_name(uint8_t byte) { return char_class(byte) != CHAR_INVALID; }

@@ -42,8 +42,9 @@ int rpc_reply_check(const rpc_handle* h) {
     if (xdr_load32(m) != h->xid) return -1;
     if (xdr_load32(m + 4) != RPC_REPLY) return -2;
     if (xdr_load32(m + 8) != MSG_ACCEPTED) return xdr_load32(m + 12) == REJECT_RPC_MISMATCH ? -3 : -4;
+    if (len < RPC_REPLY_RESULTS) return -10;   // the accept status word is not part of the message
     switch (xdr_load32(m + 20)) {   // accept status, after a verifier of length 0
-    case ACCEPT_SUCCESS: return len < RPC_REPLY_RESULTS ? -10 : len;
+    case ACCEPT_SUCCESS: return len;
     case ACCEPT_PROG_MISMATCH: return -6;
     case ACCEPT_PROG_UNAVAIL: return -7;
     case ACCEPT_PROC_UNAVAIL: return -8;

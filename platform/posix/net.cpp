@@ -292,6 +292,20 @@ int net_udp_receive(net_udp_receiver*, net_socket s, void* buf, int len, net_add
     int w = net_wait_one(s, timeout_ms);
     if (w == 0) return NET_RECV_TIMEOUT;
     if (w < 0) return NET_RECV_FAILED;
-    int n = net_recvfrom(s, buf, len, peer, peer_len);
-    return n < 0 ? NET_RECV_FAILED : n;
+    // Several workers wake for one datagram; those that lose the race must not
+    // block in recvfrom, or they would miss the stop until the next datagram.
+    sockaddr_in sa{};
+    socklen_t sl = sizeof sa;
+    ssize_t n;
+    do {
+        n = ::recvfrom(fd_of(s), buf, static_cast<size_t>(len), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sa), &sl);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return NET_RECV_TIMEOUT;
+        note_errno();
+        return NET_RECV_FAILED;
+    }
+    if (peer) *peer = from_sockaddr(sa);
+    if (peer_len) *peer_len = NET_ADDR4_LEN;
+    return static_cast<int>(n);
 }

@@ -27,11 +27,14 @@ std::time_t local_time(int year, int month, int day) {
     return std::mktime(&t);
 }
 
+// The log is a text file: on Windows its lines end in CR LF.
 std::string read_whole(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    return ss.str();
+    std::string text = ss.str();
+    std::erase(text, '\r');
+    return text;
 }
 
 struct LogTest : testing::Test {

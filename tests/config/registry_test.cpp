@@ -47,18 +47,6 @@ struct RegistryTest : testing::Test {
     }
 };
 
-std::string read_whole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write_whole(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
 }  // namespace
 
 TEST_F(RegistryTest, StoresAndReadsEachType) {
@@ -133,6 +121,22 @@ TEST_F(RegistryTest, StringsThatAreNotUtf8AreRefused) {
 }
 
 #ifndef _WIN32
+
+namespace {
+
+std::string read_whole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_whole(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+}  // namespace
 
 TEST_F(RegistryTest, TheFileIsPlainRegText) {
     ASSERT_EQ(set_sz("Directory", "C:\\nfs\\"), WIN_ERROR_SUCCESS);

@@ -1,0 +1,15 @@
+// Start and stop of the whole file service, in its fixed order.
+#pragma once
+
+// Start failure codes.
+enum : int {
+    FILE_SERVICE_STARTED = 0,
+    FILE_SERVICE_NO_SOCKETS = 2,
+    FILE_SERVICE_MOUNT_FAILED = 3,
+    FILE_SERVICE_PORTMAP_FAILED = 4,
+    FILE_SERVICE_INODE_TABLE_FAILED = 6,
+};
+
+int file_service_start();
+// The services' part of the stop sequence, before the transport is closed.
+void file_service_stop();

@@ -1,0 +1,98 @@
+#include "quen/server.h"
+
+#include "platform/net.h"
+#include "platform/path.h"
+#include "platform/service.h"
+#include "platform/thread.h"
+#include "quen/config/registry_access.h"
+#include "quen/config/settings.h"
+#include "quen/log/log_file.h"
+#include "quen/nfs/file_service.h"
+#include "rpc/log.h"
+#include "rpc/transport.h"
+#include "service/service_shell.h"
+
+#include <cctype>
+#include <cstring>
+#include <ctime>
+
+volatile int g_stop_flag = 0;
+
+namespace {
+
+constexpr const char* kTitle = "Tervalo NFS Server";
+constexpr const char* kVersion = "1.2.70";
+
+// Process arguments: the service main hands over the service's own, but the
+// server reads the options of its command line.
+int g_argc = 0;
+char** g_argv = nullptr;
+
+bool equals_ignoring_case(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+    return *a == *b;
+}
+
+// Options from argv[1] on, up to the first argument not starting with '-'.
+void scan_options(int argc, char** argv) {
+    for (int i = 1; i < argc && argv[i][0] == '-'; ++i) {
+        if (equals_ignoring_case(argv[i], "-debug")) {
+            if (g_log_level < 2) g_log_level = 2;
+        } else if (equals_ignoring_case(argv[i], "-portmap")) {
+            g_settings.record.portmapper = 1;
+        } else if (equals_ignoring_case(argv[i], "-cache")) {
+            g_settings.record.cache = 0;
+        }
+    }
+}
+
+}  // namespace
+
+void server_stop() {
+    g_stop_flag = 1;
+    // Only one thread runs the sequence at a time; a later run repeats it
+    // harmlessly, every step being idempotent.
+    static crit_section lock;
+    static const bool ready = (crit_init(&lock), true);
+    (void)ready;
+    crit_guard hold(&lock);
+    file_service_stop();
+    rpc_close_all();
+    // The file system layer shuts down here and closes its cached handles.
+}
+
+int server_initialise(int argc, char** argv) {
+    if (!net_startup()) return 0;
+    process_set_shutdown_level(0x100);
+
+    char program_dir[896];
+    if (program_directory(program_dir, sizeof program_dir) == 0) program_dir[0] = 0;
+    config_write_string(kServerSection, "Path", program_dir, -1);
+    config_read(g_settings, program_dir);
+    scan_options(argc, argv);
+    log_open(g_settings.log_dir, int(g_settings.record.log), std::time(nullptr));
+    log_event(1, "%s %s\n", kTitle, kVersion);
+    config_apply_to_rpc(g_settings);
+
+    g_stop_flag = file_service_start();
+    if (g_stop_flag == 0) {
+        // The control pipe server starts here; a stop may arrive meanwhile.
+        if (g_stop_flag == 0) rpc_main_loop();
+    }
+    server_stop();
+    if (log_stream() != stdout) log_close_file();
+    net_cleanup();
+    return 0;
+}
+
+void server_run(int, char**) {
+    const bool reported = service_report_status(SVC_START_PENDING, 0, 3000) &&
+                          service_report_status(SVC_RUNNING, 0, 0);
+    if (!reported || server_initialise(g_argc, g_argv) != 0) service_report_event("Unable to start service");
+}
+
+void server_set_arguments(int argc, char** argv) {
+    g_argc = argc;
+    g_argv = argv;
+}

@@ -1,0 +1,14 @@
+// The server's life: initialisation, serving, and the stop sequence.
+#pragma once
+
+extern volatile int g_stop_flag;
+
+// The initialisation routine: runs the server on this thread until it has
+// stopped. `argv` are the process's arguments (options from argv[1] on).
+int server_initialise(int argc, char** argv);
+// The stop sequence; safe to run more than once and from another thread.
+void server_stop();
+// The start routine run by the service main and by -debug.
+void server_run(int argc, char** argv);
+// Keeps the process's arguments for server_run.
+void server_set_arguments(int argc, char** argv);

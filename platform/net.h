@@ -77,7 +77,7 @@ int net_send(net_socket s, const void* buf, int len);
 int net_recvfrom(net_socket s, void* buf, int len, net_addr4* peer, int32_t* peer_len);
 int net_sendto(net_socket s, const void* buf, int len, const net_addr4& peer);
 
-void net_shutdown(net_socket s);   // both directions; wakes threads blocked on the socket
+void net_shutdown(net_socket s);   // both directions; the peer sees the end (blocked local threads may not wake)
 void net_close(net_socket s);
 
 // Waits until one of `count` sockets is readable (timeout_ms < 0: no limit).
@@ -90,8 +90,10 @@ int net_wait_one(net_socket s, int timeout_ms);
 // IPv4 addresses (network order) of the local host name's address list.
 int net_local_ipv4_list(uint32_t* out, int max);
 
-// Overlapped-style datagram receive. On Windows a receive started with an event
-// stays pending across time-outs; on POSIX a receive is a wait plus recvfrom.
+// Overlapped-style datagram receive. On Windows a receive that times out is
+// cancelled before returning, so the buffer is free; on POSIX a receive is a
+// wait plus recvfrom. A datagram too big for the buffer is dropped
+// (NET_RECV_FAILED, WSAEMSGSIZE) on both.
 struct net_udp_receiver {
     alignas(8) unsigned char opaque[96];
 };

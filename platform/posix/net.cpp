@@ -197,9 +197,10 @@ int net_recvfrom(net_socket s, void* buf, int len, net_addr4* peer, int32_t* pee
     socklen_t sl = sizeof sa;
     ssize_t n;
     do {
-        n = ::recvfrom(fd_of(s), buf, static_cast<size_t>(len), 0, reinterpret_cast<sockaddr*>(&sa), &sl);
+        n = ::recvfrom(fd_of(s), buf, static_cast<size_t>(len), MSG_TRUNC, reinterpret_cast<sockaddr*>(&sa), &sl);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) {
+    if (n > len) errno = EMSGSIZE;   // as Winsock: a datagram too big for the buffer is lost, not cut
+    if (n < 0 || n > len) {
         note_errno();
         return -1;
     }
@@ -298,8 +299,14 @@ int net_udp_receive(net_udp_receiver*, net_socket s, void* buf, int len, net_add
     socklen_t sl = sizeof sa;
     ssize_t n;
     do {
-        n = ::recvfrom(fd_of(s), buf, static_cast<size_t>(len), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sa), &sl);
+        n = ::recvfrom(fd_of(s), buf, static_cast<size_t>(len), MSG_DONTWAIT | MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&sa), &sl);
     } while (n < 0 && errno == EINTR);
+    if (n > len) {   // too big for the buffer: dropped, as Winsock drops it
+        errno = EMSGSIZE;
+        note_errno();
+        return NET_RECV_FAILED;
+    }
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) return NET_RECV_TIMEOUT;
         note_errno();

@@ -3,6 +3,7 @@
 // file beside it, re-read, change, and replace the file atomically.
 #include "platform/registry.h"
 
+#include "platform/posix/errno_map.h"
 #include "platform/reg_text.h"
 #include "platform/utf16.h"
 #include "platform/win_error.h"
@@ -66,14 +67,8 @@ std::string full_key(reg_root root, const char* key) {
     return k.empty() ? std::string(r) : std::string(r) + "\\" + k;
 }
 
-uint32_t errno_to_win32(int e) {
-    switch (e) {
-    case EACCES: case EPERM: case EROFS: return WIN_ERROR_ACCESS_DENIED;
-    case ENOSPC: case EDQUOT: return WIN_ERROR_DISK_FULL;
-    case ENOMEM: return WIN_ERROR_NOT_ENOUGH_MEMORY;
-    default: return WIN_ERROR_CANTWRITE;
-    }
-}
+// Failures of the store are write failures unless errno says more.
+uint32_t store_error(int e) { return errno_to_win32(e, WIN_ERROR_CANTWRITE); }
 
 bool stat_signature(const std::string& path, file_signature& sig) {
     struct stat st;
@@ -156,18 +151,18 @@ bool write_all(int fd, const std::string& s) {
 uint32_t replace_file(const std::string& path, const std::string& text) {
     const std::string tmp = path + ".tmp." + std::to_string(::getpid());
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return errno_to_win32(errno);
+    if (fd < 0) return store_error(errno);
     if (!write_all(fd, text) || ::fsync(fd) != 0) {
         const int e = errno;
         ::close(fd);
         ::unlink(tmp.c_str());
-        return errno_to_win32(e);
+        return store_error(e);
     }
     ::close(fd);
     if (::rename(tmp.c_str(), path.c_str()) != 0) {
         const int e = errno;
         ::unlink(tmp.c_str());
-        return errno_to_win32(e);
+        return store_error(e);
     }
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -183,15 +178,15 @@ uint32_t replace_file(const std::string& path, const std::string& text) {
 // stores the result. A file that did not parse is kept beside the new one.
 uint32_t modify(const std::function<uint32_t(reg_document&)>& change) {
     const std::string path = store_path();
-    if (!make_parent_dirs(path)) return errno_to_win32(errno);
+    if (!make_parent_dirs(path)) return store_error(errno);
     const std::string lock_path = path + ".lock";
     const int lock_fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock_fd < 0) return errno_to_win32(errno);
+    if (lock_fd < 0) return store_error(errno);
     while (::flock(lock_fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
             const int e = errno;
             ::close(lock_fd);
-            return errno_to_win32(e);
+            return store_error(e);
         }
     }
     reg_document doc;
@@ -199,7 +194,7 @@ uint32_t modify(const std::function<uint32_t(reg_document&)>& change) {
     const bool clean = load(g_cache, path, doc, sig);
     uint32_t rc = change(doc);
     if (rc == WIN_ERROR_SUCCESS && !clean && ::rename(path.c_str(), (path + ".bad").c_str()) != 0)
-        rc = errno_to_win32(errno);
+        rc = store_error(errno);
     if (rc == WIN_ERROR_SUCCESS) rc = replace_file(path, reg_serialise(doc));
     if (rc == WIN_ERROR_SUCCESS) {
         g_cache.path = path;

@@ -348,3 +348,32 @@ TEST_F(Loopback, CloseAllEndsThreadsOfAnIdleConnection) {
 }
 
 }  // namespace
+
+// A datagram larger than the handle's buffer is dropped whole (never served
+// cut short), and the next call is answered without the one-second pause of
+// a failed receive.
+void oversized_datagram_is_dropped(Loopback& t) {
+    socket_guard u(net_udp_socket(false));
+    ASSERT_NE(u.s, NET_INVALID);
+    bytes big = build_call(test_call(0x0B16, 0, {}));
+    big.resize(RPC_SERVICE_CAPACITY + 100, 0);
+    const net_addr4 to = net_make_addr(0x7F000001u, t.udp_port);
+    ASSERT_EQ(net_sendto(u.s, big.data(), int(big.size()), to), int(big.size()));
+    EXPECT_EQ(net_wait_one(u.s, 1500), 0) << "the cut datagram was answered";
+    const bytes small = build_call(test_call(0x5A11, 0, {}));
+    ASSERT_EQ(net_sendto(u.s, small.data(), int(small.size()), to), int(small.size()));
+    ASSERT_EQ(net_wait_one(u.s, 900), 1) << "no answer to the next call";
+    uint8_t reply[64];
+    ASSERT_GE(net_recvfrom(u.s, reply, sizeof reply, nullptr, nullptr), 4);
+    EXPECT_EQ(xdr_load32(reply), 0x5A11u);
+}
+
+TEST_F(Loopback, OversizedDatagramIsDroppedByTheMainLoop) {
+    start();
+    oversized_datagram_is_dropped(*this);
+}
+
+TEST_F(Loopback, OversizedDatagramIsDroppedByWorkers) {
+    start(2);
+    oversized_datagram_is_dropped(*this);
+}

@@ -1,4 +1,5 @@
 #include "platform/path.h"
+#include "platform/path_common.h"
 #include "platform/posix/drive_map.h"
 
 #include <climits>
@@ -6,24 +7,10 @@
 #include <string>
 #include <unistd.h>
 
-namespace {
-
-size_t copy_out(const std::string& s, char* out, size_t size) {
-    if (!out || size == 0) return 0;
-    if (s.size() + 1 > size) {
-        out[0] = 0;
-        return 0;
-    }
-    std::memcpy(out, s.c_str(), s.size() + 1);
-    return s.size();
-}
-
-}  // namespace
-
 size_t path_from_setting(const char* text, char* out, size_t size) {
     std::string s = text ? text : "";
     if (!s.empty() && s.front() == '/') s = native_to_windows_path(s);
-    return copy_out(s, out, size);
+    return copy_path_out(s, out, size);
 }
 
 FILE* path_fopen(const char* path, const char* mode) {
@@ -35,8 +22,8 @@ FILE* path_fopen(const char* path, const char* mode) {
 size_t program_directory(char* out, size_t size) {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return copy_out("", out, size);
+    if (n <= 0) return copy_path_out("", out, size);
     std::string exe(buf, size_t(n));
     const size_t slash = exe.rfind('/');
-    return copy_out(native_to_windows_path(exe.substr(0, slash + 1)), out, size);
+    return copy_path_out(native_to_windows_path(exe.substr(0, slash + 1)), out, size);
 }

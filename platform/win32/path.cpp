@@ -1,4 +1,5 @@
 #include "platform/path.h"
+#include "platform/path_common.h"
 
 #include "platform/utf16.h"
 
@@ -7,22 +8,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-size_t copy_out(const std::string& s, char* out, size_t size) {
-    if (!out || size == 0) return 0;
-    if (s.size() + 1 > size) {
-        out[0] = 0;
-        return 0;
-    }
-    std::memcpy(out, s.c_str(), s.size() + 1);
-    return s.size();
-}
-
-}  // namespace
-
 size_t path_from_setting(const char* text, char* out, size_t size) {
-    return copy_out(text ? text : "", out, size);
+    return copy_path_out(text ? text : "", out, size);
 }
 
 FILE* path_fopen(const char* path, const char* mode) {
@@ -37,6 +24,6 @@ size_t program_directory(char* out, size_t size) {
     std::string exe;
     if (n == 0 || n >= sizeof buf / sizeof buf[0] ||
         !utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(buf), n), exe))
-        return copy_out("", out, size);
-    return copy_out(exe.substr(0, exe.rfind('\\') + 1), out, size);
+        return copy_path_out("", out, size);
+    return copy_path_out(exe.substr(0, exe.rfind('\\') + 1), out, size);
 }

@@ -66,6 +66,9 @@ void accept_connection(rpc_handle* listener) {
     }
     if (!net_set_option(s, NET_SO_KEEPALIVE, 1))
         log_printf(0, "quen: keepalive failed %u\n", unsigned(net_last_error()));
+    // Replies go out as whole records in one send each: without this, the
+    // second of two pipelined replies waits for the client's delayed ACK.
+    net_set_option(s, NET_TCP_NODELAY, 1);
     if (!connection_admit()) {
         log_printf(2, "quen: too many connections\n");
         net_close(s);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/fuzz/fuzz_check.h"
 #include "platform/net.h"
 #include "rpc/log.h"
 #include "rpc/message.h"
@@ -14,14 +15,6 @@
 #include "tests/support/demo_program.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                                         \
-    do {                                                                         \
-        if (!(cond)) {                                                           \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
-            std::abort();                                                        \
-        }                                                                        \
-    } while (0)
 
 struct fixture {
     rpc_handle* udp;

@@ -11,18 +11,11 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/fuzz/fuzz_check.h"
 #include "rpc/transport.h"
 #include "rpc/xdr.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                                         \
-    do {                                                                         \
-        if (!(cond)) {                                                           \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
-            std::abort();                                                        \
-        }                                                                        \
-    } while (0)
 
 struct script {
     const uint8_t* data;

@@ -140,8 +140,10 @@ def client(proto, **kw):
         c.close()
 
 
-class Ostel:
+class Ostel(nstest.Child):
     """`ostel -debug` (or another command line) as a child process."""
+
+    stop_signal = signal.SIGINT   # Ctrl+C in the console
 
     def __init__(self, binary, args=("-debug",), env=None):
         self.workdir = tempfile.mkdtemp(prefix="ostel-")
@@ -149,9 +151,6 @@ class Ostel:
         with open(self.out_path, "wb") as out:
             self.proc = subprocess.Popen([binary] + list(args), stdout=out, stderr=subprocess.STDOUT,
                                          env=dict(os.environ, **(env or {})))
-
-    def alive(self):
-        return self.proc.poll() is None
 
     def output(self):
         with open(self.out_path, "rb") as f:
@@ -169,22 +168,6 @@ class Ostel:
                                 return True
             time.sleep(0.05)
         return False
-
-    def stop(self, sig=signal.SIGINT, timeout=10.0):
-        """Sends the signal (Ctrl+C by default); the exit code, or None when it had to be killed."""
-        if self.alive():
-            self.proc.send_signal(sig)
-        try:
-            return self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            return None
-
-    def kill(self):
-        if self.alive():
-            self.proc.kill()
-            self.proc.wait()
 
 
 @contextlib.contextmanager

@@ -133,7 +133,32 @@ def _short(v):
     return v
 
 
-class Demo:
+class Child:
+    """A child process in self.proc: alive, stop by a signal, kill."""
+
+    stop_signal = signal.SIGTERM
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def stop(self, sig=None, timeout=10.0):
+        """Sends the signal, then the exit code (None when it had to be killed)."""
+        if self.alive():
+            self.proc.send_signal(sig or self.stop_signal)
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            return None
+
+    def kill(self):
+        if self.alive():
+            self.proc.kill()
+            self.proc.wait()
+
+
+class Demo(Child):
     """The demo service as a child process."""
 
     def __init__(self, binary, args, workdir):
@@ -143,9 +168,6 @@ class Demo:
         self.cmd = [binary] + list(args)
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
             self.proc = subprocess.Popen(self.cmd, stdout=out, stderr=err)
-
-    def alive(self):
-        return self.proc.poll() is None
 
     def wait_ready(self, timeout=10.0):
         """Waits until NULL is answered over UDP and TCP."""
@@ -167,22 +189,6 @@ class Demo:
             return False
         finally:
             udp.close()
-
-    def stop(self, timeout=10.0):
-        """SIGTERM, then the exit code (None when it had to be killed)."""
-        if self.alive():
-            self.proc.send_signal(signal.SIGTERM)
-        try:
-            return self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            return None
-
-    def kill(self):
-        if self.alive():
-            self.proc.kill()
-            self.proc.wait()
 
     def stderr(self):
         with open(self.err_path, "rb") as f:

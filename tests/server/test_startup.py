@@ -41,7 +41,7 @@ def wait_for(predicate, timeout=10.0):
     return predicate()
 
 
-class Server:
+class Server(nstest.Child):
     def __init__(self, binary, args, registry, env_extra=None):
         self.dir = tempfile.mkdtemp(prefix="quen-")
         env = dict(os.environ, TERVALO_REGISTRY=registry)
@@ -49,15 +49,6 @@ class Server:
         env.update(env_extra or {})
         self.out = open(os.path.join(self.dir, "out"), "w+")
         self.proc = subprocess.Popen([binary] + list(args), stdout=self.out, stderr=subprocess.STDOUT, env=env)
-
-    def stop(self, sig, timeout=10.0):
-        self.proc.send_signal(sig)
-        try:
-            return self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            return None
 
     def output(self):
         self.out.flush()

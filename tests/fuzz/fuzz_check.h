@@ -1,0 +1,12 @@
+// A check inside a fuzz target: a failure is a finding, so it aborts.
+#pragma once
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(cond)                                                           \
+    do {                                                                           \
+        if (!(cond)) {                                                             \
+            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
+            std::abort();                                                          \
+        }                                                                          \
+    } while (0)

@@ -6,6 +6,7 @@
 #include "platform/thread.h"
 #include "quen/config/registry_access.h"
 #include "quen/config/settings.h"
+#include "quen/fs/names.h"
 #include "quen/log/log_file.h"
 #include "quen/nfs/file_service.h"
 #include "rpc/log.h"
@@ -70,6 +71,7 @@ int server_initialise(int argc, char** argv) {
     if (program_directory(program_dir, sizeof program_dir) == 0) program_dir[0] = 0;
     config_write_string(kServerSection, "Path", program_dir, -1);
     config_read(g_settings, program_dir);
+    names_setup(g_settings.escape_list, g_settings.char_map, g_settings.record.code_page);
     scan_options(argc, argv);
     log_open(g_settings.log_dir, int(g_settings.record.log), std::time(nullptr));
     log_event(1, "%s %s\n", kTitle, kVersion);

@@ -1,0 +1,132 @@
+// FindFirstFileExW / FindNextFileW over a directory snapshot, in NTFS order
+// ("." and ".." first, then by upper-cased name), matched by Windows' wildcard rules.
+#include "platform/posix/volume.h"
+#include "platform/win_error.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <mutex>
+#include <unordered_set>
+
+namespace {
+
+struct find_state {
+    std::string dir;  // native directory, no trailing slash except for "/"
+    std::vector<std::string> names;
+    size_t next = 0;
+};
+
+std::mutex live_lock;
+std::unordered_set<const void*>& live() {
+    static auto* s = new std::unordered_set<const void*>;
+    return *s;
+}
+
+find_state* lookup(wp_find_handle h) {
+    std::lock_guard<std::mutex> g(live_lock);
+    if (h == WP_INVALID_FIND_HANDLE || !live().count(h)) return nullptr;
+    return static_cast<find_state*>(h);
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+// Fills the record of one entry; false when it vanished since the snapshot.
+bool fill(const find_state& s, const std::string& name, wp_find_data* d) {
+    const std::string native = name == "." ? s.dir : name == ".." ? s.dir + "/.." : join(s.dir, name);
+    struct stat st;
+    if (::lstat(native.c_str(), &st) != 0) return false;
+    wp_attribute_data a;
+    fill_attribute_data(native, st, &a);
+    std::memset(d, 0, sizeof *d);
+    d->attributes = a.attributes;
+    d->creation_time = a.creation_time;
+    d->last_access_time = a.last_access_time;
+    d->last_write_time = a.last_write_time;
+    d->size = a.size;
+    d->reparse_tag = (a.attributes & WP_FILE_ATTRIBUTE_REPARSE_POINT) ? object_reparse_tag(native, st) : 0;
+    if (name.size() < sizeof d->name) std::memcpy(d->name, name.c_str(), name.size() + 1);
+    return true;  // no 8.3 names are kept, so alternate_name stays empty
+}
+
+bool next_entry(find_state* s, wp_find_data* d) {
+    while (s->next < s->names.size())
+        if (fill(*s, s->names[s->next++], d)) return true;
+    return false;
+}
+
+}  // namespace
+
+wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data* data, uint32_t search_op,
+                             uint32_t flags) {
+    if (info_level > WP_FIND_EX_INFO_BASIC || search_op > WP_FIND_EX_SEARCH_LIMIT_TO_DIRECTORIES) {
+        set_file_error(WIN_ERROR_INVALID_PARAMETER);
+        return WP_INVALID_FIND_HANDLE;
+    }
+    volume_path vp;
+    if (uint32_t e = resolve_path(path, vp, RESOLVE_PATTERN)) {
+        set_file_error(e);
+        return WP_INVALID_FIND_HANDLE;
+    }
+    if (vp.is_root()) {  // a drive with no pattern names nothing to search for
+        set_file_error(WIN_ERROR_FILE_NOT_FOUND);
+        return WP_INVALID_FIND_HANDLE;
+    }
+    const std::string pattern = vp.components.back();
+    auto s = new find_state;
+    s->dir = vp.native_parent();
+    const bool case_sensitive = flags & WP_FIND_FIRST_EX_CASE_SENSITIVE;
+    DIR* d = ::opendir(s->dir.c_str());
+    if (!d) {
+        delete s;
+        set_file_error(WIN_ERROR_PATH_NOT_FOUND);
+        return WP_INVALID_FIND_HANDLE;
+    }
+    const bool drive_root = vp.components.size() == 1;  // drive roots list no "." and ".."
+    std::vector<std::string> dots;
+    while (dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        const bool dot = n == "." || n == "..";
+        if (dot && drive_root) continue;
+        if (!wildcard_match(pattern, n, case_sensitive)) continue;
+        (dot ? dots : s->names).push_back(n);
+    }
+    ::closedir(d);
+    std::sort(s->names.begin(), s->names.end(), [](const std::string& a, const std::string& b) {
+        const std::u32string ua = upcased_name(a), ub = upcased_name(b);
+        return ua != ub ? ua < ub : a < b;
+    });
+    std::sort(dots.begin(), dots.end());
+    s->names.insert(s->names.begin(), dots.begin(), dots.end());
+    if (!next_entry(s, data)) {
+        delete s;
+        set_file_error(WIN_ERROR_FILE_NOT_FOUND);
+        return WP_INVALID_FIND_HANDLE;
+    }
+    {
+        std::lock_guard<std::mutex> g(live_lock);
+        live().insert(s);
+    }
+    succeed();
+    return s;
+}
+
+bool wp_find_next(wp_find_handle h, wp_find_data* data) {
+    find_state* s = lookup(h);
+    if (!s) return fail(WIN_ERROR_INVALID_HANDLE);
+    if (!next_entry(s, data)) return fail(WP_ERROR_NO_MORE_FILES);
+    return succeed();
+}
+
+bool wp_find_close(wp_find_handle h) {
+    find_state* s = lookup(h);
+    if (!s) return fail(WIN_ERROR_INVALID_HANDLE);
+    {
+        std::lock_guard<std::mutex> g(live_lock);
+        live().erase(s);
+    }
+    delete s;
+    return succeed();
+}

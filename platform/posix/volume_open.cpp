@@ -1,0 +1,180 @@
+// The process-wide table of open files: share modes between handles and the
+// byte-range locks of LockFile, which Windows enforces on every read and write.
+#include "platform/posix/volume.h"
+#include "platform/win_error.h"
+
+#include <map>
+#include <mutex>
+#include <unordered_set>
+#include <utility>
+
+namespace {
+
+struct byte_lock {
+    uint64_t offset;
+    uint64_t length;
+    const posix_file* owner;
+};
+
+struct open_object {
+    std::vector<posix_file*> handles;
+    std::vector<byte_lock> locks;
+};
+
+using file_key = std::pair<dev_t, ino_t>;
+
+struct open_table {
+    std::mutex lock;
+    std::map<file_key, open_object> objects;
+    std::unordered_set<const void*> live;
+};
+
+open_table& table() {
+    static open_table* t = new open_table;  // never destroyed: handles may outlive static destruction
+    return *t;
+}
+
+constexpr uint32_t kReadRights = WP_FILE_READ_DATA | WP_FILE_EXECUTE;
+constexpr uint32_t kWriteRights = WP_FILE_WRITE_DATA | WP_FILE_APPEND_DATA;
+
+bool overlaps(uint64_t a, uint64_t alen, uint64_t b, uint64_t blen) {
+    if (alen == 0 || blen == 0) return false;
+    const uint64_t aend = a + alen < a ? UINT64_MAX : a + alen;
+    const uint64_t bend = b + blen < b ? UINT64_MAX : b + blen;
+    return a < bend && b < aend;
+}
+
+// Whether a handle with `access` may open beside one with (other_access, other_share), and back.
+bool compatible(uint32_t access, uint32_t share, uint32_t other_access, uint32_t other_share) {
+    // An open without data or delete rights takes part in no share check.
+    constexpr uint32_t kChecked = kReadRights | kWriteRights | WP_DELETE;
+    if (!(access & kChecked) || !(other_access & kChecked)) return true;
+    auto allowed = [](uint32_t a, uint32_t s) {
+        if ((a & kReadRights) && !(s & WP_FILE_SHARE_READ)) return false;
+        if ((a & kWriteRights) && !(s & WP_FILE_SHARE_WRITE)) return false;
+        if ((a & WP_DELETE) && !(s & WP_FILE_SHARE_DELETE)) return false;
+        return true;
+    };
+    return allowed(access, other_share) && allowed(other_access, share);
+}
+
+}  // namespace
+
+uint32_t expand_access(uint32_t access) {
+    uint32_t a = access & 0x0FFFFFFF;
+    if (access & (WP_GENERIC_READ | WP_GENERIC_ALL)) a |= WP_FILE_READ_DATA | WP_FILE_READ_ATTRIBUTES;
+    if (access & (WP_GENERIC_WRITE | WP_GENERIC_ALL))
+        a |= WP_FILE_WRITE_DATA | WP_FILE_APPEND_DATA | WP_FILE_WRITE_ATTRIBUTES;
+    if (access & (WP_GENERIC_EXECUTE | WP_GENERIC_ALL)) a |= WP_FILE_EXECUTE | WP_FILE_READ_ATTRIBUTES;
+    if (access & WP_GENERIC_ALL) a |= WP_DELETE;
+    return a;
+}
+
+uint32_t register_open(posix_file* f) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    open_object& o = t.objects[{f->dev, f->ino}];
+    for (const posix_file* other : o.handles)
+        if (!compatible(f->access, f->share, other->access, other->share)) {
+            if (o.handles.empty() && o.locks.empty()) t.objects.erase({f->dev, f->ino});
+            return WIN_ERROR_SHARING_VIOLATION;
+        }
+    o.handles.push_back(f);
+    t.live.insert(f);
+    return WIN_ERROR_SUCCESS;
+}
+
+void unregister_open(posix_file* f) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    t.live.erase(f);
+    auto it = t.objects.find({f->dev, f->ino});
+    if (it == t.objects.end()) return;
+    auto& hs = it->second.handles;
+    std::erase(hs, f);
+    std::erase_if(it->second.locks, [f](const byte_lock& l) { return l.owner == f; });
+    if (hs.empty() && it->second.locks.empty()) t.objects.erase(it);
+}
+
+posix_file* lookup_handle(wp_handle h) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    if (h == WP_INVALID_HANDLE || !t.live.count(h)) {
+        fail(WIN_ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return static_cast<posix_file*>(h);
+}
+
+bool open_without_share_delete(dev_t dev, ino_t ino) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.objects.find({dev, ino});
+    if (it == t.objects.end()) return false;
+    for (const posix_file* f : it->second.handles)
+        if (!(f->share & WP_FILE_SHARE_DELETE)) return true;
+    return false;
+}
+
+void rekey_open(posix_file* f, dev_t dev, ino_t ino) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.objects.find({f->dev, f->ino});
+    if (it != t.objects.end()) {
+        std::erase(it->second.handles, f);
+        std::erase_if(it->second.locks, [f](const byte_lock& l) { return l.owner == f; });
+        if (it->second.handles.empty() && it->second.locks.empty()) t.objects.erase(it);
+    }
+    f->dev = dev;
+    f->ino = ino;
+    t.objects[{dev, ino}].handles.push_back(f);
+}
+
+uint32_t add_lock(posix_file* f, uint64_t offset, uint64_t length) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    open_object& o = t.objects[{f->dev, f->ino}];
+    // Exclusive locks conflict with every overlapping lock, the handle's own included.
+    for (const byte_lock& l : o.locks)
+        if (overlaps(offset, length, l.offset, l.length)) return WIN_ERROR_LOCK_VIOLATION;
+    o.locks.push_back({offset, length, f});
+    return WIN_ERROR_SUCCESS;
+}
+
+uint32_t remove_lock(posix_file* f, uint64_t offset, uint64_t length) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.objects.find({f->dev, f->ino});
+    if (it != t.objects.end()) {
+        auto& ls = it->second.locks;
+        for (auto l = ls.begin(); l != ls.end(); ++l)
+            if (l->owner == f && l->offset == offset && l->length == length) {
+                ls.erase(l);
+                return WIN_ERROR_SUCCESS;
+            }
+    }
+    return WIN_ERROR_NOT_LOCKED;
+}
+
+bool range_locked_by_other(posix_file* f, uint64_t offset, uint64_t length) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.objects.find({f->dev, f->ino});
+    if (it == t.objects.end()) return false;
+    for (const byte_lock& l : it->second.locks)
+        if (l.owner != f && overlaps(offset, length, l.offset, l.length)) return true;
+    return false;
+}
+
+void rename_open_paths(const std::string& from, const std::string& to) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    for (auto& [key, o] : t.objects)
+        for (posix_file* f : o.handles) {
+            if (f->native == from)
+                f->native = to;
+            else if (f->native.size() > from.size() && f->native.compare(0, from.size(), from) == 0 &&
+                     f->native[from.size()] == '/')
+                f->native = to + f->native.substr(from.size());
+        }
+}

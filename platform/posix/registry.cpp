@@ -115,7 +115,7 @@ bool load(store_cache& c, const std::string& path, reg_document& doc, file_signa
 }
 
 // The current document for reading, parsed again only when the file changed.
-const reg_document& current_document() {
+reg_document& current_document() {
     const std::string path = store_path();
     file_signature sig;
     if (!stat_signature(path, sig)) sig = {};
@@ -233,7 +233,7 @@ uint32_t reg_query_value(reg_root root, const char* key, const char* name, uint3
     const std::string k = full_key(root, key);
     if (k.empty() || !size) return WIN_ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> hold(g_store_mutex);
-    auto& doc = const_cast<reg_document&>(current_document());
+    reg_document& doc = current_document();
     reg_section* s = reg_find_section(doc, k);
     reg_entry* e = s ? reg_find_entry(*s, name ? name : "") : nullptr;
     if (!e) return WIN_ERROR_FILE_NOT_FOUND;
@@ -280,7 +280,7 @@ uint32_t reg_delete_value(reg_root root, const char* key, const char* name) {
     const std::string n = name ? name : "";
     std::lock_guard<std::mutex> hold(g_store_mutex);
     {
-        auto& doc = const_cast<reg_document&>(current_document());
+        reg_document& doc = current_document();
         reg_section* s = reg_find_section(doc, k);
         if (!s || !reg_find_entry(*s, n)) return WIN_ERROR_FILE_NOT_FOUND;
     }

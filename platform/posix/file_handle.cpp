@@ -50,6 +50,13 @@ void mark_archived(posix_file* f) {
         store_attributes(f->native, st, (a & kStoredAttributeMask) | WP_FILE_ATTRIBUTE_ARCHIVE);
 }
 
+// Attributes given to a new or overwritten file: what the volume cannot keep
+// (HIDDEN, SYSTEM without extended attributes) is dropped, not the rest.
+void store_created_attributes(const std::string& native, const struct stat& st, uint32_t attributes) {
+    if (store_attributes(native, st, attributes) == WIN_ERROR_NOT_SUPPORTED)
+        store_attributes(native, st, attributes & ~uint32_t(WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM));
+}
+
 }  // namespace
 
 wp_handle wp_create_file(const char* path, uint32_t access, uint32_t share, uint32_t disposition,
@@ -143,7 +150,7 @@ wp_handle wp_create_file(const char* path, uint32_t access, uint32_t share, uint
     }
     if (created) {
         store_creation_time(f->native, now_filetime());
-        store_attributes(f->native, st, wanted_attributes | WP_FILE_ATTRIBUTE_ARCHIVE);
+        store_created_attributes(f->native, st, wanted_attributes | WP_FILE_ATTRIBUTE_ARCHIVE);
         f->archive_set = true;
     } else if (disposition == WP_CREATE_ALWAYS || disposition == WP_TRUNCATE_EXISTING) {
         if (::ftruncate(f->fd, 0) != 0) {
@@ -151,7 +158,7 @@ wp_handle wp_create_file(const char* path, uint32_t access, uint32_t share, uint
             wp_close_handle(f);
             return fail_handle(file_errno_to_win32(e));
         }
-        if (disposition == WP_CREATE_ALWAYS) store_attributes(f->native, st, wanted_attributes | WP_FILE_ATTRIBUTE_ARCHIVE);
+        if (disposition == WP_CREATE_ALWAYS) store_created_attributes(f->native, st, wanted_attributes | WP_FILE_ATTRIBUTE_ARCHIVE);
         f->archive_set = true;
     }
     set_file_error(success_error);

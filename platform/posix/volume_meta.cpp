@@ -63,8 +63,10 @@ struct timespec filetime_to_timespec(uint64_t t) {
 }
 
 bool volume_keeps_xattrs(const std::string& native) {
+    // Followed: a Linux link gives ENODATA for user names on any file system,
+    // and the volume that matters is the one the path leads to.
     char b[8];
-    if (::lgetxattr(native.c_str(), kAttrName, b, sizeof b) >= 0) return true;
+    if (::getxattr(native.c_str(), kAttrName, b, sizeof b) >= 0) return true;
     return !unsupported(errno);
 }
 
@@ -123,6 +125,9 @@ uint32_t store_attributes(const std::string& native, const struct stat& st, uint
                    ? WIN_ERROR_NOT_SUPPORTED
                    : WIN_ERROR_SUCCESS;
     }
+    // Refused before anything changes, READONLY included.
+    if ((attributes & (WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM)) && !volume_keeps_xattrs(native))
+        return WIN_ERROR_NOT_SUPPORTED;
     // The write bits go first when they are given back and last when they are
     // taken, so that an owner who is not root may still write the attribute.
     mode_t mode = st.st_mode & 07777;

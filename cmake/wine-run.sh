@@ -13,7 +13,7 @@ export WINEPREFIX="${TERVALO_WINEPREFIX:-$root/build/mingw-x64/wineprefix}"
 [ "${WINEPREFIX#/}" = "$WINEPREFIX" ] && WINEPREFIX="$PWD/$WINEPREFIX"   # Wine wants it absolute
 export WINEDEBUG=-all
 # Names the prefix settings below; a prefix made with older ones is set again.
-ready="$WINEPREFIX/.tervalo-prefix-2"
+ready="$WINEPREFIX/.tervalo-prefix-3"
 
 reg_set() {   # key value type data
     timeout 120 "$wine" reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1
@@ -31,6 +31,9 @@ make_prefix() {
     # crash would pass as a test success. Without a debugger the program ends
     # with its exception code (0xC0000005 shows as status 5).
     reg_set 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' Debugger REG_SZ '' || return 1
+    # A service test program may take longer than the default to reach its
+    # dispatcher on a loaded machine (every Wine program start is slow then).
+    reg_set 'HKLM\System\CurrentControlSet\Control' ServicesPipeTimeout REG_DWORD 120000 || return 1
     touch "$ready"
 }
 

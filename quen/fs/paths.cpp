@@ -47,8 +47,8 @@ size_t windows_path_to_nfs(const char* source, char* dest, size_t dest_size) {
 
 size_t nfs_path_to_windows(const char* source, char* dest, size_t dest_size) {
     if (!dest || dest_size == 0) return 0;
-    // At most one byte is added.
-    size_t len = take(source, dest, dest_size, 1);
+    // At most one byte is added, and only to a bare drive or server name.
+    size_t len = take(source, dest, dest_size, 0);
     if (len == dest_size) {
         dest[0] = 0;
         return 0;
@@ -68,6 +68,10 @@ size_t nfs_path_to_windows(const char* source, char* dest, size_t dest_size) {
         append = std::strchr(dest + 2, '\\') == nullptr;
     }
     if (append) {
+        if (len + 1 >= dest_size) {
+            dest[0] = 0;
+            return 0;
+        }
         dest[len++] = '\\';
         dest[len] = 0;
     }

@@ -128,3 +128,17 @@ TEST_F(Paths, RootPrefixWithoutRoomForTheSeparator) {
 }
 
 }  // namespace
+
+TEST_F(Paths, FullLengthPathsFitAndOnlyTheAddedSeparatorNeedsRoom) {
+    std::string longest = "/c/" + std::string(2044, 'x');   // 2047 bytes, the most a path may have
+    char out[2048];
+    EXPECT_EQ(nfs_path_to_windows(longest.c_str(), out, sizeof out), 2047u);
+    EXPECT_EQ(out[0], 'c');
+    EXPECT_EQ(out[1], ':');
+    // A bare server name gets its backslash only when there is room for it.
+    char tight[8];
+    EXPECT_EQ(nfs_path_to_windows("//srvr", tight, 7), 0u);
+    EXPECT_STREQ(tight, "");
+    EXPECT_EQ(nfs_path_to_windows("//srvr", tight, 8), 7u);
+    EXPECT_STREQ(tight, "\\\\srvr\\");
+}

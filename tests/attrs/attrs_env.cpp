@@ -3,8 +3,6 @@
 #include "platform/utf16.h"
 #include "quen/fs/volume.h"
 
-#include <chrono>
-#include <random>
 #include <vector>
 
 fs_credential user_credential(int32_t uid, int32_t gid) {
@@ -12,31 +10,6 @@ fs_credential user_credential(int32_t uid, int32_t gid) {
     c.uid = uid;
     c.gid = gid;
     return c;
-}
-
-void remove_tree(const std::string& path) {
-    const uint32_t a = wp_get_file_attributes(path.c_str());
-    if (a == WP_INVALID_FILE_ATTRIBUTES) return;
-    if (a & (WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM))
-        wp_set_file_attributes(path.c_str(), uint32_t(WP_FILE_ATTRIBUTE_NORMAL));
-    if (!(a & WP_FILE_ATTRIBUTE_DIRECTORY)) {
-        wp_delete_file(path.c_str());
-        return;
-    }
-    if (!(a & WP_FILE_ATTRIBUTE_REPARSE_POINT)) {
-        wp_find_data d;
-        std::vector<std::string> names;
-        wp_find_handle h = wp_find_first((path + "\\*").c_str(), WP_FIND_EX_INFO_BASIC, &d, 0, 0);
-        if (h != WP_INVALID_FIND_HANDLE) {
-            do {
-                const std::string n = d.name;
-                if (n != "." && n != "..") names.push_back(n);
-            } while (wp_find_next(h, &d));
-            wp_find_close(h);
-        }
-        for (const std::string& n : names) remove_tree(path + "\\" + n);
-    }
-    wp_remove_directory(path.c_str());
 }
 
 void attrs_test::SetUp() {
@@ -51,8 +24,7 @@ void attrs_test::SetUp() {
     s.hard_links = 1;
     s.lowercase = 1;
     entry.fixed = export_image_defaults();
-    std::mt19937_64 rng(uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ std::random_device{}());
-    root = "Z:\\tmp\\tervalo-attrs-" + std::to_string(rng() % 1000000000000ull);
+    root = unique_test_folder("tervalo-attrs-");
     ASSERT_TRUE(wp_create_directory(root.c_str())) << "error " << file_last_error();
     volume_probe_result v{};
     uint32_t flags = 0;

@@ -6,17 +6,11 @@
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
 #include "quen/mount/export_entry.h"
+#include "tests/support/file_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-bool running_under_wine();
-
-#define SKIP_ON_WINE(reason)                                          \
-    do {                                                              \
-        if (running_under_wine()) GTEST_SKIP() << "Wine: " << reason; \
-    } while (0)
 
 fs_credential user_credential(int32_t uid, int32_t gid);
 
@@ -37,8 +31,6 @@ struct attrs_test : ::testing::Test {
     file_attributes attr_of(const std::string& relative);
     file_attributes attr_of(const std::string& relative, const fs_credential& cred);
 };
-
-void remove_tree(const std::string& path);
 
 // Reparse data as FSCTL_SET_REPARSE_POINT takes it.
 std::string utf16le(const std::string& text);

@@ -2,19 +2,12 @@
 // own, helpers that go through the layer, and what Wine cannot show.
 #pragma once
 #include "platform/file.h"
+#include "tests/support/file_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-bool running_under_wine();
-
-// Wine lacks a Windows behaviour (see the notes on Wine): skip with the reason.
-#define SKIP_ON_WINE(reason)                                    \
-    do {                                                        \
-        if (running_under_wine()) GTEST_SKIP() << "Wine: " << reason; \
-    } while (0)
 
 struct volume_test : ::testing::Test {
     std::string root;  // "Z:\tmp\tervalo-volume-..." without a trailing backslash
@@ -30,5 +23,3 @@ struct volume_test : ::testing::Test {
     std::vector<std::string> find_names(const std::string& pattern, uint32_t* error = nullptr);
 };
 
-// Removes a tree through the layer, clearing read-only first.
-void remove_tree(const std::string& path);

@@ -89,6 +89,9 @@ int net_wait_one(net_socket s, int timeout_ms);
 
 // IPv4 addresses (network order) of the local host name's address list.
 int net_local_ipv4_list(uint32_t* out, int max);
+// IPv4 addresses (network order, first as the name service gives them) of a
+// host name, at most max. Result: the number found, 0 when it does not resolve.
+int net_resolve_ipv4(const char* name, uint32_t* out, int max);
 
 // Overlapped-style datagram receive. On Windows a receive that times out is
 // cancelled before returning, so the buffer is free; on POSIX a receive is a

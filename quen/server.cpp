@@ -60,7 +60,7 @@ void server_stop() {
     crit_guard hold(&lock);
     file_service_stop();
     rpc_close_all();
-    // The file system layer shuts down here and closes its cached handles.
+    file_service_shutdown();
 }
 
 int server_initialise(int argc, char** argv) {

@@ -161,7 +161,7 @@ std::string export_line_text(const export_entry& e, bool with_identifier) {
 void exports_rewrite_set_step_hook(exports_rewrite_step_hook hook) { g_step_hook = hook; }
 
 bool exports_rewrite() {
-    const std::string dir = g_settings.program_dir;
+    const std::string dir = g_settings.data_dir;
     const std::string current = dir + "exports";
     const std::string old = dir + "exports.old";
     if (!step(REWRITE_STEP_DELETE_OLD)) return false;

@@ -33,8 +33,8 @@ struct exports_report {
 using exports_resolver = int (*)(const char* name, uint32_t* out, int max);
 void exports_set_resolver(exports_resolver resolver);  // null restores the default
 
-// Retires the active list and reads "exports" from the program directory
-// (g_settings.program_dir) into a new one. Writes ExportsError/ExportsLine.
+// Retires the active list and reads "exports" from the data directory
+// (g_settings.data_dir, the "Directory" setting) into a new one. Writes ExportsError/ExportsLine.
 exports_report exports_load();
 // The same over text already in memory, without the open step and without
 // touching the configuration values.

@@ -415,7 +415,7 @@ exports_report exports_load() {
     exports_lists_retire_active();
     config_write_string(kServerSection, "ExportsError", nullptr, -1);
     config_write_string(kServerSection, "ExportsLine", nullptr, -1);
-    const std::string path = std::string(g_settings.program_dir) + "exports";
+    const std::string path = std::string(g_settings.data_dir) + "exports";
     std::string text;
     exports_report report;
     if (!read_whole_file(path.c_str(), text)) {

@@ -1,38 +1,72 @@
 #include "quen/nfs/file_service.h"
 
+#include "platform/thread.h"
 #include "portmap/portmap.h"
 #include "quen/config/settings.h"
+#include "quen/inode/inode_table.h"
+#include "quen/mount/exports.h"
+#include "quen/mount/mountd.h"
 #include "rpc/log.h"
 #include "rpc/transport.h"
 
 namespace {
 
 bool g_portmap_running = false;
+bool g_inode_table_open = false;
+bool g_mountd_started = false;
 
 }  // namespace
 
 int file_service_start() {
     const server_config& r = g_settings.record;
     rpc_reset();
-    // The file system layer and the inode table start here (code 6 on failure),
-    // then the exports are loaded.
+    // The file system layer starts here with the inode table.
+    g_inode_table_open = inode_table_open(r.inode_reset != 0);
+    if (!g_inode_table_open) {
+        log_event(1, "quen: Inode table initialization failed\n");
+        return FILE_SERVICE_INODE_TABLE_FAILED;
+    }
+    exports_load();
     bool portmap_failed = false;
     if (r.portmapper) {
         g_portmap_running = pmap_builtin_start();
         portmap_failed = !g_portmap_running;
     }
     if (g_settings.local_ip_address) log_event(1, "quen   server on %s\n", g_settings.local_ip_text);
-    // MOUNT starts here, then the NFS sockets are created (code 2 on failure).
+    // A MOUNT start that failed has reached no portmapper (or none that took
+    // its registrations): withdrawing them again would only wait out a
+    // time-out per registration.
+    const bool mount_failed = mountd_start(r.mount_port) != MOUNTD_STARTED;
+    g_mountd_started = !mount_failed;
+    // The NFS sockets are created here (code 2 on failure).
+    if (mount_failed) return FILE_SERVICE_MOUNT_FAILED;
     if (portmap_failed) return FILE_SERVICE_PORTMAP_FAILED;
     // The "started on" line and the lock manager follow the NFS sockets.
     return FILE_SERVICE_STARTED;
 }
 
 void file_service_stop() {
-    // The lock manager stops first, then the NFS registrations are withdrawn
-    // and MOUNT stops.
+    // The lock manager stops first, then the NFS registrations are withdrawn.
+    if (g_mountd_started) {
+        mountd_unregister();
+        g_mountd_started = false;
+    }
     if (g_portmap_running) {
         pmap_builtin_stop();
         g_portmap_running = false;
     }
+}
+
+void file_service_shutdown() {
+    // The file system layer's cached handles are closed here. Requests still
+    // being served resolve handles through the table: it is unmapped only
+    // once every serving thread has ended, else just written back.
+    if (!g_inode_table_open) return;
+    for (int waited = 0; rpc_serving_threads() > 0 && waited < 5000; waited += 50) sleep_ms(50);
+    if (rpc_serving_threads() > 0) {
+        flush_if_dirty(0);
+        return;
+    }
+    inode_table_close();
+    g_inode_table_open = false;
 }

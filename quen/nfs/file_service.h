@@ -13,3 +13,5 @@ enum : int {
 int file_service_start();
 // The services' part of the stop sequence, before the transport is closed.
 void file_service_stop();
+// The file system layer's part, after the transport is closed.
+void file_service_shutdown();

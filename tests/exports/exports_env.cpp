@@ -58,14 +58,14 @@ void exports_file_test::SetUp() {
     dir = "Z:\\tmp\\tervalo-exports-" + std::to_string(rng() % 1000000000000ull) + "\\";
     const std::string bare = dir.substr(0, dir.size() - 1);
     ASSERT_TRUE(wp_create_directory(bare.c_str())) << "error " << file_last_error();
-    std::snprintf(g_settings.program_dir, sizeof g_settings.program_dir, "%s", dir.c_str());
+    std::snprintf(g_settings.data_dir, sizeof g_settings.data_dir, "%s", dir.c_str());
 }
 
 void exports_file_test::TearDown() {
     for (const char* name : {"exports", "exports.old"}) wp_delete_file((dir + name).c_str());
     const std::string bare = dir.substr(0, dir.size() - 1);
     EXPECT_TRUE(wp_remove_directory(bare.c_str())) << "left behind: " << bare;
-    g_settings.program_dir[0] = '\0';
+    g_settings.data_dir[0] = '\0';
     exports_test::TearDown();
 }
 

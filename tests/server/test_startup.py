@@ -24,11 +24,17 @@ USAGE = (
 )
 
 
-def portmapper_entries():
+def registrations():
     r = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True, timeout=10)
     if r.returncode != 0:
         return None
     return [line.split()[:4] for line in r.stdout.splitlines()[1:]]
+
+
+def portmapper_entries():
+    """The portmapper's own entries, which come first."""
+    entries = registrations()
+    return None if entries is None else [e for e in entries if e[0] == "100000"]
 
 
 def wait_for(predicate, timeout=10.0):
@@ -143,6 +149,27 @@ def main(args):
         finally:
             s.close()
         c.equal(os.listdir(logdir), [], "Log 0 writes no file")
+
+        # MOUNT serves the exports file of the data directory.
+        data = os.path.join(work, "data")
+        share = os.path.join(work, "share")
+        os.mkdir(data)
+        os.mkdir(share)
+        with open(os.path.join(data, "exports"), "w") as f:
+            f.write("# test export\n" + "Z:" + share.replace("/", "\\") + " 127.0.0.1\n")
+        write_registry(registry, {"Directory": data + "/", "InodePath": data + "/inodes.nfs"})
+        s = Server(quen, ["-debug", "-portmap"], registry)
+        try:
+            entries = wait_for(lambda: [e for e in registrations() or [] if e[0] == "100005"])
+            c.equal(sorted(entries or []),
+                    sorted([["100005", v, p, "1058"] for v in ("1", "2", "3") for p in ("udp", "tcp")]),
+                    "MOUNT versions 1-3 registered over UDP and TCP")
+            r = subprocess.run(["showmount", "-e", "127.0.0.1"], capture_output=True, text=True, timeout=20)
+            c.equal(r.stdout.splitlines()[1:], ["/z" + share + " 127.0.0.1"], "showmount -e lists the export")
+            c.equal(s.stop(signal.SIGINT), 0, "exit code with MOUNT running")
+        finally:
+            s.close()
+        c.true(os.path.exists(os.path.join(data, "inodes.nfs")), "the inode table file is made where InodePath says")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return c.result()

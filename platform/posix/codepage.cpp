@@ -110,16 +110,6 @@ size_t convert(const char* to, const char* from, char* buffer, size_t size) {
 
 }  // namespace
 
-bool codepage_supported(uint32_t code_page) {
-    switch (code_page) {
-    case 0: case 437: case 850: case 852: case 866: case 874:
-    case 932: case 936: case 949: case 950: case 65001:
-        return true;
-    default:
-        return code_page >= 1250 && code_page <= 1258;
-    }
-}
-
 uint32_t codepage_system_ansi() { return page_of_lang(std::getenv("LANG")); }
 
 size_t codepage_to_utf8(uint32_t code_page, char* buffer, size_t size) {

@@ -42,16 +42,6 @@ size_t convert(UINT from, UINT to, char* buffer, size_t size) {
 
 }  // namespace
 
-bool codepage_supported(uint32_t code_page) {
-    switch (code_page) {
-    case 0: case 437: case 850: case 852: case 866: case 874:
-    case 932: case 936: case 949: case 950: case 65001:
-        return true;
-    default:
-        return code_page >= 1250 && code_page <= 1258;
-    }
-}
-
 uint32_t codepage_system_ansi() { return GetACP(); }
 
 size_t codepage_to_utf8(uint32_t code_page, char* buffer, size_t size) {

@@ -1,4 +1,5 @@
 #include "tests/attrs/attrs_env.h"
+#include "tests/support/reparse_bytes.h"
 
 #include "platform/utf16.h"
 #include "quen/fs/volume.h"
@@ -84,14 +85,6 @@ file_attributes attrs_test::attr_of(const std::string& relative, const fs_creden
 }
 
 namespace {
-void put16(std::string& s, uint32_t v) {
-    s.push_back(char(v & 0xFF));
-    s.push_back(char((v >> 8) & 0xFF));
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
 std::string with_header(uint32_t tag, const std::string& body) {
     std::string out;
     put32(out, tag);
@@ -101,13 +94,6 @@ std::string with_header(uint32_t tag, const std::string& body) {
 }
 }  // namespace
 
-std::string utf16le(const std::string& text) {
-    std::u16string w;
-    EXPECT_TRUE(utf8_to_utf16(text, w));
-    std::string b;
-    for (char16_t c : w) put16(b, uint16_t(c));
-    return b;
-}
 
 std::string link_reparse_data(uint32_t tag, const std::string& substitute, const std::string& print, bool relative) {
     const std::string sub = utf16le(substitute), pr = utf16le(print);

@@ -7,6 +7,7 @@
 #include "quen/fs/credential.h"
 #include "quen/mount/export_entry.h"
 #include "tests/support/file_tree.h"
+#include "tests/support/reparse_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +34,6 @@ struct attrs_test : ::testing::Test {
 };
 
 // Reparse data as FSCTL_SET_REPARSE_POINT takes it.
-std::string utf16le(const std::string& text);
 std::string link_reparse_data(uint32_t tag, const std::string& substitute, const std::string& print, bool relative);
 std::string nfs_reparse_link(const std::string& target);
 std::string nfs_reparse_device(uint64_t type, uint32_t major, uint32_t minor);

@@ -4,6 +4,7 @@
 // works. The same checks on an ordinary folder show the NTFS-like side.
 // ramfs is mounted in a private mount namespace of a forked child, which
 // reports each failed check through a pipe.
+#include "tests/support/reparse_bytes.h"
 #include "platform/utf16.h"
 #include "platform/win_error.h"
 #include "tests/volume/volume_env.h"
@@ -72,21 +73,6 @@ void check_eq(findings& f, int line, const char* expr, const A& got, const B& wa
 
 // ---- helpers through the layer ----------------------------------------------
 
-void put16(std::string& s, uint16_t v) {
-    s.push_back(char(v & 0xFF));
-    s.push_back(char(v >> 8));
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, uint16_t(v));
-    put16(s, uint16_t(v >> 16));
-}
-std::string utf16le(const std::string& text) {
-    std::u16string w;
-    utf8_to_utf16(text, w);
-    std::string b;
-    for (char16_t c : w) put16(b, uint16_t(c));
-    return b;
-}
 
 std::string reparse_buffer(uint32_t tag, const std::string& body) {
     std::string out;

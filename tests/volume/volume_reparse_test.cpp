@@ -1,5 +1,6 @@
 // Reparse points: symbolic links and junctions read back as the data that
 // made them, NFS-tagged data survives a reopen, and the FSCTL error rules.
+#include "tests/support/reparse_bytes.h"
 #include "platform/utf16.h"
 #include "platform/win_error.h"
 #include "tests/volume/volume_env.h"
@@ -8,21 +9,6 @@
 
 namespace {
 
-void put16(std::string& s, uint16_t v) {
-    s.push_back(char(v & 0xFF));
-    s.push_back(char(v >> 8));
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, uint16_t(v));
-    put16(s, uint16_t(v >> 16));
-}
-std::string utf16le(const std::string& text) {
-    std::u16string w;
-    EXPECT_TRUE(utf8_to_utf16(text, w));
-    std::string b;
-    for (char16_t c : w) put16(b, uint16_t(c));
-    return b;
-}
 
 // A symlink or junction buffer: substitute name then print name, each NUL-ended.
 std::string link_data(uint32_t tag, const std::string& target, bool relative) {

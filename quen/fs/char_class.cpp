@@ -18,3 +18,14 @@ constexpr std::array<uint8_t, 256> kClass = make_table();
 }  // namespace
 
 uint8_t char_class(uint8_t byte) { return kClass[byte]; }
+
+bool ascii_equal_ignoring_case(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = char(x - 32);
+        if (y >= 'a' && y <= 'z') y = char(y - 32);
+        if (x != y) return false;
+        if (x == 0) return true;
+    }
+    return true;
+}

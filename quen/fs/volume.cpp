@@ -2,23 +2,13 @@
 
 #include "platform/file.h"
 #include "quen/config/settings.h"
+#include "quen/fs/char_class.h"
 #include "quen/fs/nfs_status.h"
 #include "rpc/log.h"
 
 #include <cstring>
 
 namespace {
-
-bool equals_ignoring_case(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = char(x - 32);
-        if (y >= 'a' && y <= 'z') y = char(y - 32);
-        if (x != y) return false;
-        if (x == 0) return true;
-    }
-    return true;
-}
 
 bool has_long_prefix(const char* p) { return std::strncmp(p, "\\\\?\\", 4) == 0; }
 
@@ -46,7 +36,7 @@ bool probe_volume(const char* export_path, uint32_t* flags_io, volume_probe_resu
     uint32_t flags = *flags_io;
     const bool long_prefix = has_long_prefix(export_path);
     set_bit(flags, MOUNT_FLAG_LONG_PATH, long_prefix);
-    set_bit(flags, MOUNT_FLAG_VOLUME_GUID, long_prefix && equals_ignoring_case(export_path + 4, "Volume{", 7));
+    set_bit(flags, MOUNT_FLAG_VOLUME_GUID, long_prefix && ascii_equal_ignoring_case(export_path + 4, "Volume{", 7));
 
     char root[2048];
     if (!volume_root_of(export_path, root, sizeof root)) return false;
@@ -60,7 +50,7 @@ bool probe_volume(const char* export_path, uint32_t* flags_io, volume_probe_resu
 
     const server_config& s = g_settings.record;
     const bool remote = drive == WP_DRIVE_REMOTE;
-    const bool ntfs = equals_ignoring_case(fs_name, "NTFS", 5);
+    const bool ntfs = ascii_equal_ignoring_case(fs_name, "NTFS", 5);
     const bool local_ntfs = ntfs && !remote;
     const bool case_blind = !(fs_flags & (WP_FILE_CASE_SENSITIVE_SEARCH | WP_FILE_CASE_PRESERVED_NAMES));
     set_bit(flags, MOUNT_FLAG_FIXED_DRIVE, drive == WP_DRIVE_FIXED);

@@ -1,8 +1,8 @@
 #include "quen/mount/exports_tokens.h"
 
+#include "quen/fs/char_class.h"
 #include "quen/mount/exports.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -40,12 +40,6 @@ bool read_path(export_tokenizer& t, std::string& out) {
     return !t.quoted;
 }
 
-bool ascii_iequal(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
 }  // namespace
 
 void export_skip_line(export_tokenizer& t) {
@@ -62,7 +56,7 @@ bool export_path_form_valid(const std::string& path) {
     if (std::strncmp(p, "\\\\?\\", 4) == 0) p += 4;
     if (is_letter(p[0]) && p[1] == ':') {
         p += 2;
-    } else if (ascii_iequal(p, "Volume{", 7) && std::strlen(p) >= 7) {
+    } else if (ascii_equal_ignoring_case(p, "Volume{", 7) && std::strlen(p) >= 7) {
         const char* close = std::strchr(p + 7, '}');
         if (!close) return false;
         p = close + 1;

@@ -1,0 +1,21 @@
+// The attribute and file system calls as the protocol handlers make them:
+// from a file handle and the caller's credential to an NFS status and the
+// values of the reply.
+#pragma once
+#include "quen/fs/attr.h"
+#include "quen/fs/credential.h"
+#include "quen/fs/volume.h"
+#include "quen/inode/handle.h"
+
+#include <cstdint>
+
+// GETATTR, and the attribute parts of other replies.
+uint32_t fs_getattr(const internal_handle& fh, const fs_credential& cred, file_attributes& out);
+// STATFS / FSSTAT: the block counts of the mount's volume.
+uint32_t fs_statfs(const internal_handle& fh, statfs_values& out);
+// FSINFO: the hard-link property bit of *properties, and the directory's attributes.
+uint32_t fs_fsinfo_properties(const internal_handle& fh, uint32_t* properties, const fs_credential& cred,
+                              file_attributes& attributes);
+// PATHCONF: the limits of the mount, and the file's attributes.
+uint32_t fs_pathconf_values(const internal_handle& fh, const fs_credential& cred, pathconf_values& values,
+                            file_attributes& attributes);

@@ -1,0 +1,65 @@
+#include "quen/fs/resolve.h"
+
+#include "quen/config/settings.h"
+#include "quen/fs/char_class.h"
+#include "quen/fs/volume.h"
+#include "quen/inode/inode_tree.h"
+
+#include <cstring>
+
+namespace {
+
+bool has_long_prefix(const char* p) { return std::strncmp(p, "\\\\?\\", 4) == 0; }
+
+// The path of a file opened by id, in the form the mount's own paths use.
+bool path_by_file_id(const mount_context& ctx, uint64_t id, char* path, file_handle* opened) {
+    file_handle root(wp_create_file(ctx.mounted_path, 0, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING,
+                                    WP_FILE_FLAG_BACKUP_SEMANTICS));
+    if (!root.valid()) return false;
+    file_handle file(wp_open_file_by_id(root.get(), id, 0, WP_FILE_SHARE_ALL,
+                                        WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
+    if (!file.valid()) return false;
+    const uint32_t form = (ctx.flags & MOUNT_FLAG_VOLUME_GUID) ? WP_VOLUME_NAME_GUID : WP_VOLUME_NAME_DOS;
+    const size_t n = wp_get_final_path_name_by_handle(file.get(), path, kResolvePathSize, form);
+    if (n <= 6) return false;
+    if (has_long_prefix(path)) {
+        char& letter = path[4];
+        if (g_settings.record.lowercase && path[5] == ':' && letter >= 'A' && letter <= 'Z') letter = char(letter + 32);
+        if (!has_long_prefix(ctx.mounted_path)) std::memmove(path, path + 4, n - 4 + 1);
+    }
+    if (opened) *opened = std::move(file);
+    return true;
+}
+
+}  // namespace
+
+bool path_inside_mount(const mount_context& ctx, const char* path, bool check_volume) {
+    const char* root = ctx.mounted_path;
+    if (!root || !root[0]) return false;
+    if (check_volume && !(ctx.flags & MOUNT_FLAG_FIXED_DRIVE)) {
+        uint32_t serial = 0, max_component = 0;
+        if (!volume_serial_of(path, &serial, &max_component) || serial != ctx.volume_serial) return false;
+    }
+    const size_t n = std::strlen(root);
+    if (!ascii_equal_ignoring_case(path, root, n) || std::strlen(path) < n) return false;
+    // "C:\data" must not admit "C:\database": the match ends at a separator.
+    return root[n - 1] == '\\' || path[n] == 0 || path[n] == '\\';
+}
+
+bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path, file_handle* opened) {
+    path[0] = 0;
+    if (identity == 0 || !ctx.mounted_path) return false;
+    bool by_id = false;
+    if (ctx.flags & MOUNT_FLAG_FILE_ID) {
+        if (!path_by_file_id(ctx, identity, path, opened)) return false;
+        by_id = opened != nullptr;
+    } else {
+        if (identity > 0xFFFFFFFFu || inode_path(uint32_t(identity), path) == 0) return false;
+    }
+    if (!path_inside_mount(ctx, path, !by_id)) {
+        if (opened) opened->reset();
+        path[0] = 0;
+        return false;
+    }
+    return true;
+}

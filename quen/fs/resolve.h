@@ -1,0 +1,22 @@
+// From a handle's file identity to the Windows path of the file, checked to
+// lie inside the folder the client mounted: the first step of every
+// operation that takes a file handle.
+#pragma once
+#include "platform/file.h"
+#include "quen/fs/mount_context.h"
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr size_t kResolvePathSize = 2048;
+
+// identity: the inode number, or the file id in file id mode. path receives
+// the file's path (kResolvePathSize bytes). opened (may be null): in file id
+// mode the handle opened by id is handed over, so the caller can read the
+// file's attributes without opening it again. false: the handle is stale.
+bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path, file_handle* opened);
+
+// Whether path lies inside the mounted folder: on the mount's volume (unless
+// the mount is on a fixed drive, whose paths cannot move to another volume)
+// and at or below the mounted path, on a component boundary.
+bool path_inside_mount(const mount_context& ctx, const char* path, bool check_volume);

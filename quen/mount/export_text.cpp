@@ -2,10 +2,10 @@
 // the file with its backup.
 #include "quen/mount/export_text.h"
 
-#include "platform/codepage.h"
 #include "platform/file.h"
 #include "quen/config/settings.h"
 #include "quen/mount/exports.h"
+#include "quen/mount/mount_text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,15 +19,6 @@ bool step(int which) { return !g_step_hook || g_step_hook(which); }
 size_t put(char* text, size_t size, const char* s) {
     const int n = std::snprintf(text, size, "%s", s);
     return n < 0 ? 0 : size_t(n);
-}
-
-// The text in the Windows ANSI code page; the UTF-8 form when it has no such form.
-std::string ansi_of(const std::string& utf8) {
-    char buf[2048];
-    if (utf8.size() >= sizeof buf) return utf8;
-    std::memcpy(buf, utf8.c_str(), utf8.size() + 1);
-    if (utf8.empty() || utf8_to_codepage(0, buf, sizeof buf) == 0) return utf8;
-    return buf;
 }
 
 bool write_all(wp_handle h, const std::string& s) {
@@ -135,12 +126,12 @@ std::string export_line_text(const export_entry& e, bool with_identifier) {
         std::snprintf(buf, sizeof buf, "%8.8x ", e.fixed.export_id);
         line += buf;
     }
-    std::string folder = ansi_of(e.folder);
+    std::string folder = ansi_text(e.folder);
     // A carriage return counts as a blank when the file is read, so it is quoted too.
     if (folder.find_first_of(" \t\r") != std::string::npos) folder = "\"" + folder + "\"";
     if (folder.size() < 16) folder.resize(16, ' ');
     line += folder;
-    if (!e.alias.empty()) line += " -name:" + ansi_of(e.alias.substr(1));
+    if (!e.alias.empty()) line += " -name:" + ansi_text(e.alias.substr(1));
     if (export_encoding_text(e, buf, sizeof buf)) line += std::string(" ") + buf;
     uint32_t flags = e.fixed.mount_flags;
     uint32_t options = e.fixed.entry_options;

@@ -1,14 +1,13 @@
 #include "quen/mount/mountd.h"
 
 #include "quen/config/settings.h"
-#include "quen/fs/paths.h"
-#include "quen/fs/volume.h"
 #include "quen/inode/handle.h"
 #include "quen/mount/export_text.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mount_folder.h"
 #include "quen/mount/mount_table.h"
+#include "quen/mount/mount_text.h"
 #include "rpc/log.h"
 
 #include <cstdio>
@@ -42,26 +41,9 @@ void put_string(std::vector<uint8_t>& b, const std::string& s) {
     b.resize(b.size() + (xdr_pad4(uint32_t(s.size())) - s.size()), 0);
 }
 
-std::string dotted(uint32_t address_net) {
-    const uint8_t* b = reinterpret_cast<const uint8_t*>(&address_net);
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return text;
-}
-
-uint32_t request_encoding(const rpc_call* call) {
-    return call->stamp == g_settings.record.win10tag ? NAME_ENCODING_CODE_PAGE : NAME_ENCODING_UTF8;
-}
-
 bool export_visible(const export_entry& e, uint32_t client) {
     if (!g_settings.record.filter_exports && !(e.fixed.entry_options & EXPORT_HIDE)) return true;
     return client == kLoopback || export_client_allowed(e, client);
-}
-
-std::string client_form(const std::string& windows) {
-    char out[kPathSize];
-    if (windows_path_to_nfs(windows.c_str(), out, sizeof out) == 0) return std::string();
-    return out;
 }
 
 // The directory DUMP shows: the alias and the part below the export's folder,
@@ -69,7 +51,7 @@ std::string client_form(const std::string& windows) {
 std::string dump_directory(const mount_entry_copy& e) {
     const std::string& folder = e.exp->folder;
     const std::string mounted = e.path.empty() ? folder : e.path;
-    if (e.exp->alias.empty()) return client_form(mounted);
+    if (e.exp->alias.empty()) return client_path_form(mounted);
     std::string below = mounted.size() > folder.size() ? mounted.substr(folder.size()) : std::string();
     for (char& c : below)
         if (c == '\\') c = '/';
@@ -85,8 +67,8 @@ void do_mnt(rpc_handle* h, rpc_call* call, uint32_t client) {
         rpc_reply_error(h, call, ACCEPT_GARBAGE_ARGS);
         return;
     }
-    uint32_t encoding = request_encoding(call);
-    const std::string who = dotted(client);
+    uint32_t encoding = request_name_encoding(call->stamp);
+    const std::string who = dotted_ipv4(client);
     log_event(2, "mount%u request from %s  %x %u\n", unsigned(call->version), who.c_str(), unsigned(call->stamp),
               unsigned(encoding));
     uint32_t status = MNT_ERR_ACCES;
@@ -94,35 +76,16 @@ void do_mnt(rpc_handle* h, rpc_call* call, uint32_t client) {
     std::string windows;
     internal_handle fh{};
     if (path[0] != 0 && export_find(path, client, &encoding, &exp, &windows) == 0 && exp) {
-        uint32_t flags = exp->fixed.mount_flags;
-        volume_probe_result volume{exp->fixed.volume_serial, exp->fixed.max_name_length};
-        uint64_t identity = 0;
-        if (!probe_volume(windows.c_str(), &flags, &volume)) {
-            status = MNT_ERR_NODEV;
-        } else if (const uint32_t folder = mount_folder_identity(windows.c_str(), flags, &identity);
-                   folder == MOUNT_FOLDER_MISSING || folder == MOUNT_FOLDER_NOT_DIRECTORY) {
-            status = MNT_ERR_NOTDIR;
-        } else if (folder != MOUNT_FOLDER_OK) {
-            status = MNT_ERR_NXIO;
-        } else {
-            mount_request r;
-            r.client = client;
-            r.path = windows;
-            r.exp = exp;
-            r.root_identity = identity;
-            r.volume_serial = volume.serial;
-            r.max_name_length = volume.max_component_length;
-            r.flags = flags;
-            r.encoding = encoding;
-            r.origin = h->protocol;
-            uint32_t id = 0;
-            if (mount_record(r, &id) == MOUNT_RECORD_FAILED) {
-                status = MNT_ERR_NXIO;
-            } else {
-                mounttab_save(mounttab_path().c_str());
-                fh = handle_make(uint32_t(identity), uint32_t(identity >> 32), id);
-                status = MNT_OK;
-            }
+        const folder_mount m = mount_folder_record(client, exp, windows, encoding, h->protocol);
+        switch (m.status) {
+        case MOUNT_FOLDER_OK:
+            fh = handle_make(uint32_t(m.identity), uint32_t(m.identity >> 32), m.mount_id);
+            status = MNT_OK;
+            break;
+        case MOUNT_FOLDER_NO_VOLUME: status = MNT_ERR_NODEV; break;
+        case MOUNT_FOLDER_MISSING:
+        case MOUNT_FOLDER_NOT_DIRECTORY: status = MNT_ERR_NOTDIR; break;
+        default: status = MNT_ERR_NXIO; break;
         }
     }
     prepared_reply reply;
@@ -143,16 +106,16 @@ void do_mnt(rpc_handle* h, rpc_call* call, uint32_t client) {
                        : status == MNT_ERR_NODEV ? "volume error "
                        : status == MNT_ERR_NOTDIR ? "folder error "
                                                   : "error ";
-    log_event(1, "mount%u %s%s %s\n", unsigned(call->version), what, who.c_str(), path);
+    log_event(1, "mount%u %s%s %s\n", unsigned(call->version), what, who.c_str(), ansi_text(path).c_str());
 }
 
 void do_dump(rpc_handle* h, rpc_call* call, uint32_t client) {
-    log_event(2, "mount dump %s\n", dotted(client).c_str());
+    log_event(2, "mount dump %s\n", dotted_ipv4(client).c_str());
     prepared_reply reply;
     size_t used = 0;
     for (const mount_entry_copy& e : mount_table_snapshot()) {
         if (!e.exp || !export_visible(*e.exp, client)) continue;
-        std::string host = e.fixed.host_name[0] ? std::string(e.fixed.host_name) : dotted(e.fixed.client_address);
+        std::string host = e.fixed.host_name[0] ? std::string(e.fixed.host_name) : dotted_ipv4(e.fixed.client_address);
         std::string dir = dump_directory(e);
         if (host.size() > kMountHostNameSize) host.resize(kMountHostNameSize);
         if (dir.size() > kPathSize) dir.resize(kPathSize);
@@ -174,32 +137,32 @@ void do_umnt(rpc_handle* h, rpc_call* call, uint32_t client) {
         rpc_reply_error(h, call, ACCEPT_GARBAGE_ARGS);
         return;
     }
-    uint32_t encoding = request_encoding(call);
+    uint32_t encoding = request_name_encoding(call->stamp);
     export_entry* exp = nullptr;
     std::string windows;
     if (path[0] != 0 && export_find(path, client, &encoding, &exp, &windows) == 0 &&
         mount_remove_path(client, windows.c_str()))
         mounttab_save(mounttab_path().c_str());
-    log_event(1, "unmount %s %s\n", dotted(client).c_str(), path);
+    log_event(1, "unmount %s %s\n", dotted_ipv4(client).c_str(), ansi_text(path).c_str());
     reply_void(h, call);
 }
 
 void do_umntall(rpc_handle* h, rpc_call* call, uint32_t client) {
-    log_event(1, "unmount all %s\n", dotted(client).c_str());
+    log_event(1, "unmount all %s\n", dotted_ipv4(client).c_str());
     if (mount_remove_client(client) != 0) mounttab_save(mounttab_path().c_str());
     reply_void(h, call);
 }
 
 void do_export(rpc_handle* h, rpc_call* call, uint32_t client) {
-    log_event(2, "export dump %s\n", dotted(client).c_str());
+    log_event(2, "export dump %s\n", dotted_ipv4(client).c_str());
     prepared_reply reply;
     size_t used = 0;
     for (const export_entry* e = exports_active(); e; e = e->next) {
         if (!export_visible(*e, client)) continue;
-        std::string dir = e->alias.empty() ? client_form(e->folder) : e->alias;
+        std::string dir = e->alias.empty() ? client_path_form(e->folder) : e->alias;
         if (dir.size() > kPathSize) dir.resize(kPathSize);
         std::vector<std::string> groups;
-        for (uint32_t a : e->addresses) groups.push_back(dotted(a));
+        for (uint32_t a : e->addresses) groups.push_back(dotted_ipv4(a));
         char text[kPathSize];
         if (export_encoding_text(*e, text, sizeof text)) groups.push_back(text);
         uint32_t flags = e->fixed.mount_flags;

@@ -48,7 +48,7 @@ message make_message(uint32_t program, uint32_t procedure, bool unix_cred, uint3
     }
     xdr_store32(cred, cred_len);
     static const uint32_t empty = 0;
-    size_t n = xdr_put(m.bytes, "qqqqqqqOqo", 0x1234u, RPC_CALL, RPC_VERSION, program, 1u, procedure,
+    size_t n = xdr_put(m.bytes, "qqqqqqqOqo", 0x1234u, RPC_CALL, RPC_PROTOCOL_VERSION, program, 1u, procedure,
                        unix_cred ? AUTH_UNIX : AUTH_NULL, cred, AUTH_NULL, &empty);
     if (echo_bytes) {
         uint8_t payload[DEMO_ECHO_MAX];

@@ -68,7 +68,7 @@ struct null_call {
 null_call make_call(uint32_t xid) {
     static const uint32_t empty = 0;
     null_call c{};
-    size_t n = xdr_put(c.bytes + 4, "qqqqqqqoqo", xid, RPC_CALL, RPC_VERSION, DEMO_PROGRAM, 1u, DEMO_PROC_NULL,
+    size_t n = xdr_put(c.bytes + 4, "qqqqqqqoqo", xid, RPC_CALL, RPC_PROTOCOL_VERSION, DEMO_PROGRAM, 1u, DEMO_PROC_NULL,
                        AUTH_NULL, &empty, AUTH_NULL, &empty);
     xdr_store32(c.bytes, 0x80000000u | uint32_t(n));
     return c;

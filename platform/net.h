@@ -92,6 +92,9 @@ int net_local_ipv4_list(uint32_t* out, int max);
 // IPv4 addresses (network order, first as the name service gives them) of a
 // host name, at most max. Result: the number found, 0 when it does not resolve.
 int net_resolve_ipv4(const char* name, uint32_t* out, int max);
+// The host name of an IPv4 address (network order), NUL-terminated in out.
+// false when the address has no name or the name does not fit.
+bool net_host_name_of(uint32_t address, char* out, size_t size);
 
 // Overlapped-style datagram receive. On Windows a receive that times out is
 // cancelled before returning, so the buffer is free; on POSIX a receive is a

@@ -56,7 +56,7 @@ bool rpc_decode_call(rpc_handle* h, rpc_call* call) {
     call->msg_type = xdr_load32(msg + 4);
     if (call->msg_type != RPC_CALL) return false;
     call->rpc_version = xdr_load32(msg + 8);
-    if (call->rpc_version != RPC_VERSION) {
+    if (call->rpc_version != RPC_PROTOCOL_VERSION) {
         rpc_reply_rpc_mismatch(h);
         return false;
     }

@@ -46,6 +46,16 @@ const char* log_timestamp() {
     return g_stamp;
 }
 
+namespace {
+
+// Console output is read as it happens (often through a pipe, where the C
+// library would hold it back); the log file is flushed at its own points.
+void flush_if_console() {
+    if (!log_stream_is_file()) std::fflush(log_stream());
+}
+
+}  // namespace
+
 void log_printf(int min_level, const char* format, ...) {
     if (g_log_level < min_level) return;
     log_guard hold;
@@ -53,6 +63,7 @@ void log_printf(int min_level, const char* format, ...) {
     va_start(ap, format);
     std::vfprintf(log_stream(), format, ap);
     va_end(ap);
+    flush_if_console();
 }
 
 void log_event(int min_level, const char* format, ...) {
@@ -65,6 +76,7 @@ void log_event(int min_level, const char* format, ...) {
     va_start(ap, format);
     std::vfprintf(out, format, ap);
     va_end(ap);
+    flush_if_console();
 }
 
 void log_flush() {

@@ -12,7 +12,7 @@
 enum : uint32_t {
     RPC_CALL = 0,
     RPC_REPLY = 1,
-    RPC_VERSION = 2,
+    RPC_PROTOCOL_VERSION = 2,
 
     MSG_ACCEPTED = 0,
     MSG_DENIED = 1,

@@ -21,14 +21,14 @@ uint32_t rpc_next_xid() {
 size_t rpc_build_call(rpc_handle* h, uint32_t program, uint32_t version, uint32_t procedure) {
     static const uint32_t empty = 0;
     h->xid = rpc_next_xid();
-    return xdr_put(h->buffer, "qqqqqqqoqo", h->xid, RPC_CALL, RPC_VERSION, program, version, procedure, AUTH_NULL,
+    return xdr_put(h->buffer, "qqqqqqqoqo", h->xid, RPC_CALL, RPC_PROTOCOL_VERSION, program, version, procedure, AUTH_NULL,
                    &empty, AUTH_NULL, &empty);
 }
 
 bool rpc_send_call(rpc_handle* h, const rpc_call* received, uint32_t procedure, rpc_encoder encode,
                    const void* args) {
     h->xid = rpc_next_xid();
-    size_t n = xdr_put(h->buffer, "qqqqqqqOqO", h->xid, RPC_CALL, RPC_VERSION, received->program, received->version,
+    size_t n = xdr_put(h->buffer, "qqqqqqqOqO", h->xid, RPC_CALL, RPC_PROTOCOL_VERSION, received->program, received->version,
                        procedure, received->cred_flavor, received->cred, received->verf_flavor, received->verf);
     if (encode) n += encode(h->buffer + n, args);
     h->msg_len = int32_t(n);

@@ -31,7 +31,7 @@ bool rpc_reply_prog_mismatch(rpc_handle* h, const rpc_call* call, uint32_t low, 
 
 bool rpc_reply_rpc_mismatch(rpc_handle* h) {
     return send_message(h, xdr_put(h->buffer, "qqqqqq", h->xid, RPC_REPLY, MSG_DENIED, REJECT_RPC_MISMATCH,
-                                   RPC_VERSION, RPC_VERSION));
+                                   RPC_PROTOCOL_VERSION, RPC_PROTOCOL_VERSION));
 }
 
 bool rpc_reply_auth_error(rpc_handle* h, uint32_t auth_status) {

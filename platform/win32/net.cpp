@@ -248,6 +248,21 @@ int net_resolve_ipv4(const char* name, uint32_t* out, int max) {
     return n;
 }
 
+bool net_host_name_of(uint32_t address, char* out, size_t size) {
+    if (!out || size == 0) return false;
+    out[0] = 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = address;
+    char host[1025];
+    if (getnameinfo(reinterpret_cast<sockaddr*>(&a), sizeof a, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+        return false;
+    const size_t n = std::strlen(host);
+    if (n >= size) return false;
+    std::memcpy(out, host, n + 1);
+    return true;
+}
+
 bool net_udp_receiver_open(net_udp_receiver* rx) {
     win32_receiver* r = receiver_of(rx);
     std::memset(r, 0, sizeof *r);

@@ -2,6 +2,7 @@
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mount_table.h"
 #include "quen/mount/mountd.h"
+#include "platform/net.h"
 #include "platform/thread.h"
 #include "rpc/log.h"
 #include "rpc/transport.h"
@@ -65,6 +66,7 @@ int start_tcp(uint16_t port) {
 
 int mountd_start(uint16_t port) {
     mount_table_init();
+    mount_set_name_resolver(net_host_name_of);
     const server_config& s = g_settings.record;
     if (s.mount) {
         if (s.udp)

@@ -23,15 +23,6 @@ int fake_resolver(const char* name, uint32_t* out, int max) {
     return 0;
 }
 
-uint32_t ip(const char* dotted) {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    EXPECT_EQ(std::sscanf(dotted, "%u.%u.%u.%u", &a, &b, &c, &d), 4);
-    const unsigned char bytes[4] = {uint8_t(a), uint8_t(b), uint8_t(c), uint8_t(d)};
-    uint32_t v;
-    std::memcpy(&v, bytes, 4);
-    return v;
-}
-
 void exports_test::SetUp() {
     saved_lowercase = g_settings.record.lowercase;
     g_settings.record.lowercase = 1;  // client forms "/c/..."

@@ -4,6 +4,8 @@
 #include "quen/mount/export_entry.h"
 #include "quen/mount/exports.h"
 
+#include "tests/support/ipv4_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,8 +15,6 @@
 // Resolves only "hostone" (192.0.2.1) and "hosttwo" (192.0.2.2).
 int fake_resolver(const char* name, uint32_t* out, int max);
 
-// IPv4 text to network order.
-uint32_t ip(const char* dotted);
 
 // Every test starts with empty lists and the fake resolver.
 struct exports_test : ::testing::Test {

@@ -145,7 +145,7 @@ void check_reply(const uint8_t* msg, int64_t len, const reply_buffer& r) {
     FUZZ_CHECK(std::memcmp(p, msg, 4) == 0);
     FUZZ_CHECK(xdr_load32(p + 4) == RPC_REPLY);
     uint32_t stat = xdr_load32(p + 8);
-    if (xdr_load32(msg + 8) != RPC_VERSION) {
+    if (xdr_load32(msg + 8) != RPC_PROTOCOL_VERSION) {
         FUZZ_CHECK(stat == MSG_DENIED && r.len == 24 && xdr_load32(p + 12) == REJECT_RPC_MISMATCH);
         FUZZ_CHECK(xdr_load32(p + 16) == 2 && xdr_load32(p + 20) == 2);
         return;

@@ -67,7 +67,7 @@ void check_procedures(const uint8_t* data, size_t size) {
         for (uint32_t procedure = 0; procedure <= 6; ++procedure) {
             rpc_call call{};
             call.msg_type = RPC_CALL;
-            call.rpc_version = RPC_VERSION;
+            call.rpc_version = RPC_PROTOCOL_VERSION;
             call.program = MOUNT_PROGRAM;
             call.version = version;
             call.procedure = procedure;

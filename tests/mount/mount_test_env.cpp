@@ -17,15 +17,6 @@ int no_resolver(const char*, uint32_t*, int) { return 0; }
 
 }  // namespace
 
-uint32_t ip(const char* dotted) {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    EXPECT_EQ(std::sscanf(dotted, "%u.%u.%u.%u", &a, &b, &c, &d), 4);
-    const unsigned char bytes[4] = {uint8_t(a), uint8_t(b), uint8_t(c), uint8_t(d)};
-    uint32_t v;
-    std::memcpy(&v, bytes, 4);
-    return v;
-}
-
 void mount_test::SetUp() {
     saved_lowercase = g_settings.record.lowercase;
     saved_fh_size = g_settings.record.fh_size;

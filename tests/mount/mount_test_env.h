@@ -6,13 +6,13 @@
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_table.h"
 
+#include "tests/support/ipv4_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-// IPv4 text to network order.
-uint32_t ip(const char* dotted);
 
 struct mount_test : ::testing::Test {
     std::string dir;   // Windows form with a trailing backslash

@@ -377,3 +377,21 @@ TEST_F(Loopback, OversizedDatagramIsDroppedByWorkers) {
     start(2);
     oversized_datagram_is_dropped(*this);
 }
+
+// The reverse lookup that fills the host names of mounts.
+TEST(host_name_of, loopback_has_a_name_that_leads_back_to_it) {
+    const uint8_t bytes[4] = {127, 0, 0, 1};
+    uint32_t loopback;
+    std::memcpy(&loopback, bytes, 4);
+    char name[512];
+    ASSERT_TRUE(net_host_name_of(loopback, name, sizeof name));
+    ASSERT_NE(name[0], 0);
+    uint32_t back[8];
+    const int n = net_resolve_ipv4(name, back, 8);
+    bool found = false;
+    for (int i = 0; i < n; ++i) found |= reinterpret_cast<const uint8_t*>(&back[i])[0] == 127;  // any 127.x.y.z
+    EXPECT_TRUE(found) << name;
+    char tiny[2] = {'x', 'x'};
+    EXPECT_FALSE(net_host_name_of(loopback, tiny, sizeof tiny)) << "a cut name would be another host";
+    EXPECT_EQ(tiny[0], 0);
+}

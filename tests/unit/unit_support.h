@@ -29,7 +29,7 @@ bytes auth_unix_body(uint32_t stamp, const std::string& name, uint32_t uid, uint
 struct call_spec {
     uint32_t xid = 0x0A0B0C0D;
     uint32_t msg_type = RPC_CALL;
-    uint32_t rpc_version = RPC_VERSION;
+    uint32_t rpc_version = RPC_PROTOCOL_VERSION;
     uint32_t program = 0x20000101;
     uint32_t version = 1;
     uint32_t procedure = 0;

@@ -68,13 +68,16 @@ int mountd_start(uint16_t port) {
     mount_table_init();
     mount_set_name_resolver(net_host_name_of);
     const server_config& s = g_settings.record;
+    // The table is back before any endpoint opens: a MNT served earlier
+    // would make a new entry that the reload then refreshes, and the
+    // handles of the stored identifier would be stale.
+    if (!s.inode_reset) mounttab_load(mounttab_path().c_str());
     if (s.mount) {
         if (s.udp)
             if (const int r = start_udp(port); r != MOUNTD_STARTED) return r;
         if (s.tcp)
             if (const int r = start_tcp(port); r != MOUNTD_STARTED) return r;
     }
-    if (!s.inode_reset) mounttab_load(mounttab_path().c_str());
     if (s.mount) log_event(1, "mountd started on %u\n", unsigned(port));
     else if (!s.webnfs) log_event(1, "mountd disabled but NO webnfs access defined\n");
     return MOUNTD_STARTED;

@@ -83,6 +83,11 @@ def main(args):
     work = tempfile.mkdtemp(prefix="quen-startup-")
     registry = os.path.join(work, "registry.reg")
     expected = [["100000", "2", "tcp", "111"], ["100000", "2", "udp", "111"]]
+    # Every start keeps its data (inode table, mount table) in the test's folder.
+    own_data = os.path.join(work, "own")
+    os.mkdir(own_data)
+    base = {"Directory": own_data + "/", "InodePath": own_data + "/inodes.nfs"}
+    write_registry(registry, base)
     try:
         # No arguments, not started by a service manager: usage, then the
         # dispatcher fails and the program ends with 0.
@@ -122,7 +127,7 @@ def main(args):
         # Settings come from the registry file, edited by hand between starts.
         logdir = os.path.join(work, "logs")
         os.mkdir(logdir)
-        write_registry(registry, {"PortMapper": "1", "LogDir": logdir + "/"})
+        write_registry(registry, dict(base, PortMapper="1", LogDir=logdir + "/"))
         s = Server(quen, [], registry, {"TERVALO_SERVICE": "1"})
         try:
             c.equal(wait_for(portmapper_entries), expected, "PortMapper 1 from the registry starts the portmapper")
@@ -140,7 +145,7 @@ def main(args):
         with open(registry) as f:
             c.true('"Path"="Z:\\\\' in f.read(), "the program directory is written back as Path")
 
-        write_registry(registry, {"Log": "0", "LogDir": logdir + "/"})
+        write_registry(registry, dict(base, Log="0", LogDir=logdir + "/"))
         s = Server(quen, [], registry, {"TERVALO_SERVICE": "1"})
         try:
             time.sleep(1.0)

@@ -164,6 +164,13 @@ struct auto_mount_test : implicit_test {
     mount_context browsing{};
     char browsing_path[kHandlePathSize];
 
+    // A client browses "plain"; "pub" is exported with alldirs.
+    void SetUp() override {
+        implicit_test::SetUp();
+        if (HasFatalFailure()) return;
+        load_exports("@\\plain\n@\\pub -alldirs\n");
+        browse(export_at(0));
+    }
     void browse(export_entry* exp) {
         const uint32_t id = mount_folder(kClient, exp->folder, exp, 6);
         ASSERT_NE(id, 0u);
@@ -190,15 +197,11 @@ struct auto_mount_test : implicit_test {
 };
 
 TEST_F(auto_mount_test, off_never_mounts) {
-    load_exports("@\\plain\n@\\pub -alldirs\n");
-    browse(export_at(0));
     g_settings.record.automount = 0;
     EXPECT_FALSE(automount("pub\\docs").ok);
 }
 
 TEST_F(auto_mount_test, mode_1_mounts_only_what_an_export_admits) {
-    load_exports("@\\plain\n@\\pub -alldirs\n");
-    browse(export_at(0));
     g_settings.record.automount = 1;
     const result r = automount("pub\\docs");
     ASSERT_TRUE(r.ok);
@@ -208,8 +211,6 @@ TEST_F(auto_mount_test, mode_1_mounts_only_what_an_export_admits) {
 }
 
 TEST_F(auto_mount_test, mode_2_falls_back_to_the_browsed_export_and_3_always_uses_it) {
-    load_exports("@\\plain\n@\\pub -alldirs\n");
-    browse(export_at(0));
     g_settings.record.automount = 2;
     const result in = automount("plain\\in");
     ASSERT_TRUE(in.ok);

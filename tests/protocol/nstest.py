@@ -225,3 +225,33 @@ def background(cmd, **kw):
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
+
+
+def start_capture(path):
+    """tshark writing everything on lo to path; returns once packets are taken."""
+    p = subprocess.Popen(["tshark", "-i", "lo", "-w", path, "-q"], stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 20
+    seen = b""
+    while time.monotonic() < deadline:
+        line = p.stderr.readline()
+        if not line:
+            break
+        seen += line
+        if b"Capture started" in line:
+            time.sleep(0.5)   # dumpcap reports before the first packet is taken
+            return p
+    p.kill()
+    p.wait()
+    raise RuntimeError("tshark did not start: %s" % seen.decode(errors="replace"))
+
+
+def stop_capture(p):
+    """Lets the last packets reach the file, then ends the capture."""
+    time.sleep(0.5)
+    p.send_signal(signal.SIGINT)
+    try:
+        p.wait(10)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+    p.stderr.close()

@@ -11,7 +11,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 
 import nstest
 import rpcwire as w
@@ -112,30 +111,6 @@ def malformed_traffic():
         udp.close()
 
 
-def start_capture(path):
-    p = subprocess.Popen(["tshark", "-i", "lo", "-w", path, "-q"], stderr=subprocess.PIPE)
-    deadline = time.monotonic() + 20
-    seen = b""
-    while time.monotonic() < deadline:
-        line = p.stderr.readline()
-        if not line:
-            break
-        seen += line
-        if b"Capture started" in line:
-            time.sleep(0.5)   # dumpcap reports before the first packet is taken
-            return p
-    p.kill()
-    raise RuntimeError("tshark did not start: %s" % seen.decode(errors="replace"))
-
-
-def stop_capture(p):
-    time.sleep(0.5)
-    p.send_signal(2)
-    try:
-        p.wait(10)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        p.wait()
 
 
 def read_frames(path):
@@ -209,7 +184,7 @@ def main(args):
     try:
         with nstest.demo(demo_bin, ["-noportmap"] + options) as d:
             expected = {}
-            capture = start_capture(path)
+            capture = nstest.start_capture(path)
             try:
                 valid_traffic(expected)
                 marker = w.Udp(port=MARKER_PORT)
@@ -217,7 +192,7 @@ def main(args):
                 marker.close()
                 c.true(malformed_traffic(), "NULL answered after the malformed input")
             finally:
-                stop_capture(capture)
+                nstest.stop_capture(capture)
             c.true(d.alive(), "rpcdemo alive")
             c.equal(d.stop(), 0, "exit code after SIGTERM")
         frames = read_frames(path)

@@ -640,32 +640,6 @@ CAPTURE_FIELDS = ["frame.number", "udp.srcport", "udp.dstport", "tcp.srcport", "
                   "rpc.procedure", "mount.status", "mount.export.directory", "_ws.malformed"]
 
 
-def start_capture(path):
-    p = subprocess.Popen(["tshark", "-i", "lo", "-w", path, "-q"], stderr=subprocess.PIPE)
-    deadline = time.monotonic() + 20
-    seen = b""
-    while time.monotonic() < deadline:
-        line = p.stderr.readline()
-        if not line:
-            break
-        seen += line
-        if b"Capture started" in line:
-            time.sleep(0.5)   # dumpcap reports before the first packet is taken
-            return p
-    p.kill()
-    p.wait()
-    raise RuntimeError("tshark did not start: %s" % seen.decode(errors="replace"))
-
-
-def stop_capture(p):
-    time.sleep(0.5)
-    p.send_signal(signal.SIGINT)
-    try:
-        p.wait(10)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        p.wait()
-    p.stderr.close()
 
 
 # Clients running as root use privileged source ports, some of which tshark
@@ -725,7 +699,7 @@ def main(args):
         tree = Tree(work)
         tree.write_exports()
         registry = os.path.join(work, "registry.reg")
-        capture = start_capture(capture_path)
+        capture = nstest.start_capture(capture_path)
         try:
             kept = first_run(c, quen, clients, tree, registry)
             if kept is not None:
@@ -735,7 +709,7 @@ def main(args):
             hostile_run(c, quen, clients, tree, registry)
         finally:
             clients.close()
-            stop_capture(capture)
+            nstest.stop_capture(capture)
         check_capture(c, capture_path, tree)
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -5,6 +5,7 @@
 #define FD_SETSIZE 128
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mswsock.h>
 #include <windows.h>
 
 #include <cstring>
@@ -95,7 +96,16 @@ uint16_t net_port_host(const net_addr4& a) { return ntohs(a.port); }
 
 net_socket net_udp_socket(bool overlapped) {
     DWORD flags = overlapped ? WSA_FLAG_OVERLAPPED : 0;
-    return from_socket(WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, flags));
+    SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, flags);
+    if (s != INVALID_SOCKET) {
+        // Without this, an ICMP port-unreachable for an earlier reply (a
+        // client that went away) fails the next receive with WSAECONNRESET,
+        // and the worker that gets it pauses as on a real receive error.
+        BOOL report = FALSE;
+        DWORD returned = 0;
+        WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+    }
+    return from_socket(s);
 }
 
 net_socket net_tcp_socket() { return from_socket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }

@@ -395,3 +395,31 @@ TEST(host_name_of, loopback_has_a_name_that_leads_back_to_it) {
     EXPECT_FALSE(net_host_name_of(loopback, tiny, sizeof tiny)) << "a cut name would be another host";
     EXPECT_EQ(tiny[0], 0);
 }
+
+// A reply to a client that has gone away draws an ICMP port-unreachable; the
+// next datagram on the socket must still be received, not an error. (Linux
+// reports no such errors on unconnected sockets, nor does Wine: the case
+// bites on Windows itself.)
+TEST(udp_socket, an_unreachable_peer_does_not_fail_the_next_receive) {
+    const uint32_t loopback = 0x7F000001u;
+    socket_guard server(net_udp_socket(false));
+    ASSERT_NE(server.s, NET_INVALID);
+    ASSERT_TRUE(net_bind(server.s, net_make_addr(loopback, 0)));
+    net_addr4 server_addr{};
+    ASSERT_TRUE(net_local_address(server.s, &server_addr));
+    net_addr4 gone{};
+    {
+        socket_guard client(net_udp_socket(false));
+        ASSERT_TRUE(net_bind(client.s, net_make_addr(loopback, 0)));
+        ASSERT_TRUE(net_local_address(client.s, &gone));
+    }
+    ASSERT_EQ(net_sendto(server.s, "late reply", 10, gone), 10);
+    ASSERT_EQ(net_wait_one(server.s, 200), 0) << "nothing to read yet";
+    socket_guard other(net_udp_socket(false));
+    ASSERT_EQ(net_sendto(other.s, "next call", 9, server_addr), 9);
+    ASSERT_EQ(net_wait_one(server.s, 2000), 1);
+    char buffer[64];
+    net_addr4 peer{};
+    int32_t peer_len = sizeof peer;
+    EXPECT_EQ(net_recvfrom(server.s, buffer, sizeof buffer, &peer, &peer_len), 9) << "error " << net_last_error();
+}

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 namespace {
@@ -153,7 +154,20 @@ void unlink_and_free(mount_entry* victim) {
 
 }  // namespace
 
-void mount_table_init() { mount_table_clear(); }
+void mount_table_init() {
+    mount_table_clear();
+    // Identifiers of a new table start at a different place each run: after
+    // "InodeReset" (or a lost "mounttab") an old handle must not find a new
+    // mount with its identifier, since its inode number may now name
+    // another file. Reloaded mounts keep their stored identifiers.
+    mount_lock_guard guard;
+    g_mounts.id_counter = uint32_t(std::time(nullptr)) * 2654435761u ^ tick_count_ms();
+}
+
+uint32_t mount_id_counter() {
+    mount_lock_guard guard;
+    return g_mounts.id_counter;
+}
 
 void mount_table_clear() {
     mount_lock_guard guard;

@@ -83,8 +83,11 @@ struct mount_request {
 
 enum mount_record_result { MOUNT_RECORD_FAILED, MOUNT_RECORD_NEW, MOUNT_RECORD_EXISTING };
 
-// Initialises the mount lock (once) and empties the table.
+// Initialises the mount lock (once), empties the table and starts the
+// identifier counter at a value of this run.
 void mount_table_init();
+// The counter the next new identifier is computed from.
+uint32_t mount_id_counter();
 // Frees every entry and clears the cache.
 void mount_table_clear();
 

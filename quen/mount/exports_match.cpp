@@ -29,6 +29,26 @@ void drop_trailing_slash(std::string& p) {
     if (p.size() > 1 && p.back() == '/') p.pop_back();
 }
 
+// Whether a path below an export has a component Windows takes for "..":
+// two or more dots, possibly with trailing dots and spaces, which Windows
+// drops. Such a path would name a folder outside the export.
+bool climbs_out(const std::string& below) {
+    size_t at = 0;
+    while (at < below.size()) {
+        size_t end = below.find_first_of("/\\", at);
+        if (end == std::string::npos) end = below.size();
+        size_t dots = 0;
+        bool only_dots_and_spaces = end > at;
+        for (size_t i = at; i < end; ++i) {
+            if (below[i] == '.') ++dots;
+            else if (below[i] != ' ') only_dots_and_spaces = false;
+        }
+        if (only_dots_and_spaces && dots >= 2) return true;
+        at = end + 1;
+    }
+    return false;
+}
+
 bool drive_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Tries one entry against the requested path (already in UTF-8).
@@ -53,6 +73,7 @@ bool match_entry(const export_entry& e, std::string requested, std::string* wind
         requested = reduced;
     }
     if (!starts_with_part(requested, client_form, alldirs)) return false;
+    if (climbs_out(requested.substr(client_form.size()))) return false;
     if (windows_path) {
         // The folder as written, then the rest of the request in Windows form.
         std::string tail = requested.substr(client_form.size());

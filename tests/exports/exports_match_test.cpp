@@ -66,6 +66,17 @@ TEST_F(ExportsMatch, FindByClientForm) {
     EXPECT_EQ(find("/d/allx").status, 13u);
 }
 
+TEST_F(ExportsMatch, NoPathClimbsOutOfAnAlldirsExport) {
+    ASSERT_EQ(load("D:\\all -alldirs\nD:\\all\\x -name:alias -alldirs\n").error, EXPORTS_OK);
+    // Windows takes each of these for "..", and would open D:\ or D:\other.
+    for (const char* p : {"/d/all/..", "/d/all/../other", "/d/all/x/../..", "/d/all/.. /other", "/d/all/.../other",
+                          "/d/all/..\\other", "/d/all/x\\..\\..", "/alias/../..", "/d/all/. ./x"})
+        EXPECT_EQ(find(p).status, 13u) << p;
+    // Names that only contain dots are still names.
+    for (const char* p : {"/d/all/a..b", "/d/all/.hidden", "/d/all/./x", "/d/all/..x", "/alias/sub..", "/d/all/x/y."})
+        EXPECT_EQ(find(p).status, 0u) << p;
+}
+
 TEST_F(ExportsMatch, FindSkipsEntriesThatRefuseTheClient) {
     ASSERT_EQ(load("C:\\a 10.0.0.2\nC:\\a -ro\n").error, EXPORTS_OK);
     const auto v = active();

@@ -97,6 +97,7 @@ TEST_F(implicit_test, absolute_names_must_start_with_the_public_export) {
     EXPECT_EQ(folder_of(webnfs(shown("pub")).dir), at("pub"));
     EXPECT_EQ(webnfs(shown("plain")).status, uint32_t(NFSERR_ACCES));
     EXPECT_EQ(webnfs(shown("pub") + "docs").status, uint32_t(NFSERR_ACCES)) << "a longer name is another folder";
+    mount_table_clear();   // mounts refer to their exports
     exports_free_all();
     load_exports("@\\pub -public -name:web\n");
     EXPECT_EQ(folder_of(webnfs("/web/docs").dir), at("pub\\docs"));

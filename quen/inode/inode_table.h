@@ -33,7 +33,7 @@ struct inode_table {
     mapped_file file;
     uint8_t* base = nullptr;
     uint32_t total = 0;
-    uint32_t dirty = 0;          // allocations and frees since the last full flush
+    std::atomic<uint32_t> dirty{0};   // allocations and frees since the last full flush; read unlocked
     bool is_open = false;
     bool in_memory = false;      // a caller's image: no file, no growth
     crit_section table_lock;

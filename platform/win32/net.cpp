@@ -243,36 +243,6 @@ int net_local_ipv4_list(uint32_t* out, int max) {
     return n;
 }
 
-int net_resolve_ipv4(const char* name, uint32_t* out, int max) {
-    if (!name || !*name || max <= 0) return 0;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* res = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &res) != 0) return 0;
-    int n = 0;
-    for (addrinfo* p = res; p && n < max; p = p->ai_next) {
-        if (p->ai_family != AF_INET || p->ai_addrlen < sizeof(sockaddr_in)) continue;
-        out[n++] = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-    }
-    freeaddrinfo(res);
-    return n;
-}
-
-bool net_host_name_of(uint32_t address, char* out, size_t size) {
-    if (!out || size == 0) return false;
-    out[0] = 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = address;
-    char host[1025];
-    if (getnameinfo(reinterpret_cast<sockaddr*>(&a), sizeof a, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
-        return false;
-    const size_t n = std::strlen(host);
-    if (n >= size) return false;
-    std::memcpy(out, host, n + 1);
-    return true;
-}
-
 bool net_udp_receiver_open(net_udp_receiver* rx) {
     win32_receiver* r = receiver_of(rx);
     std::memset(r, 0, sizeof *r);

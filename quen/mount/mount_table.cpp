@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <random>
 
 namespace {
 
@@ -161,7 +162,8 @@ void mount_table_init() {
     // mount with its identifier, since its inode number may now name
     // another file. Reloaded mounts keep their stored identifiers.
     mount_lock_guard guard;
-    g_mounts.id_counter = uint32_t(std::time(nullptr)) * 2654435761u ^ tick_count_ms();
+    std::random_device entropy;
+    g_mounts.id_counter = entropy() ^ uint32_t(std::time(nullptr)) * 2654435761u;
 }
 
 uint32_t mount_id_counter() {

@@ -11,7 +11,6 @@ bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
 char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
 
-bool has_long_prefix(const char* p) { return p[0] == '\\' && p[1] == '\\' && p[2] == '?' && p[3] == '\\'; }
 
 // Copies source into dest when they differ. Result: the length, or
 // dest_size when it does not fit with room for `grow` more bytes.
@@ -36,7 +35,7 @@ size_t windows_path_to_nfs(const char* source, char* dest, size_t dest_size) {
     if (len >= 2 && is_letter(dest[0]) && dest[1] == ':') {
         dest[1] = lowercase ? lower(dest[0]) : dest[0];
         dest[0] = '/';
-    } else if (len >= 6 && has_long_prefix(dest) && is_letter(dest[4]) && dest[5] == ':' && lowercase) {
+    } else if (len >= 6 && has_long_path_prefix(dest) && is_letter(dest[4]) && dest[5] == ':' && lowercase) {
         dest[4] = lower(dest[4]);
     }
     for (size_t i = 0; i < len; ++i)
@@ -62,7 +61,7 @@ size_t nfs_path_to_windows(const char* source, char* dest, size_t dest_size) {
         append = len == 2;
     } else if (len == 2 && is_letter(dest[0]) && dest[1] == ':') {
         append = true;
-    } else if (len >= 4 && has_long_prefix(dest)) {
+    } else if (len >= 4 && has_long_path_prefix(dest)) {
         append = std::strchr(dest + 4, '\\') == nullptr;
     } else if (len >= 2 && dest[0] == '\\' && dest[1] == '\\') {
         append = std::strchr(dest + 2, '\\') == nullptr;
@@ -81,7 +80,7 @@ size_t nfs_path_to_windows(const char* source, char* dest, size_t dest_size) {
 bool is_windows_root_path(const char* path) {
     if (!path) return false;
     const char* p = path;
-    if (std::strlen(path) > 4 && has_long_prefix(path)) p += 4;
+    if (std::strlen(path) > 4 && has_long_path_prefix(path)) p += 4;
     const char* rest = nullptr;
     if (is_letter(p[0]) && p[1] == ':') {
         rest = p + 2;
@@ -111,7 +110,7 @@ size_t root_prefix_length(char* path, size_t path_size) {
     if (len == path_size) return 0;
     size_t start = 0;
     bool unc = false;
-    if (has_long_prefix(path)) {
+    if (has_long_path_prefix(path)) {
         start = 4;
     } else if (path[0] == '\\' && path[1] == '\\') {
         start = 2;
@@ -141,3 +140,5 @@ size_t root_prefix_length(char* path, size_t path_size) {
     if (len > prefix && path[len - 1] == '\\') path[len - 1] = 0;
     return prefix;
 }
+
+bool has_long_path_prefix(const char* p) { return p[0] == '\\' && p[1] == '\\' && p[2] == '?' && p[3] == '\\'; }

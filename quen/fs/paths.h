@@ -14,6 +14,9 @@ size_t windows_path_to_nfs(const char* source, char* dest, size_t dest_size);
 // result does not fit.
 size_t nfs_path_to_windows(const char* source, char* dest, size_t dest_size);
 
+// Whether the path starts with the long-path prefix "\\?\".
+bool has_long_path_prefix(const char* path);
+
 // Whether the path starts with a volume: a drive letter and colon, a
 // "Volume{...}" name, or "\\server", optionally after "\\?\", followed by
 // the end or a backslash.

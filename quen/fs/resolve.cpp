@@ -2,14 +2,13 @@
 
 #include "quen/config/settings.h"
 #include "quen/fs/char_class.h"
+#include "quen/fs/paths.h"
 #include "quen/fs/volume.h"
 #include "quen/inode/inode_tree.h"
 
 #include <cstring>
 
 namespace {
-
-bool has_long_prefix(const char* p) { return std::strncmp(p, "\\\\?\\", 4) == 0; }
 
 // The path of a file opened by id, in the form the mount's own paths use.
 bool path_by_file_id(const mount_context& ctx, uint64_t id, char* path, file_handle* opened) {
@@ -22,10 +21,10 @@ bool path_by_file_id(const mount_context& ctx, uint64_t id, char* path, file_han
     const uint32_t form = (ctx.flags & MOUNT_FLAG_VOLUME_GUID) ? WP_VOLUME_NAME_GUID : WP_VOLUME_NAME_DOS;
     const size_t n = wp_get_final_path_name_by_handle(file.get(), path, kResolvePathSize, form);
     if (n <= 6) return false;
-    if (has_long_prefix(path)) {
+    if (has_long_path_prefix(path)) {
         char& letter = path[4];
         if (g_settings.record.lowercase && path[5] == ':' && letter >= 'A' && letter <= 'Z') letter = char(letter + 32);
-        if (!has_long_prefix(ctx.mounted_path)) std::memmove(path, path + 4, n - 4 + 1);
+        if (!has_long_path_prefix(ctx.mounted_path)) std::memmove(path, path + 4, n - 4 + 1);
     }
     if (opened) *opened = std::move(file);
     return true;

@@ -3,14 +3,13 @@
 #include "platform/file.h"
 #include "quen/config/settings.h"
 #include "quen/fs/char_class.h"
+#include "quen/fs/paths.h"
 #include "quen/fs/nfs_status.h"
 #include "rpc/log.h"
 
 #include <cstring>
 
 namespace {
-
-bool has_long_prefix(const char* p) { return std::strncmp(p, "\\\\?\\", 4) == 0; }
 
 void set_bit(uint32_t& flags, uint32_t bit, bool on) { flags = on ? flags | bit : flags & ~bit; }
 
@@ -34,7 +33,7 @@ bool volume_serial_of(const char* path, uint32_t* serial, uint32_t* max_componen
 bool probe_volume(const char* export_path, uint32_t* flags_io, volume_probe_result* out) {
     if (!export_path || !flags_io) return false;
     uint32_t flags = *flags_io;
-    const bool long_prefix = has_long_prefix(export_path);
+    const bool long_prefix = has_long_path_prefix(export_path);
     set_bit(flags, MOUNT_FLAG_LONG_PATH, long_prefix);
     set_bit(flags, MOUNT_FLAG_VOLUME_GUID, long_prefix && ascii_equal_ignoring_case(export_path + 4, "Volume{", 7));
 

@@ -10,7 +10,6 @@
 #include "quen/mount/mount_text.h"
 #include "rpc/log.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>

@@ -62,4 +62,24 @@ if [ "$listing" = 1 ]; then
     timeout 300 "$wine" "$@" | tr -d '\r'
     exit $?
 fi
-exec timeout 300 "$wine" "$@"
+# Now and then, on a loaded machine, Wine fails to start a program at all:
+# it ends at once with a failure and nothing printed. A test program always
+# prints before it can fail, so a silent failure is Wine's, and the program
+# is started again (twice at most); its output is passed on as it comes.
+out=$(mktemp) && err=$(mktemp) || exit 125
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+for attempt in 1 2 3; do
+    : >"$out"
+    : >"$err"
+    set -o pipefail
+    timeout 300 "$wine" "$@" 2> >(tee "$err" >&2) | tee "$out"
+    status=$?
+    set +o pipefail
+    wait   # for the stderr copy to be complete
+    if [ "$status" = 0 ] || [ -s "$out" ] || [ -s "$err" ]; then
+        exit "$status"
+    fi
+    echo "wine-run.sh: Wine ended $1 with status $status before it printed anything (try $attempt)" >&2
+done
+exit "$status"

@@ -3,7 +3,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -83,6 +85,12 @@ struct posix_receiver {
     bool open;
 };
 static_assert(sizeof(posix_receiver) <= sizeof(net_udp_receiver::opaque));
+
+int64_t monotonic_ns() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 }  // namespace
 
@@ -240,7 +248,16 @@ int net_wait_readable(const net_socket* sockets, int count, bool* ready, int tim
         fds[i].events = POLLIN;
         fds[i].revents = 0;
     }
-    int n = ::poll(fds, static_cast<nfds_t>(count), timeout_ms < 0 ? -1 : timeout_ms);
+    // Winsock's select is not cut short by signals; poll is, even with a zero
+    // time-out, so an interrupted wait goes on for the time that is left.
+    const int64_t deadline = timeout_ms < 0 ? 0 : monotonic_ns() + int64_t(timeout_ms) * 1000000;
+    int n;
+    for (;;) {
+        // Rounded up, so that the wait never ends before its time.
+        int wait_ms = timeout_ms < 0 ? -1 : int((std::max<int64_t>(deadline - monotonic_ns(), 0) + 999999) / 1000000);
+        n = ::poll(fds, static_cast<nfds_t>(count), wait_ms);
+        if (n >= 0 || errno != EINTR) break;
+    }
     if (n < 0) {
         note_errno();
         return -1;

@@ -3,6 +3,7 @@
 #include "platform/thread.h"
 #include "portmap/portmap.h"
 #include "quen/config/settings.h"
+#include "quen/fs/fs_start.h"
 #include "quen/inode/inode_table.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mountd.h"
@@ -13,6 +14,7 @@ namespace {
 
 bool g_portmap_running = false;
 bool g_inode_table_open = false;
+bool g_fs_layer_started = false;
 bool g_mountd_started = false;
 
 }  // namespace
@@ -24,6 +26,11 @@ int file_service_start() {
     g_inode_table_open = inode_table_open(r.inode_reset != 0);
     if (!g_inode_table_open) {
         log_event(1, "quen: Inode table initialization failed\n");
+        return FILE_SERVICE_INODE_TABLE_FAILED;
+    }
+    g_fs_layer_started = fs_layer_start();
+    if (!g_fs_layer_started) {
+        log_event(1, "quen: file system layer start failed\n");
         return FILE_SERVICE_INODE_TABLE_FAILED;
     }
     exports_load();
@@ -58,11 +65,15 @@ void file_service_stop() {
 }
 
 void file_service_shutdown() {
-    // The file system layer's cached handles are closed here. Requests still
-    // being served resolve handles through the table: it is unmapped only
-    // once every serving thread has ended, else just written back.
+    // Requests still being served resolve handles through the table: it is
+    // unmapped only once every serving thread has ended, else just written
+    // back. Cached files are closed once no request can use them.
     if (!g_inode_table_open) return;
     for (int waited = 0; rpc_serving_threads() > 0 && waited < 5000; waited += 50) sleep_ms(50);
+    if (g_fs_layer_started && rpc_serving_threads() == 0) {
+        fs_layer_stop();
+        g_fs_layer_started = false;
+    }
     if (rpc_serving_threads() > 0) {
         flush_if_dirty(0);
         return;

@@ -1,0 +1,257 @@
+#include "quen/fs/file_io.h"
+
+#include <ctime>
+
+#include "quen/fs/mount_context.h"
+#include "quen/fs/nfs_status.h"
+#include "quen/fs/open_cache.h"
+#include "quen/fs/resolve.h"
+#include "rpc/log.h"
+
+namespace {
+
+// What every request finds out first, before it takes the file's section.
+struct file_request {
+    char mounted[kHandlePathSize];
+    char path[kResolvePathSize];
+    mount_context ctx;
+    uint64_t identity;
+    file_key key;
+    fs_credential cred;
+};
+
+// false: the handle is stale. The credential is mapped here for cached and
+// uncached files alike: a squashed root must not get root's rights from a
+// cached file.
+bool identify(const internal_handle& fh, const fs_credential& cred, file_request& r) {
+    r.identity = handle_resolve(fh, &r.ctx, r.mounted);
+    if (r.identity == 0) return false;
+    const bool by_id = r.ctx.flags & MOUNT_FLAG_FILE_ID;
+    r.key = file_key{r.identity, by_id ? r.ctx.volume_serial : 0, by_id};
+    r.cred = cred;
+    map_credential(r.ctx, r.cred);
+    r.path[0] = '\0';
+    return true;
+}
+
+// For a file not in the cache: its path and attributes. *windows receives
+// its Windows attribute bits.
+uint32_t look_up(file_request& r, file_attributes& attrs, uint32_t* windows) {
+    file_handle opened;
+    if (!resolve_handle_path(r.ctx, r.identity, r.path, &opened)) return NFSERR_STALE;
+    uint32_t status = NFS_OK;
+    *windows = get_attributes(r.identity, r.ctx, r.path, opened.get(), r.cred, attrs, &status);
+    return status;
+}
+
+// The handle a request works through: a cache slot's, or one of its own
+// when the cache is off or the bucket full.
+struct open_file {
+    cache_slot* slot = nullptr;
+    wp_handle handle = WP_INVALID_HANDLE;
+
+    // After a failed call: the next request opens the file again.
+    void discard() {
+        if (slot)
+            cache_evict(slot);
+        else if (handle != WP_INVALID_HANDLE)
+            wp_close_handle(handle);
+        slot = nullptr;
+        handle = WP_INVALID_HANDLE;
+    }
+    // After success: a cached handle stays open.
+    void release() {
+        if (!slot && handle != WP_INVALID_HANDLE) wp_close_handle(handle);
+        slot = nullptr;
+        handle = WP_INVALID_HANDLE;
+    }
+};
+
+bool seek(wp_handle h, uint64_t offset) {
+    int32_t high = int32_t(offset >> 32);
+    return wp_set_file_pointer(h, int32_t(uint32_t(offset)), &high, WP_FILE_BEGIN) != WP_INVALID_SET_FILE_POINTER ||
+           file_last_error() == 0;
+}
+
+nfs_time now() { return nfs_time{uint32_t(std::time(nullptr)), 0}; }
+
+unsigned long long ull(uint64_t v) { return v; }
+
+// Windows refuses to open a read-only file for writing, and UNIX owners may
+// write their read-only files: such a file loses its read-only, hidden and
+// system bits for the write and gets them back after it, whatever happens.
+struct attribute_lift {
+    const char* path = nullptr;
+    uint32_t saved = WP_INVALID_FILE_ATTRIBUTES;
+    bool written = false;
+
+    static constexpr uint32_t settable = 0x31A7;   // the bits SetFileAttributes keeps
+
+    void lift(const char* p, uint32_t windows) {
+        if (!wp_set_file_attributes(p, WP_FILE_ATTRIBUTE_NORMAL)) return;
+        path = p;
+        saved = windows & settable;
+    }
+    void restore() {
+        if (saved == WP_INVALID_FILE_ATTRIBUTES) return;
+        // A file that was written is due for backup again.
+        uint32_t back = saved | (written ? uint32_t(WP_FILE_ATTRIBUTE_ARCHIVE) : 0u);
+        wp_set_file_attributes(path, back ? back : WP_FILE_ATTRIBUTE_NORMAL);
+        saved = WP_INVALID_FILE_ATTRIBUTES;
+    }
+    ~attribute_lift() { restore(); }
+};
+
+bool may_write(const file_attributes& attrs, const fs_credential& cred) {
+    return permitted_bits(0222, attrs, cred) != 0 || is_owner(attrs.uid, cred);
+}
+
+}  // namespace
+
+uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, uint8_t* buffer,
+                   const fs_credential& cred, file_attributes& after) {
+    after = {};
+    const uint32_t wanted = *count;
+    *count = 0;
+    file_request r;
+    if (!identify(fh, cred, r)) return NFSERR_STALE;
+    bucket_guard guard(r.identity);
+
+    open_file f;
+    file_attributes attrs{};
+    f.slot = cache_find(r.key, CACHE_READ, &f.handle, &attrs);
+    if (f.slot) {
+        if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
+    } else {
+        uint32_t windows = 0;
+        if (uint32_t status = look_up(r, attrs, &windows)) return status;
+        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
+        if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
+        f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
+        if (f.handle == WP_INVALID_HANDLE) {
+            const uint32_t error = file_last_error();
+            log_printf(1, "quen read error %u %llu %s\n", error, ull(r.identity), r.path);
+            return win32_to_nfs_status(error);
+        }
+        f.slot = cache_insert(r.key, f.handle, CACHE_READ);
+    }
+    if (!seek(f.handle, offset)) {
+        const uint32_t error = file_last_error();
+        f.discard();
+        log_printf(1, "quen read seek error %u %llu %llu\n", error, ull(r.identity), ull(offset));
+        return win32_to_nfs_status(error);
+    }
+    uint32_t done = 0;
+    if (!wp_read_file(f.handle, buffer, wanted, &done)) {
+        const uint32_t error = file_last_error();
+        f.discard();
+        log_printf(1, "quen read error %u %llu\n", error, ull(r.identity));
+        return win32_to_nfs_status(error);
+    }
+    attrs.atime = now();
+    if (f.slot) cache_store_attributes(f.slot, attrs);
+    f.release();
+    *count = done;
+    after = attrs;
+    return NFS_OK;
+}
+
+uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count, const uint8_t* data,
+                    uint32_t sync_mode, const fs_credential& cred, file_attributes& before,
+                    file_attributes& after) {
+    before = after = {};
+    const uint32_t wanted = *count;
+    *count = 0;
+    file_request r;
+    if (!identify(fh, cred, r)) return NFSERR_STALE;
+    // Before the cache: a read-write handle that another mount of the same
+    // file left open must not carry writes into a read-only export.
+    if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
+    bucket_guard guard(r.identity);
+
+    open_file f;
+    attribute_lift lifted;
+    file_attributes attrs{};
+    f.slot = cache_find(r.key, CACHE_READ_WRITE, &f.handle, &attrs);
+    if (f.slot) {
+        if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
+    } else {
+        uint32_t windows = 0;
+        if (uint32_t status = look_up(r, attrs, &windows)) return status;
+        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
+        if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
+        constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;
+        if ((attrs.mode & 0222) == 0 && (windows & blocking)) lifted.lift(r.path, windows);
+        f.handle = wp_create_file(r.path, WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
+        if (f.handle == WP_INVALID_HANDLE) {
+            const uint32_t error = file_last_error();
+            log_printf(1, "quen write open error %u %llu %x %s\n", error, ull(r.identity), lifted.saved, r.path);
+            return win32_to_nfs_status(error);
+        }
+        f.slot = cache_insert(r.key, f.handle, CACHE_READ_WRITE);
+    }
+    before = attrs;
+    if (!seek(f.handle, offset)) {
+        const uint32_t error = file_last_error();
+        f.discard();
+        log_printf(1, "quen write seek error %u %llu %llu\n", error, ull(r.identity), ull(offset));
+        return win32_to_nfs_status(error);
+    }
+    uint32_t done = 0;
+    if (!wp_write_file(f.handle, data, wanted, &done)) {
+        const uint32_t error = file_last_error();
+        f.discard();
+        log_printf(1, "quen write error %u %llu bytes %u/%u\n", error, ull(r.identity), wanted, done);
+        return win32_to_nfs_status(error);
+    }
+    lifted.written = true;
+    uint32_t size_high = 0;
+    const uint32_t size_low = wp_get_file_size(f.handle, &size_high);
+    if (size_low == WP_INVALID_FILE_SIZE && file_last_error() != 0) {
+        const uint32_t error = file_last_error();
+        f.release();
+        log_printf(1, "quen write size error %u %llu\n", error, ull(r.identity));
+        return win32_to_nfs_status(error);
+    }
+    lifted.restore();
+    attrs.size = uint64_t(size_high) << 32 | size_low;
+    attrs.atime = attrs.mtime = attrs.ctime = now();
+    if (f.slot) {
+        if (sync_mode == WRITE_CLOSED) {
+            cache_evict(f.slot);
+            f.slot = nullptr;
+            f.handle = WP_INVALID_HANDLE;
+        } else {
+            if (sync_mode == WRITE_FLUSHED) wp_flush_file_buffers(f.handle);
+            cache_store_attributes(f.slot, attrs);
+        }
+    } else if (sync_mode == WRITE_FLUSHED) {
+        wp_flush_file_buffers(f.handle);
+    }
+    f.release();
+    *count = done;
+    after = attrs;
+    return NFS_OK;
+}
+
+uint32_t file_commit(const internal_handle& fh, const fs_credential& cred, file_attributes& attributes) {
+    attributes = {};
+    file_request r;
+    if (!identify(fh, cred, r)) return NFSERR_STALE;
+    bucket_guard guard(r.identity);
+
+    wp_handle handle = WP_INVALID_HANDLE;
+    file_attributes attrs{};
+    if (cache_slot* slot = cache_find(r.key, CACHE_READ_WRITE, &handle, &attrs)) {
+        cache_commit(slot);
+        attributes = attrs;
+        return NFS_OK;
+    }
+    if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
+    // The data of a file not in the cache went to disk when its handle closed.
+    uint32_t windows = 0;
+    uint32_t status = look_up(r, attrs, &windows);
+    if (status == NFS_OK && attrs.type == NF_DIR) return NFSERR_ISDIR;
+    if (status == NFS_OK) attributes = attrs;
+    return status;
+}

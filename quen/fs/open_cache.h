@@ -1,0 +1,88 @@
+// The open-file cache and the per-file critical sections.
+//
+// Reads and writes arrive as independent requests of a few kilobytes, so
+// files stay open between them: 256 buckets of 8 slots, each bucket guarded
+// by the critical section of the same index. That section also serialises
+// every modifying operation on the files that hash to it. Every cache_*
+// call below but cache_close_all and cache_sweep expects the caller to hold
+// the bucket's section.
+#pragma once
+#include "platform/file.h"
+#include "platform/thread.h"
+#include "quen/fs/attr.h"
+
+#include <cstdint>
+
+inline constexpr int kFileBuckets = 256;
+inline constexpr int kSlotsPerBucket = 8;
+
+enum : uint8_t {
+    CACHE_READ = 0,
+    CACHE_READ_WRITE = 1,
+};
+
+// What names a file across all mounts: inode numbers are the server's own
+// and unique, file ids are unique on their volume only.
+struct file_key {
+    uint64_t identity;       // inode number, or file id
+    uint32_t volume_serial;  // of a file id; 0 for inode numbers
+    bool by_file_id;
+};
+
+struct cache_slot {
+    file_key key;            // identity 0: free
+    wp_handle handle;
+    uint16_t lock_count;     // byte-range locks held through the handle
+    uint8_t access_mode;     // CACHE_READ / CACHE_READ_WRITE
+    uint32_t last_use;       // tick_count_ms() of the last use, 0 when never
+    file_attributes attributes;  // as last returned for this file
+};
+
+int bucket_of(uint64_t identity);
+// The critical section that serialises the work on the files of a bucket.
+crit_section* file_lock(int bucket);
+
+// Holds a bucket's section for the life of the guard.
+struct bucket_guard {
+    int bucket;
+    explicit bucket_guard(uint64_t identity);
+    bucket_guard(const bucket_guard&) = delete;
+    bucket_guard& operator=(const bucket_guard&) = delete;
+    ~bucket_guard();
+};
+
+// Creates the critical sections (once) and empties the cache; enabled
+// follows the "Cache" setting.
+void cache_init(bool enabled);
+
+// A slot with this key and at least the wanted mode: its use is refreshed,
+// its handle and attributes given. A slot opened for less is closed and
+// freed. Null when the cache is off, the key is 0 or there is no such slot.
+cache_slot* cache_find(const file_key& key, uint8_t wanted, wp_handle* handle, file_attributes* attributes);
+// The first free slot of the bucket, filled; null when the cache is off, the
+// key is 0 or the bucket is full (the caller then closes the handle itself).
+cache_slot* cache_insert(const file_key& key, wp_handle handle, uint8_t mode);
+void cache_evict(cache_slot* slot);
+void cache_store_attributes(cache_slot* slot, const file_attributes& attributes);
+// Closes a slot that holds no locks (the data reaches the disk on close),
+// else flushes the handle: the locks live as long as the handle.
+void cache_commit(cache_slot* slot);
+// Before a remove, rename or attribute change: the file's slot goes.
+void cache_drop(const file_key& key);
+// At stop: every slot goes, each under its bucket's section.
+void cache_close_all();
+
+// Evicts the slots idle for longer than their time-out (idle_ms, or
+// lock_idle_ms for a slot that holds locks) at time now. The sweeper thread
+// calls it every 2 s.
+void cache_sweep(uint32_t now, uint32_t idle_ms, uint32_t lock_idle_ms);
+bool cache_sweeper_start();
+void cache_sweeper_stop();
+
+// Releases the byte-range locks held through a slot's handle before it is
+// closed; installed by the lock manager (none: a slot never holds locks).
+using cache_lock_release_fn = void (*)(cache_slot* slot);
+void cache_set_lock_release(cache_lock_release_fn release);
+
+// Used slots, for tests and the status view.
+int cache_used_slots();

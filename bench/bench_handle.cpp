@@ -1,72 +1,20 @@
 // The first steps of every NFS request: handle_resolve (mount lock, then the
 // table lock), the path check against the mount, and a whole GETATTR through
 // the file layer. Per second with 1 and 8 threads. Printed, not checked.
+#include "bench/bench_mount.h"
 #include "platform/file.h"
-#include "platform/path.h"
 #include "quen/fs/handle_calls.h"
 #include "quen/fs/resolve.h"
-#include "quen/inode/inode_table.h"
 #include "quen/inode/inode_tree.h"
-#include "quen/mount/exports.h"
-#include "quen/mount/mount_folder.h"
-#include "quen/mount/mount_table.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
-namespace {
-
-using clock_type = std::chrono::steady_clock;
-
-template <typename Step>
-double per_second(int threads, int per_thread, Step step) {
-    std::atomic<bool> go{false};
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-        pool.emplace_back([&, t] {
-            while (!go.load()) std::this_thread::yield();
-            for (int i = 0; i < per_thread; ++i) step(t, i);
-        });
-    const auto t0 = clock_type::now();
-    go = true;
-    for (std::thread& th : pool) th.join();
-    const double s = std::chrono::duration<double>(clock_type::now() - t0).count();
-    return double(threads) * per_thread / s;
-}
-
-}  // namespace
-
 int main() {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / "tervalo-bench-handle";
-    fs::remove_all(dir);
-    fs::create_directories(dir / "share");
-    char base[2048];
-    path_from_setting(dir.string().c_str(), base, sizeof base);
-    const std::string table = std::string(base) + "\\inodes.nfs";
-    const std::string share = std::string(base) + "\\share";
-    inode_table_options o;
-    o.path = table.c_str();
-    o.reset = true;
-    if (!inode_table_open_with(o)) {
-        std::fprintf(stderr, "bench_handle: cannot open %s\n", table.c_str());
-        return 1;
-    }
-    mount_table_init();
-    const std::string exports = share + "\n";
-    exports_load_text(exports.data(), exports.size());
-    export_entry* exp = exports_active();
-    const folder_mount m = exp ? mount_folder_record(0x0100007Fu, exp, share, NAME_ENCODING_UTF8, 17)
-                               : folder_mount{};
-    if (m.status != MOUNT_FOLDER_OK) {
-        std::fprintf(stderr, "bench_handle: cannot mount %s\n", share.c_str());
-        return 1;
-    }
+    bench_mount m;
+    if (!bench_mount_open("tervalo-bench-handle", m)) return 1;
+    const std::string& share = m.share;
     // 1000 files in 10 folders, each with its handle.
     std::vector<internal_handle> handles;
     for (int d = 0; d < 10; ++d) {
@@ -108,9 +56,6 @@ int main() {
     handle_resolve(handles[0], &ctx, mounted);
     std::printf("(mount flags %08x: the volume check of every path is %s)\n", ctx.flags,
                 (ctx.flags & MOUNT_FLAG_FIXED_DRIVE) ? "skipped on this fixed drive" : "made");
-    mount_table_clear();
-    exports_free_all();
-    inode_table_close();
-    fs::remove_all(dir);
+    bench_mount_close(m);
     return 0;
 }

@@ -128,6 +128,12 @@ reparse_info classify_reparse_point(const char* path, char* target, size_t targe
 uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* path, wp_handle handle,
                         const fs_credential& cred, file_attributes& out, uint32_t* status);
 
+// The number every name of a file answers with: for a file with two or
+// more hard links the base record of its links, else inode itself.
+uint32_t link_identity(uint32_t inode, const char* path);
+// The volume's file index of the file at path (not following a reparse point).
+bool file_index_of(const char* path, uint64_t& index);
+
 // Type, mode, owner and device numbers only, without opening the file for
 // its size, links and times. case_exact: in a case-sensitive mount, the last
 // component must exist in exactly this case (else not found).

@@ -55,6 +55,8 @@ size_t client_form_target(const mount_context& ctx, char* target, size_t size) {
     return windows_name_to_nfs(ctx, target, target, size);
 }
 
+}  // namespace
+
 bool file_index_of(const char* path, uint64_t& index) {
     file_handle h(wp_create_file(path, 0, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING,
                                  WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
@@ -64,7 +66,13 @@ bool file_index_of(const char* path, uint64_t& index) {
     return true;
 }
 
-}  // namespace
+uint32_t link_identity(uint32_t inode, const char* path) {
+    const handle_facts hf = facts_by_handle(path, WP_INVALID_HANDLE);
+    if (!hf.ok || (hf.info.attributes & WP_FILE_ATTRIBUTE_DIRECTORY) || hf.info.number_of_links < 2) return inode;
+    const uint64_t index = hf.info.file_index;
+    const uint32_t base = inode_link_base(inode, uint32_t(index), uint32_t(index >> 32), hf.info.volume_serial);
+    return base ? base : inode;
+}
 
 uint32_t count_subdirectories(const char* path) {
     std::string pattern = path;

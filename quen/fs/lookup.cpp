@@ -1,0 +1,134 @@
+#include "quen/fs/lookup.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "quen/fs/mount_context.h"
+#include "quen/fs/names.h"
+#include "quen/fs/nfs_status.h"
+#include "quen/fs/paths.h"
+#include "quen/fs/resolve.h"
+#include "quen/inode/inode_tree.h"
+#include "quen/mount/export_entry.h"
+#include "quen/mount/mount_implicit.h"
+
+namespace {
+
+bool not_found(uint32_t e) { return e == 2 || e == 3; }  // FILE_NOT_FOUND, PATH_NOT_FOUND
+
+// Length of the volume part of the path ("C:\" is 3), as the export knows it.
+size_t volume_prefix_of(const mount_context& ctx, const char* path) {
+    if (ctx.entry) return ctx.entry->fixed.volume_prefix_length;
+    char copy[kNamePathSize];
+    std::snprintf(copy, sizeof copy, "%s", path);
+    return root_prefix_length(copy, sizeof copy);
+}
+
+// The identity that names the file at path in a file id mount: its file index.
+uint64_t file_id_of(const char* path) {
+    uint64_t index = 0;
+    return file_index_of(path, index) ? index : 0;
+}
+
+// "..": the folder above, as long as it is still inside the mount.
+uint32_t parent_of(const mount_context& ctx, uint64_t dir, char* path, uint64_t* identity) {
+    char* cut = std::strrchr(path, '\\');
+    if (!cut) return NFSERR_STALE;
+    const size_t prefix = volume_prefix_of(ctx, path);
+    if (prefix >= std::strlen(path)) return NFSERR_STALE;   // a volume root has no parent here
+    const size_t at = size_t(cut - path);
+    path[at + 1 == prefix ? at + 1 : at] = '\0';
+    if (!path_inside_mount(ctx, path, !(ctx.flags & MOUNT_FLAG_FIXED_DRIVE))) return NFSERR_STALE;
+    if (ctx.flags & MOUNT_FLAG_FILE_ID)
+        *identity = file_id_of(path);
+    else
+        *identity = dir <= 0xFFFFFFFFu ? inode_parent(uint32_t(dir)) : 0;
+    return NFS_OK;
+}
+
+bool is_junction_to_another_volume(const mount_context& ctx, const char* path, uint32_t attributes) {
+    constexpr uint32_t junction_bits = WP_FILE_ATTRIBUTE_DIRECTORY | WP_FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((attributes & junction_bits) != junction_bits) return false;
+    char target[kNamePathSize];
+    if (classify_reparse_point(path, target, sizeof target, false).kind != REPARSE_JUNCTION) return false;
+    char root[kNamePathSize];
+    uint32_t serial = 0;
+    return wp_get_volume_path_name(target, root, sizeof root) &&
+           wp_get_volume_information(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) &&
+           serial != ctx.volume_serial;
+}
+
+}  // namespace
+
+uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,
+                   const fs_credential& cred, bool with_dir_attributes, lookup_result& out) {
+    out = {};
+    char mounted[kHandlePathSize];
+    mount_context ctx;
+    const uint64_t dir_identity = handle_resolve(dir, &ctx, mounted);
+    if (dir_identity == 0) return NFSERR_STALE;
+    char path[kNamePathSize];
+    file_handle opened;
+    if (!resolve_handle_path(ctx, dir_identity, path, &opened)) return NFSERR_STALE;
+    fs_credential caller = cred;
+    map_credential(ctx, caller);
+    if (with_dir_attributes) {
+        uint32_t status = NFS_OK;
+        get_attributes(dir_identity, ctx, path, opened.get(), caller, out.dir_attributes, &status);
+        if (status != NFS_OK) return NFSERR_NOENT;
+        if (out.dir_attributes.type != NF_DIR) return NFSERR_NOTDIR;
+    }
+    opened.reset();
+
+    uint64_t identity = 0;
+    uint32_t mount_id = dir.word[HANDLE_WORD_MOUNT];
+    mount_context file_ctx = ctx;
+    char file_mounted[kHandlePathSize];
+    if (name_length == 2 && name[0] == '.' && name[1] == '.') {
+        if (uint32_t status = parent_of(ctx, dir_identity, path, &identity)) return status;
+    } else if (name_length == 1 && name[0] == '.') {
+        identity = dir_identity;
+    } else {
+        size_t name_pos = 0;
+        if (uint32_t status = nfs_name_to_windows(ctx, path, name, name_length, &name_pos)) return status;
+        uint32_t attributes = WP_INVALID_FILE_ATTRIBUTES;
+        uint32_t error = 2;
+        if (ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) {
+            wp_find_data found;
+            if (case_exact_lookup(path, &found)) attributes = found.attributes;
+        } else {
+            attributes = wp_get_file_attributes(path);
+            if (attributes == WP_INVALID_FILE_ATTRIBUTES) error = file_last_error();
+        }
+        const bool by_file_id = ctx.flags & MOUNT_FLAG_FILE_ID;
+        if (attributes == WP_INVALID_FILE_ATTRIBUTES) {
+            if (!not_found(error)) return win32_to_nfs_status(error);
+            // A file deleted behind the server's back loses its record.
+            if (!by_file_id && dir_identity <= 0xFFFFFFFFu) {
+                const char* windows_name = path + name_pos;
+                if (uint32_t gone = inode_lookup(uint32_t(dir_identity), windows_name, std::strlen(windows_name)))
+                    inode_delete(gone);
+            }
+            return NFSERR_NOENT;
+        }
+        if (by_file_id && is_junction_to_another_volume(ctx, path, attributes)) {
+            if (!mount_auto(client, path, ctx, &identity, &mount_id)) return NFSERR_STALE;
+            // The entry belongs to the new mount: its attributes follow that mount's options.
+            const internal_handle fh = handle_make(uint32_t(identity), uint32_t(identity >> 32), mount_id);
+            if (handle_resolve(fh, &file_ctx, file_mounted) == 0) return NFSERR_STALE;
+        } else if (by_file_id) {
+            identity = file_id_of(path);
+        } else if (dir_identity <= 0xFFFFFFFFu) {
+            const char* windows_name = path + name_pos;
+            uint32_t inode = inode_enter(uint32_t(dir_identity), windows_name, std::strlen(windows_name));
+            if (inode && !(attributes & WP_FILE_ATTRIBUTE_DIRECTORY))
+                inode = link_identity(inode, path);
+            identity = inode;
+        }
+    }
+    if (identity == 0) return NFSERR_NODEV;
+    out.handle = handle_make(uint32_t(identity), uint32_t(identity >> 32), mount_id);
+    uint32_t status = NFS_OK;
+    get_attributes(identity, file_ctx, path, WP_INVALID_HANDLE, caller, out.attributes, &status);
+    return status;
+}

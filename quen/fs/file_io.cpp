@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "quen/fs/attribute_lift.h"
 #include "quen/fs/mount_context.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
@@ -26,8 +27,7 @@ struct file_request {
 bool identify(const internal_handle& fh, const fs_credential& cred, file_request& r) {
     r.identity = handle_resolve(fh, &r.ctx, r.mounted);
     if (r.identity == 0) return false;
-    const bool by_id = r.ctx.flags & MOUNT_FLAG_FILE_ID;
-    r.key = file_key{r.identity, by_id ? r.ctx.volume_serial : 0, by_id};
+    r.key = file_key_of(r.ctx, r.identity);
     r.cred = cred;
     map_credential(r.ctx, r.cred);
     r.path[0] = '\0';
@@ -76,31 +76,6 @@ bool seek(wp_handle h, uint64_t offset) {
 nfs_time now() { return nfs_time{uint32_t(std::time(nullptr)), 0}; }
 
 unsigned long long ull(uint64_t v) { return v; }
-
-// Windows refuses to open a read-only file for writing, and UNIX owners may
-// write their read-only files: such a file loses its read-only, hidden and
-// system bits for the write and gets them back after it, whatever happens.
-struct attribute_lift {
-    const char* path = nullptr;
-    uint32_t saved = WP_INVALID_FILE_ATTRIBUTES;
-    bool written = false;
-
-    static constexpr uint32_t settable = 0x31A7;   // the bits SetFileAttributes keeps
-
-    void lift(const char* p, uint32_t windows) {
-        if (!wp_set_file_attributes(p, WP_FILE_ATTRIBUTE_NORMAL)) return;
-        path = p;
-        saved = windows & settable;
-    }
-    void restore() {
-        if (saved == WP_INVALID_FILE_ATTRIBUTES) return;
-        // A file that was written is due for backup again.
-        uint32_t back = saved | (written ? uint32_t(WP_FILE_ATTRIBUTE_ARCHIVE) : 0u);
-        wp_set_file_attributes(path, back ? back : WP_FILE_ATTRIBUTE_NORMAL);
-        saved = WP_INVALID_FILE_ATTRIBUTES;
-    }
-    ~attribute_lift() { restore(); }
-};
 
 bool may_write(const file_attributes& attrs, const fs_credential& cred) {
     return permitted_bits(0222, attrs, cred) != 0 || is_owner(attrs.uid, cred);

@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "platform/thread.h"
 #include "quen/fs/attr.h"
+#include "quen/fs/mount_context.h"
 
 #include <cstdint>
 
@@ -28,6 +29,12 @@ struct file_key {
     uint32_t volume_serial;  // of a file id; 0 for inode numbers
     bool by_file_id;
 };
+
+// The key of the file a handle's identity names in the mount.
+inline file_key file_key_of(const mount_context& ctx, uint64_t identity) {
+    const bool by_id = ctx.flags & MOUNT_FLAG_FILE_ID;
+    return file_key{identity, by_id ? ctx.volume_serial : 0, by_id};
+}
 
 struct cache_slot {
     file_key key;            // identity 0: free

@@ -4,6 +4,7 @@
 
 #include "platform/file.h"
 #include "quen/config/settings.h"
+#include "quen/fs/dir_scan.h"
 #include "quen/fs/open_cache.h"
 #include "rpc/log.h"
 
@@ -22,6 +23,8 @@ void log_setup(const server_config& r, const char* locale) {
     if ((r.hard_links & 1) && r.hard_links_available) log_event(1, "quen   NTFS hard links supported\n");
     if (r.hard_links & 2) log_event(1, "quen   hard links by copy enabled\n");
     if (r.x2system) log_event(1, "quen   execute mapped to SYSTEM\n");
+    if (g_settings.dir_bits == 8) log_event(1, "quen   %u parallel directory scans\n", 1u << 8);
+    if (g_settings.dir_limit != 9999) log_event(1, "quen   max dir entries/packet %u\n", unsigned(g_settings.dir_limit));
 }
 
 }  // namespace
@@ -29,6 +32,7 @@ void log_setup(const server_config& r, const char* locale) {
 bool fs_layer_start() {
     server_config& r = g_settings.record;
     cache_init(r.cache != 0);
+    dir_scan_init();
     if (!cache_sweeper_start()) return false;
     r.hard_links_available = wp_hard_links_available();
     r.file_ids_available = wp_file_ids_available();
@@ -40,5 +44,6 @@ bool fs_layer_start() {
 
 void fs_layer_stop() {
     cache_sweeper_stop();
+    dir_scan_close_all();
     cache_close_all();
 }

@@ -1,0 +1,44 @@
+#include "quen/fs/dir_change.h"
+
+#include "quen/fs/nfs_status.h"
+#include "quen/fs/resolve.h"
+
+uint32_t entry_type_and_mode(const mount_context& ctx, char* path, const fs_credential& cred, file_attributes& out,
+                             uint32_t* status) {
+    out = {};
+    if ((ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) && !case_exact_lookup(path, nullptr)) {
+        *status = NFSERR_NOENT;
+        return WP_INVALID_FILE_ATTRIBUTES;
+    }
+    type_and_mode t{};
+    const uint32_t windows = get_type_and_mode(ctx, path, cred, false, t, status);
+    out.type = t.type;
+    out.mode = t.mode;
+    out.uid = t.uid;
+    out.gid = t.gid;
+    out.rdev_major = t.rdev_major;
+    out.rdev_minor = t.rdev_minor;
+    return windows;
+}
+
+uint32_t dir_change_begin(const internal_handle& dir, const fs_credential& cred, bool with_attributes,
+                          dir_change& out) {
+    out.dir_attributes = {};
+    out.dir_identity = handle_resolve(dir, &out.ctx, out.mounted);
+    out.mount_id = dir.word[HANDLE_WORD_MOUNT];
+    if (out.dir_identity == 0) return NFSERR_STALE;
+    file_handle opened;
+    if (!resolve_handle_path(out.ctx, out.dir_identity, out.dir_path, &opened)) return NFSERR_STALE;
+    out.cred = cred;
+    map_credential(out.ctx, out.cred);
+    uint32_t status = NFS_OK;
+    if (with_attributes)
+        get_attributes(out.dir_identity, out.ctx, out.dir_path, opened.get(), out.cred, out.dir_attributes, &status);
+    else
+        entry_type_and_mode(out.ctx, out.dir_path, out.cred, out.dir_attributes, &status);
+    if (status != NFS_OK || out.dir_attributes.type != NF_DIR) return NFSERR_NOENT;
+    if (out.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
+    // Owning the directory is not enough: its write bits decide.
+    if (permitted_bits(0222, out.dir_attributes, out.cred) == 0) return NFSERR_ACCES;
+    return NFS_OK;
+}

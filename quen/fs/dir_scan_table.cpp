@@ -1,0 +1,147 @@
+#include "quen/fs/dir_scan_table.h"
+
+#include "platform/thread.h"
+#include "quen/config/settings.h"
+#include "quen/fs/dir_scan.h"
+
+namespace {
+
+constexpr uint32_t kMaxBits = 8;
+
+struct scan_table {
+    crit_section lock;
+    bool lock_made = false;
+    uint32_t bits = 6;
+    scan_slot slots[1u << kMaxBits];
+};
+
+scan_table g_scans;
+
+uint32_t slot_count() { return 1u << g_scans.bits; }
+
+// A busy slot's last use is never 0, whatever the tick count says.
+uint32_t now_tick() {
+    const uint32_t t = tick_count_ms();
+    return t ? t : 1;
+}
+
+bool in_use(const scan_slot& s) { return s.last_use != 0 || s.users != 0; }
+
+void free_slot(scan_slot& s) {
+    scan_slot_restart(&s);
+    s.last_use = 0;
+}
+
+// Claims a free slot for a scan of dir_inode by client.
+void claim(scan_slot& s, uint32_t client, uint32_t mount_id, uint64_t dir_inode) {
+    scan_slot_restart(&s);
+    s.last_use = now_tick();
+    s.client = client;
+    s.dir_inode = dir_inode;
+    s.last_mount_id = mount_id;
+}
+
+// Under the table lock: frees the slots idle for longer than DirTimeout, and
+// counts those the client holds.
+uint32_t sweep_and_count(uint32_t client) {
+    const uint32_t now = now_tick();
+    const int32_t setting = g_settings.dir_timeout;
+    const uint32_t timeout = setting > 0 ? uint32_t(setting) : 0;
+    uint32_t held = 0;
+    for (uint32_t i = 0; i < slot_count(); ++i) {
+        scan_slot& s = g_scans.slots[i];
+        if (s.users == 0 && s.last_use != 0 && uint32_t(now - s.last_use) > timeout) free_slot(s);
+        if (in_use(s) && s.client == client) ++held;
+    }
+    return held;
+}
+
+}  // namespace
+
+void scan_slot_restart(scan_slot* s) {
+    if (s->search != WP_INVALID_FIND_HANDLE) wp_find_close(s->search);
+    s->search = WP_INVALID_FIND_HANDLE;
+    s->position = 0;
+    s->last_name[0] = 0;
+    s->last_inode = 0;
+}
+
+uint32_t scan_cookie(uint32_t index, uint32_t position) { return index | position << g_scans.bits; }
+
+uint32_t scan_max_position() { return 0xFFFFFFFFu >> g_scans.bits; }
+
+scan_slot* scan_slot_take(uint32_t client, uint32_t mount_id, uint64_t dir_inode, uint32_t cookie,
+                          uint32_t* index, uint32_t* position) {
+    crit_guard g(&g_scans.lock);
+    const uint32_t half = slot_count() / 2;
+    scan_slot* chosen = nullptr;
+    if (cookie != 0) {
+        *index = cookie & (slot_count() - 1);
+        *position = cookie >> g_scans.bits;
+        scan_slot& s = g_scans.slots[*index];
+        if (in_use(s)) {
+            if (s.dir_inode != dir_inode) return nullptr;
+            s.last_use = now_tick();
+        } else {
+            // A freed slot is scanned again from the start; it counts
+            // against the client's share like a new scan.
+            if (sweep_and_count(client) >= half) return nullptr;
+            claim(s, client, mount_id, dir_inode);
+        }
+        chosen = &s;
+    } else {
+        if (sweep_and_count(client) >= half) return nullptr;
+        for (uint32_t i = 0; i < slot_count() && !chosen; ++i) {
+            if (in_use(g_scans.slots[i])) continue;
+            chosen = &g_scans.slots[i];
+            *index = i;
+        }
+        if (!chosen) return nullptr;
+        claim(*chosen, client, mount_id, dir_inode);
+        *position = 0;
+    }
+    ++chosen->users;
+    return chosen;
+}
+
+void scan_slot_release(scan_slot* s, bool free_it) {
+    crit_guard g(&g_scans.lock);
+    --s->users;
+    if (free_it)
+        free_slot(*s);
+    else
+        s->last_use = now_tick();
+}
+
+void dir_scan_init() {
+    if (!g_scans.lock_made) {
+        crit_init(&g_scans.lock);
+        g_scans.lock_made = true;
+        for (scan_slot& s : g_scans.slots) s.search = WP_INVALID_FIND_HANDLE;
+    }
+    crit_guard g(&g_scans.lock);
+    for (scan_slot& s : g_scans.slots) {
+        free_slot(s);
+        s.users = 0;
+    }
+    const int32_t bits = g_settings.dir_bits;
+    g_scans.bits = bits < 6 ? 6 : bits > int32_t(kMaxBits) ? kMaxBits : uint32_t(bits);
+}
+
+void dir_scan_close_all() {
+    if (!g_scans.lock_made) return;
+    crit_guard g(&g_scans.lock);
+    // A request still inside its slot closes the search itself when it ends.
+    for (scan_slot& s : g_scans.slots)
+        if (s.users == 0) free_slot(s);
+}
+
+int dir_scan_open_searches() {
+    if (!g_scans.lock_made) return 0;
+    crit_guard g(&g_scans.lock);
+    // A slot inside a request belongs to that request's per-file section.
+    int n = 0;
+    for (const scan_slot& s : g_scans.slots)
+        if (s.users == 0 && s.search != WP_INVALID_FIND_HANDLE) ++n;
+    return n;
+}

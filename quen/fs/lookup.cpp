@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/fs/resolve.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/export_entry.h"

@@ -6,7 +6,7 @@ bool nfs2_decode_handle(xdr_cursor* c, void* args) {
 
 bool nfs2_decode_setattr(xdr_cursor* c, void* args) {
     return nfs_decode<nfs2_setattr_args>(c, args, [c](nfs2_setattr_args& a) {
-        return xdr_get_fh2(c, a.object.data) && xdr_get_sattr2(c, &a.attributes);
+        return xdr_get_fh2(c, a.object.data) && nfs2_get_sattr(c, &a.attributes);
     });
 }
 
@@ -35,7 +35,7 @@ bool nfs2_decode_write(xdr_cursor* c, void* args) {
 
 bool nfs2_decode_create(xdr_cursor* c, void* args) {
     return nfs_decode<nfs2_create_args>(c, args, [c](nfs2_create_args& a) {
-        return nfs_get_dirop2(c, &a.where) && xdr_get_sattr2(c, &a.attributes);
+        return nfs_get_dirop2(c, &a.where) && nfs2_get_sattr(c, &a.attributes);
     });
 }
 
@@ -51,7 +51,7 @@ bool nfs2_decode_link(xdr_cursor* c, void* args) {
 
 bool nfs2_decode_symlink(xdr_cursor* c, void* args) {
     return nfs_decode<nfs2_symlink_args>(c, args, [c](nfs2_symlink_args& a) {
-        return nfs_get_dirop2(c, &a.from) && nfs_get_target(c, a.target) && xdr_get_sattr2(c, &a.attributes);
+        return nfs_get_dirop2(c, &a.from) && nfs_get_target(c, a.target) && nfs2_get_sattr(c, &a.attributes);
     });
 }
 

@@ -14,25 +14,25 @@
 #include <cstdint>
 
 struct nfs2_handle_args {
-    nfs_fh2 object;
+    nfs2_fh object;
 };
 // The sattr as sent: its mode is cut to 12 bits where it is applied.
 struct nfs2_setattr_args {
-    nfs_fh2 object;
+    nfs2_fh object;
     xdr_sattr attributes;
 };
 struct nfs2_dirop_args {
     nfs_dirop2 what;
 };
 struct nfs2_read_args {
-    nfs_fh2 file;
+    nfs2_fh file;
     uint32_t offset;
     uint32_t count;
     uint32_t totalcount;
 };
 // The data stays in the request buffer.
 struct nfs2_write_args {
-    nfs_fh2 file;
+    nfs2_fh file;
     uint32_t beginoffset;
     uint32_t offset;
     uint32_t totalcount;
@@ -48,7 +48,7 @@ struct nfs2_rename_args {
     nfs_dirop2 to;
 };
 struct nfs2_link_args {
-    nfs_fh2 from;
+    nfs2_fh from;
     nfs_dirop2 to;
 };
 struct nfs2_symlink_args {
@@ -57,7 +57,7 @@ struct nfs2_symlink_args {
     xdr_sattr attributes;
 };
 struct nfs2_readdir_args {
-    nfs_fh2 dir;
+    nfs2_fh dir;
     uint32_t cookie;
     uint32_t count;
 };

@@ -17,7 +17,7 @@ struct nfs2_attr_res {
 };
 struct nfs2_dirop_res {
     uint32_t status;
-    nfs_fh2 file;
+    nfs2_fh file;
     file_attributes attr;
 };
 struct nfs2_status_res {

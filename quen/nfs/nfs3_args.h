@@ -27,10 +27,10 @@ enum : uint32_t {
 };
 
 struct nfs3_handle_args {
-    nfs_fh3 object;
+    nfs3_fh object;
 };
 struct nfs3_setattr_args {
-    nfs_fh3 object;
+    nfs3_fh object;
     nfs3_sattr attributes;
     bool guard_check;       // the client sent the ctime it expects
     nfs_time guard_ctime;
@@ -39,17 +39,17 @@ struct nfs3_dirop_args {
     nfs_dirop3 what;
 };
 struct nfs3_access_args {
-    nfs_fh3 object;
+    nfs3_fh object;
     uint32_t access;
 };
 struct nfs3_read_args {
-    nfs_fh3 file;
+    nfs3_fh file;
     uint64_t offset;
     uint32_t count;
 };
 // The data stays in the request buffer: `data` points there, `count` bytes.
 struct nfs3_write_args {
-    nfs_fh3 file;
+    nfs3_fh file;
     uint64_t offset;
     uint32_t count;
     uint32_t stable;        // NFS3_UNSTABLE .. NFS3_FILE_SYNC
@@ -84,24 +84,24 @@ struct nfs3_rename_args {
     nfs_dirop3 to;
 };
 struct nfs3_link_args {
-    nfs_fh3 file;
+    nfs3_fh file;
     nfs_dirop3 link;
 };
 struct nfs3_readdir_args {
-    nfs_fh3 dir;
+    nfs3_fh dir;
     uint64_t cookie;
     uint8_t verifier[NFS_VERIFIER_SIZE];
     uint32_t count;
 };
 struct nfs3_readdirplus_args {
-    nfs_fh3 dir;
+    nfs3_fh dir;
     uint64_t cookie;
     uint8_t verifier[NFS_VERIFIER_SIZE];
     uint32_t dircount;
     uint32_t maxcount;
 };
 struct nfs3_commit_args {
-    nfs_fh3 file;
+    nfs3_fh file;
     uint64_t offset;
     uint32_t count;
 };

@@ -36,7 +36,7 @@ struct nfs3_wcc_res {
 };
 struct nfs3_lookup_res {
     uint32_t status;
-    nfs_fh3 object;
+    nfs3_fh object;
     nfs_post_attr object_attr;
     nfs_post_attr dir_attr;
 };
@@ -70,7 +70,7 @@ struct nfs3_write_res {
 };
 struct nfs3_create_res {
     uint32_t status;
-    nfs_fh3 object;
+    nfs3_fh object;
     nfs_post_attr attr;
     nfs_wcc dir_wcc;
 };

@@ -52,7 +52,7 @@ bool nfs3_dirlist_add(nfs_dirlist* list, uint64_t fileid, const char* name, uint
 }
 
 bool nfs3_dirlist_add_plus(nfs_dirlist* list, uint64_t fileid, const char* name, uint32_t name_length,
-                           uint64_t cookie, const nfs_post_attr& attr, const nfs_fh3& fh) {
+                           uint64_t cookie, const nfs_post_attr& attr, const nfs3_fh& fh) {
     const size_t directory_part = 24 + size_t(xdr_pad4(name_length));
     const uint32_t fh_length = fh.length > NFS3_FH_MAX ? NFS3_FH_MAX : fh.length;
     const size_t entry = directory_part + 4 + (attr.present ? NFS_FATTR3_SIZE : 0) + 8 + xdr_pad4(fh_length);

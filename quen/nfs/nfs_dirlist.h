@@ -26,7 +26,7 @@ bool nfs3_dirlist_add(nfs_dirlist* list, uint64_t fileid, const char* name, uint
 // READDIRPLUS: the entry with its attributes (when present) and handle;
 // dircount bounds the entry's directory part (24 + padded name).
 bool nfs3_dirlist_add_plus(nfs_dirlist* list, uint64_t fileid, const char* name, uint32_t name_length,
-                           uint64_t cookie, const nfs_post_attr& attr, const nfs_fh3& fh);
+                           uint64_t cookie, const nfs_post_attr& attr, const nfs3_fh& fh);
 
 bool nfs2_dirlist_begin(nfs_dirlist* list, uint8_t* base, size_t room, size_t limit);
 bool nfs2_dirlist_add(nfs_dirlist* list, uint32_t fileid, const char* name, uint32_t name_length, uint32_t cookie);

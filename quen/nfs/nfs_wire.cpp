@@ -17,7 +17,7 @@ bool nfs_get_data(xdr_cursor* c, uint32_t length, const uint8_t** data) {
     return true;
 }
 
-bool nfs_get_fh3(xdr_cursor* c, nfs_fh3* fh) {
+bool nfs_get_fh3(xdr_cursor* c, nfs3_fh* fh) {
     const xdr_cursor saved = *c;
     uint32_t length;
     if (!xdr_get_u32(c, &length)) return false;
@@ -85,6 +85,15 @@ bool nfs3_get_sattr(xdr_cursor* c, nfs3_sattr* s) {
     return ok;
 }
 
+bool nfs2_get_sattr(xdr_cursor* c, xdr_sattr* s) {
+    constexpr uint32_t unset = 0xFFFFFFFFu, usec_max = 1000000;
+    if (c->pos < 0 || int64_t(c->size) - int64_t(c->pos) * 4 < 32) return false;
+    const uint8_t* w = c->base + size_t(c->pos) * 4;
+    for (size_t time_word : {4u, 6u})
+        if (xdr_load32(w + 4 * time_word) != unset && xdr_load32(w + 4 * time_word + 4) > usec_max) return false;
+    return xdr_get_sattr2(c, s);
+}
+
 nfs_pre_attr nfs_pre_attr_of(const file_attributes& a) { return nfs_pre_attr{true, a.size, a.mtime, a.ctime}; }
 
 namespace {
@@ -126,7 +135,7 @@ size_t nfs_put_wcc(uint8_t* dst, const nfs_wcc& w) {
     return size_t(p - dst) + nfs_put_post_attr(p, w.after);
 }
 
-size_t nfs_put_post_fh3(uint8_t* dst, const nfs_fh3& fh) {
+size_t nfs_put_post_fh3(uint8_t* dst, const nfs3_fh& fh) {
     const uint32_t length = fh.length > NFS3_FH_MAX ? NFS3_FH_MAX : fh.length;
     xdr_store32(dst, 1);
     return 4 + xdr_enc_opaque(dst + 4, fh.data, length);

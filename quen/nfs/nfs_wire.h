@@ -15,23 +15,23 @@ inline constexpr uint32_t NFS_VERIFIER_SIZE = 8;
 
 // A version 3 handle as sent: 0 (the public handle) to 64 bytes. Whether
 // its length is the configured one is the handler's question (STALE).
-struct nfs_fh3 {
+struct nfs3_fh {
     uint32_t length;
     uint8_t data[NFS3_FH_MAX];
 };
-static_assert(sizeof(nfs_fh3) == 68);
+static_assert(sizeof(nfs3_fh) == 68);
 
-struct nfs_fh2 {
+struct nfs2_fh {
     uint8_t data[NFS2_FH_SIZE];
 };
 
 // A name of a (directory, name) pair: 1 to XDR_NAME_MAX - 1 bytes, NUL-terminated.
 struct nfs_dirop3 {
-    nfs_fh3 dir;
+    nfs3_fh dir;
     char name[XDR_NAME_MAX];
 };
 struct nfs_dirop2 {
-    nfs_fh2 dir;
+    nfs2_fh dir;
     char name[XDR_NAME_MAX];
 };
 
@@ -49,7 +49,7 @@ bool nfs_decode(xdr_cursor* c, void* args, Body body) {
 // where they lie in the request (*data points there).
 bool nfs_get_data(xdr_cursor* c, uint32_t length, const uint8_t** data);
 
-bool nfs_get_fh3(xdr_cursor* c, nfs_fh3* fh);
+bool nfs_get_fh3(xdr_cursor* c, nfs3_fh* fh);
 bool nfs_get_dirop3(xdr_cursor* c, nfs_dirop3* d);
 bool nfs_get_dirop2(xdr_cursor* c, nfs_dirop2* d);
 // Symbolic-link targets: 1 to XDR_PATH_MAX - 1 bytes.
@@ -65,6 +65,10 @@ struct nfs3_sattr {
     uint32_t mtime_how;
 };
 bool nfs3_get_sattr(xdr_cursor* c, nfs3_sattr* s);
+// Version 2 sattr; a time that is set must have at most 1000000
+// microseconds (that value meaning the server's time by old convention),
+// so no count of nanoseconds wraps.
+bool nfs2_get_sattr(xdr_cursor* c, xdr_sattr* s);
 
 // Where the results start after the accepted reply header of a call whose
 // verifier body has verf_len bytes (the header echoes it).
@@ -98,7 +102,7 @@ size_t nfs_put_fattr3(uint8_t* dst, const file_attributes& a);
 size_t nfs_put_post_attr(uint8_t* dst, const nfs_post_attr& a);
 size_t nfs_put_wcc(uint8_t* dst, const nfs_wcc& w);
 // post_op_fh3, always with the handle.
-size_t nfs_put_post_fh3(uint8_t* dst, const nfs_fh3& fh);
+size_t nfs_put_post_fh3(uint8_t* dst, const nfs3_fh& fh);
 // READ data of `count` bytes moved from `data` to dst (nothing is copied
 // when they are there already), then its padding. Result: bytes written.
 size_t nfs_put_data(uint8_t* dst, const uint8_t* data, uint32_t count);

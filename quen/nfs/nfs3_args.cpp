@@ -13,7 +13,7 @@ bool nfs3_decode_handle(xdr_cursor* c, void* args) {
 bool nfs3_decode_setattr(xdr_cursor* c, void* args) {
     return nfs_decode<nfs3_setattr_args>(c, args, [c](nfs3_setattr_args& a) {
         uint32_t check;
-        if (!nfs_get_fh3(c, &a.object) || !nfs3_get_sattr(c, &a.attributes) || !xdr_get_u32(c, &check))
+        if (!nfs_get_fh3(c, &a.object) || !nfs3_get_sattr(c, &a.attributes) || !nfs_get_bool(c, &check))
             return false;
         a.guard_check = check != 0;
         return !a.guard_check || (xdr_get_u32(c, &a.guard_ctime.seconds) && xdr_get_u32(c, &a.guard_ctime.nseconds));

@@ -3,6 +3,14 @@
 #include <cstring>
 #include <ctime>
 
+bool nfs_get_bool(xdr_cursor* c, uint32_t* v) {
+    const xdr_cursor saved = *c;
+    if (!xdr_get_u32(c, v)) return false;
+    if (*v <= 1) return true;
+    *c = saved;
+    return false;
+}
+
 bool nfs_get_data(xdr_cursor* c, uint32_t length, const uint8_t** data) {
     const xdr_cursor saved = *c;
     uint32_t sent;
@@ -29,27 +37,42 @@ bool nfs_get_fh3(xdr_cursor* c, nfs3_fh* fh) {
     return true;
 }
 
+namespace {
+
+// A non-empty name below max bytes without a NUL, which would cut it short
+// where the file layer reads it.
+bool get_name(xdr_cursor* c, char* out, uint32_t max) {
+    const xdr_cursor saved = *c;
+    if (!xdr_get_dirop_name(c, out, max)) return false;
+    const uint32_t length = xdr_load32(saved.base + size_t(saved.pos) * 4);
+    if (std::memchr(out, 0, length) == nullptr) return true;
+    *c = saved;
+    return false;
+}
+
+}  // namespace
+
 bool nfs_get_dirop3(xdr_cursor* c, nfs_dirop3* d) {
     const xdr_cursor saved = *c;
-    if (nfs_get_fh3(c, &d->dir) && xdr_get_dirop_name(c, d->name, XDR_NAME_MAX)) return true;
+    if (nfs_get_fh3(c, &d->dir) && get_name(c, d->name, XDR_NAME_MAX)) return true;
     *c = saved;
     return false;
 }
 
 bool nfs_get_dirop2(xdr_cursor* c, nfs_dirop2* d) {
     const xdr_cursor saved = *c;
-    if (xdr_get_fh2(c, d->dir.data) && xdr_get_dirop_name(c, d->name, XDR_NAME_MAX)) return true;
+    if (xdr_get_fh2(c, d->dir.data) && get_name(c, d->name, XDR_NAME_MAX)) return true;
     *c = saved;
     return false;
 }
 
-bool nfs_get_target(xdr_cursor* c, char out[XDR_PATH_MAX]) { return xdr_get_dirop_name(c, out, XDR_PATH_MAX); }
+bool nfs_get_target(xdr_cursor* c, char out[XDR_PATH_MAX]) { return get_name(c, out, XDR_PATH_MAX); }
 
 namespace {
 
 bool get_optional(xdr_cursor* c, bool* set, uint32_t* v) {
     uint32_t flag;
-    if (!xdr_get_u32(c, &flag)) return false;
+    if (!nfs_get_bool(c, &flag)) return false;
     *set = flag != 0;
     return !*set || xdr_get_u32(c, v);
 }
@@ -74,7 +97,7 @@ bool nfs3_get_sattr(xdr_cursor* c, nfs3_sattr* s) {
     xdr_sattr& a = s->attr;
     uint32_t size_flag = 0;
     bool ok = get_optional(c, &a.set_mode, &a.mode) && get_optional(c, &a.set_uid, &a.uid) &&
-              get_optional(c, &a.set_gid, &a.gid) && xdr_get_u32(c, &size_flag);
+              get_optional(c, &a.set_gid, &a.gid) && nfs_get_bool(c, &size_flag);
     if (ok) {
         a.set_size = size_flag != 0;
         ok = (!a.set_size || xdr_get_u64(c, &a.size)) &&
@@ -89,9 +112,16 @@ bool nfs2_get_sattr(xdr_cursor* c, xdr_sattr* s) {
     constexpr uint32_t unset = 0xFFFFFFFFu, usec_max = 1000000;
     if (c->pos < 0 || int64_t(c->size) - int64_t(c->pos) * 4 < 32) return false;
     const uint8_t* w = c->base + size_t(c->pos) * 4;
-    for (size_t time_word : {4u, 6u})
-        if (xdr_load32(w + 4 * time_word) != unset && xdr_load32(w + 4 * time_word + 4) > usec_max) return false;
-    return xdr_get_sattr2(c, s);
+    uint32_t usec[2];
+    for (int i = 0; i < 2; ++i) {
+        const uint32_t sec = xdr_load32(w + 16 + 8 * i);
+        usec[i] = xdr_load32(w + 20 + 8 * i);
+        if (usec[i] > usec_max && !(sec == unset && usec[i] == unset)) return false;
+    }
+    if (!xdr_get_sattr2(c, s)) return false;
+    if (usec[0] == unset) s->atime_nsec = unset;
+    if (usec[1] == unset) s->mtime_nsec = unset;
+    return true;
 }
 
 nfs_pre_attr nfs_pre_attr_of(const file_attributes& a) { return nfs_pre_attr{true, a.size, a.mtime, a.ctime}; }

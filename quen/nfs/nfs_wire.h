@@ -25,7 +25,8 @@ struct nfs2_fh {
     uint8_t data[NFS2_FH_SIZE];
 };
 
-// A name of a (directory, name) pair: 1 to XDR_NAME_MAX - 1 bytes, NUL-terminated.
+// A name of a (directory, name) pair: 1 to XDR_NAME_MAX - 1 bytes, none of
+// them NUL, NUL-terminated.
 struct nfs_dirop3 {
     nfs3_fh dir;
     char name[XDR_NAME_MAX];
@@ -45,6 +46,9 @@ bool nfs_decode(xdr_cursor* c, void* args, Body body) {
     return false;
 }
 
+// An XDR bool: 0 or 1, nothing else.
+bool nfs_get_bool(xdr_cursor* c, uint32_t* v);
+
 // WRITE data: a length word, which must equal `length`, then the bytes, left
 // where they lie in the request (*data points there).
 bool nfs_get_data(xdr_cursor* c, uint32_t length, const uint8_t** data);
@@ -52,10 +56,10 @@ bool nfs_get_data(xdr_cursor* c, uint32_t length, const uint8_t** data);
 bool nfs_get_fh3(xdr_cursor* c, nfs3_fh* fh);
 bool nfs_get_dirop3(xdr_cursor* c, nfs_dirop3* d);
 bool nfs_get_dirop2(xdr_cursor* c, nfs_dirop2* d);
-// Symbolic-link targets: 1 to XDR_PATH_MAX - 1 bytes.
+// Symbolic-link targets: 1 to XDR_PATH_MAX - 1 bytes, none of them NUL.
 bool nfs_get_target(xdr_cursor* c, char out[XDR_PATH_MAX]);
 
-// Settable attributes of version 3. The time words keep how the client
+// Settable attributes of version 3 (set flags are bools). The time words keep how the client
 // asked (0 leave, 1 server time, 2 the given time) so a server time is
 // known as such; `attr` holds what the file layer applies, with server
 // times filled in at decoding.
@@ -65,9 +69,9 @@ struct nfs3_sattr {
     uint32_t mtime_how;
 };
 bool nfs3_get_sattr(xdr_cursor* c, nfs3_sattr* s);
-// Version 2 sattr; a time that is set must have at most 1000000
-// microseconds (that value meaning the server's time by old convention),
-// so no count of nanoseconds wraps.
+// Version 2 sattr. Microseconds are at most 1000000 (that value meaning the
+// server's time by old convention), so no count of nanoseconds wraps; an
+// unset time may also carry 0xFFFFFFFF, kept as 0xFFFFFFFF nanoseconds.
 bool nfs2_get_sattr(xdr_cursor* c, xdr_sattr* s);
 
 // Where the results start after the accepted reply header of a call whose

@@ -34,9 +34,10 @@ sattr3 sattr(const nfs3_sattr& s) {
     return out;
 }
 
+uint32_t usec(uint32_t nsec) { return nsec == 0xFFFFFFFFu ? nsec : nsec / 1000; }
 sattr2 sattr(const xdr_sattr& a) {
-    return sattr2{a.mode, a.uid, a.gid, uint32_t(a.size), {a.atime_sec, a.atime_nsec / 1000},
-                  {a.mtime_sec, a.mtime_nsec / 1000}};
+    return sattr2{a.mode, a.uid, a.gid, uint32_t(a.size), {a.atime_sec, usec(a.atime_nsec)},
+                  {a.mtime_sec, usec(a.mtime_nsec)}};
 }
 
 // MKNOD types outside ftype3 have no encoding in libnfs.

@@ -48,7 +48,7 @@ sattr3 sattr_server_times() {
     s.mtime.set_it = SET_TO_SERVER_TIME;
     return s;
 }
-sattr2 sattr2_some() { return sattr2{0100644, 0xFFFFFFFFu, 7, 0xFFFFFFFFu, {5, 1000000}, {0xFFFFFFFFu, 77}}; }
+sattr2 sattr2_some() { return sattr2{0100644, 0xFFFFFFFFu, 7, 0xFFFFFFFFu, {5, 1000000}, {0xFFFFFFFFu, 0xFFFFFFFFu}}; }
 
 struct sample {
     const char* shape;   // the case name in kNfsArgCases
@@ -176,6 +176,8 @@ TEST(NfsArgs, OverLimitsAreRefused) {
         {"65-byte handle", nfs3_decode_handle, words({65}, 68)},
         {"empty name", nfs3_decode_dirop, words({0, 0})},
         {"512-byte name", nfs3_decode_dirop, words({0, 512}, 512)},
+        {"NUL in a name", nfs3_decode_dirop, words({0, 3, 'a' << 24 | 'b' << 8})},
+        {"NUL in a v2 target", nfs2_decode_symlink, words({0, 0, 0, 0, 0, 0, 0, 0, 1, 'a' << 24, 1, 0}, 32)},
         {"name past the end", nfs3_decode_dirop, words({0, 9, 0})},
         {"2048-byte target", nfs3_decode_symlink,
          words({0, 1, 'a' << 24, 0, 0, 0, 0, 0, 0, 2048}, 2048)},
@@ -183,9 +185,12 @@ TEST(NfsArgs, OverLimitsAreRefused) {
         {"write data short of its count", nfs3_decode_write, words({0, 0, 0, 16, 0, 16, 0, 0})},
         {"write stable 3", nfs3_decode_write, words({0, 0, 0, 0, 3, 0})},
         {"createhow 3", nfs3_decode_create, words({0, 1, 'a' << 24, 3}, 40)},
+        {"set flag 2", nfs3_decode_mkdir, words({0, 1, 'a' << 24, 2, 0, 0, 0, 0, 0, 0})},
         {"time_how 3", nfs3_decode_mkdir, words({0, 1, 'a' << 24, 0, 0, 0, 0, 3, 0})},
         {"handle of 20 in a v2 call", nfs2_decode_handle, words({fh20}, 16)},
         {"v2 write data short", nfs2_decode_write, words({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0})},
+        {"v2 usec -1 in a set time", nfs2_decode_setattr,
+         words({0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 5, 0xFFFFFFFFu, 0xFFFFFFFFu, 0})},
         {"v2 usec above a second", nfs2_decode_setattr,
          words({0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 5, 1000001, 0xFFFFFFFFu, 0})},
     };

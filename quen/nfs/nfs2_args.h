@@ -5,12 +5,14 @@
 //   SETATTR nfs2_setattr_args, READ nfs2_read_args, WRITE nfs2_write_args,
 //   RENAME nfs2_rename_args, LINK nfs2_link_args, SYMLINK nfs2_symlink_args,
 //   READDIR nfs2_readdir_args: each with nfs2_decode_<name>.
-// Counts are not compared with the configured sizes here: the handlers do
-// that (a READ count above "Datasize" is GARBAGE_ARGS).
+// Every record begins with the handle the call is about. Counts are not
+// compared with the configured sizes here: the handlers do that (a READ
+// count above "Datasize" is GARBAGE_ARGS).
 #pragma once
 #include "quen/nfs/nfs_wire.h"
 #include "rpc/proc_table.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct nfs2_handle_args {
@@ -74,3 +76,5 @@ bool nfs2_decode_symlink(xdr_cursor* c, void* args);
 bool nfs2_decode_readdir(xdr_cursor* c, void* args);
 
 static_assert(sizeof(nfs2_symlink_args) <= RPC_RECORD_MAX && sizeof(nfs2_rename_args) <= RPC_RECORD_MAX);
+static_assert(offsetof(nfs2_rename_args, from) == 0 && offsetof(nfs_dirop2, dir) == 0 &&
+              offsetof(nfs2_symlink_args, from) == 0 && offsetof(nfs2_write_args, file) == 0);

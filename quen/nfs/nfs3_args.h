@@ -10,10 +10,13 @@
 //   MKNOD nfs3_mknod_args, RENAME nfs3_rename_args, LINK nfs3_link_args,
 //   READDIR nfs3_readdir_args, READDIRPLUS nfs3_readdirplus_args,
 //   COMMIT nfs3_commit_args: each with nfs3_decode_<name>.
+// Every record begins with the handle the call is about (the directory of
+// a dirop), where a check before the handler finds it.
 #pragma once
 #include "quen/nfs/nfs_wire.h"
 #include "rpc/proc_table.h"
 
+#include <cstddef>
 #include <cstdint>
 
 enum : uint32_t {
@@ -123,3 +126,5 @@ bool nfs3_decode_readdirplus(xdr_cursor* c, void* args);
 bool nfs3_decode_commit(xdr_cursor* c, void* args);
 
 static_assert(sizeof(nfs3_symlink_args) <= RPC_RECORD_MAX && sizeof(nfs3_rename_args) <= RPC_RECORD_MAX);
+static_assert(offsetof(nfs3_rename_args, from) == 0 && offsetof(nfs_dirop3, dir) == 0 &&
+              offsetof(nfs3_write_args, file) == 0 && offsetof(nfs3_create_args, where) == 0);

@@ -68,6 +68,8 @@ bool net_bind(net_socket s, const net_addr4& local);
 bool net_listen(net_socket s, int backlog);
 bool net_connect(net_socket s, const net_addr4& peer);
 bool net_set_option(net_socket s, net_option option, int value);
+// NET_SO_RCVBUF or NET_SO_SNDBUF as the program asked for it.
+bool net_get_buffer_size(net_socket s, net_option option, int* value);
 bool net_local_address(net_socket s, net_addr4* local);
 net_socket net_accept(net_socket s, net_addr4* peer, int32_t* peer_len);
 

@@ -134,6 +134,20 @@ bool net_set_option(net_socket s, net_option option, int value) {
     return false;
 }
 
+bool net_get_buffer_size(net_socket s, net_option option, int* value) {
+    if (option != NET_SO_RCVBUF && option != NET_SO_SNDBUF) return false;
+    int got = 0;
+    socklen_t len = sizeof got;
+    if (::getsockopt(fd_of(s), SOL_SOCKET, option == NET_SO_RCVBUF ? SO_RCVBUF : SO_SNDBUF, &got, &len) != 0) {
+        note_errno();
+        return false;
+    }
+    // Linux reports twice the size set (its bookkeeping included); Winsock
+    // reports the size itself.
+    *value = got / 2;
+    return true;
+}
+
 bool net_local_address(net_socket s, net_addr4* local) {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;

@@ -125,6 +125,13 @@ bool net_set_option(net_socket s, net_option option, int value) {
     return setsockopt(sock_of(s), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
+bool net_get_buffer_size(net_socket s, net_option option, int* value) {
+    if (option != NET_SO_RCVBUF && option != NET_SO_SNDBUF) return false;
+    int len = sizeof *value;
+    return getsockopt(sock_of(s), SOL_SOCKET, option == NET_SO_RCVBUF ? SO_RCVBUF : SO_SNDBUF,
+                      reinterpret_cast<char*>(value), &len) == 0;
+}
+
 bool net_local_address(net_socket s, net_addr4* local) {
     sockaddr_in sa{};
     int len = sizeof sa;

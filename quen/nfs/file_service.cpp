@@ -7,8 +7,13 @@
 #include "quen/inode/inode_table.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mountd.h"
+#include "quen/nfs/nfs_request.h"
+#include "quen/nfs/nfs_sockets.h"
 #include "rpc/log.h"
+#include "rpc/settings.h"
 #include "rpc/transport.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -16,6 +21,21 @@ bool g_portmap_running = false;
 bool g_inode_table_open = false;
 bool g_fs_layer_started = false;
 bool g_mountd_started = false;
+bool g_nfs_registered = false;
+
+// "started on <port>", and the thread counts when any is above one.
+void log_started(uint16_t port) {
+    const uint32_t udp = g_settings.record.threads;
+    const uint32_t tcp = uint32_t(g_settings.tcp_threads);
+    char threads[64] = "";
+    if (udp > 1 || tcp > 1) {
+        int n = std::snprintf(threads, sizeof threads, ", threads");
+        if (udp > 1) n += std::snprintf(threads + n, sizeof threads - size_t(n), " udp %u", udp);
+        if (tcp > 1) std::snprintf(threads + n, sizeof threads - size_t(n), " tcp %u/c", tcp);
+    }
+    log_event(1, "quen   started on %u%s\n", unsigned(port), threads);
+    log_flush();
+}
 
 }  // namespace
 
@@ -45,15 +65,22 @@ int file_service_start() {
     // time-out per registration.
     const bool mount_failed = mountd_start(r.mount_port) != MOUNTD_STARTED;
     g_mountd_started = !mount_failed;
-    // The NFS sockets are created here (code 2 on failure).
+    nfs_verifier_init();
+    g_nfs_registered = true;
+    if (nfs_sockets_create(r.port) != 0) return FILE_SERVICE_NO_SOCKETS;
     if (mount_failed) return FILE_SERVICE_MOUNT_FAILED;
     if (portmap_failed) return FILE_SERVICE_PORTMAP_FAILED;
-    // The "started on" line and the lock manager follow the NFS sockets.
+    log_started(r.port);
+    // The lock manager starts here once there is one.
     return FILE_SERVICE_STARTED;
 }
 
 void file_service_stop() {
     // The lock manager stops first, then the NFS registrations are withdrawn.
+    if (g_nfs_registered) {
+        nfs_unregister();
+        g_nfs_registered = false;
+    }
     if (g_mountd_started) {
         mountd_unregister();
         g_mountd_started = false;

@@ -1,0 +1,185 @@
+// LOOKUP (the WebNFS public handle included), CREATE, MKDIR, READDIR and
+// READDIRPLUS.
+#include "quen/config/settings.h"
+#include "quen/fs/create.h"
+#include "quen/fs/dir_scan.h"
+#include "quen/fs/lookup.h"
+#include "quen/fs/mount_webnfs.h"
+#include "quen/fs/nfs_status.h"
+#include "quen/nfs/nfs3_args.h"
+#include "quen/nfs/nfs3_handlers.h"
+#include "quen/nfs/nfs3_results.h"
+#include "quen/nfs/nfs_request.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kUnsetId = 0xFFFFFFFF;
+
+// A new object's owner: an unset uid or gid (all ones) is the caller's.
+xdr_sattr owned_by_caller(const xdr_sattr& in, const rpc_call& call) {
+    xdr_sattr out = in;
+    if (out.set_uid && out.uid == kUnsetId) out.uid = call.uid;
+    if (out.set_gid && out.gid == kUnsetId) out.gid = call.gid;
+    return out;
+}
+
+void creation_result(uint32_t status, const create_result& made, const internal_handle& dir,
+                     const fs_credential& cred, nfs3_create_res& res) {
+    res.status = status;
+    if (status != 0) {
+        res.dir_wcc.after = nfs_post_of(dir, cred);
+        return;
+    }
+    res.object = nfs3_wire_handle(made.handle);
+    res.attr = {true, made.attributes};
+    res.dir_wcc.after = {true, made.dir_attributes};
+}
+
+uint32_t dir_limit() {
+    const int32_t limit = g_settings.dir_limit;
+    return limit > 0 ? uint32_t(limit) : 9999;
+}
+
+size_t reply_limit(uint32_t asked) {
+    const uint32_t most = g_settings.record.dir_reply_size;
+    return asked == 0 || asked > most ? most : asked;
+}
+
+// The listing of READDIR and READDIRPLUS, written where the reply's results go.
+struct listing {
+    nfs3_fh dir;
+    uint64_t cookie;
+    size_t limit;
+    uint32_t dircount;
+    bool plus;
+};
+
+void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdir_res& res) {
+    // The encoder runs after the handler: the list it copies lives per thread.
+    thread_local nfs_dirlist list;
+    nfs_request q;
+    res.status = nfs_request_open(h, call, l.dir, q);
+    if (res.status != 0) return;
+    const fs_credential cred = credential_from_call(*call);
+    open_dir od;
+    res.status = open_directory(q.fh, cred, true, od);
+    if (res.status != 0) return;
+    res.dir_attr = {true, od.attributes};
+    if (l.cookie >> 32) {
+        res.status = NFSERR_STALE;
+        return;
+    }
+    static const uint8_t zero_verifier[NFS_VERIFIER_SIZE] = {};
+    if (!nfs3_dirlist_begin(&list, h->buffer + nfs_results_offset(call->verf_len), nfs_reply_room(h, call), l.limit,
+                            res.dir_attr, zero_verifier)) {
+        res.status = NFSERR_IO;
+        return;
+    }
+    list.dircount = l.dircount;
+    const bool hashed_ids = (od.ctx.flags & MOUNT_FLAG_I32) && (od.ctx.flags & MOUNT_FLAG_FILE_ID);
+    uint32_t cookie = uint32_t(l.cookie);
+    bool eof = false;
+    while (list.entries < dir_limit()) {
+        dir_entry e{};
+        const int got = dir_scan_next(h->peer.addr, od.ctx, od.mount_id, od.path, od.inode, od.parent, cookie, &e);
+        if (got < 0) {
+            res.status = NFSERR_IO;
+            return;
+        }
+        if (got == 0) {
+            eof = true;
+            break;
+        }
+        const uint32_t length = uint32_t(std::strlen(e.name));
+        if (length == 0) break;
+        const uint64_t fileid = hashed_ids ? fileid_hash(e.inode) : e.inode;
+        bool added;
+        if (l.plus) {
+            const internal_handle fh = handle_make(uint32_t(e.inode), uint32_t(e.inode >> 32), e.mount_id);
+            added = nfs3_dirlist_add_plus(&list, fileid, e.name, length, e.cookie, nfs_post_of(fh, cred),
+                                          nfs3_wire_handle(fh));
+        } else {
+            added = nfs3_dirlist_add(&list, fileid, e.name, length, e.cookie);
+        }
+        if (!added) break;
+        cookie = e.cookie;
+    }
+    nfs_dirlist_end(&list, eof);
+    res.list = &list;
+}
+
+}  // namespace
+
+bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_dirop_args, nfs3_lookup_res> c(a, r);
+    nfs3_fh dir = c.args.what.dir;
+    char name[XDR_NAME_MAX];
+    std::memcpy(name, c.args.what.name, sizeof name);
+    size_t length = std::strlen(name);
+    if (dir.length == 0 || handle_is_public_variable(handle_from_bytes(dir.data, dir.length))) {
+        internal_handle public_dir = handle_from_bytes(dir.data, dir.length);
+        c.res.status = mount_webnfs(&public_dir, name, &length, sizeof name, h->peer.addr, h->protocol, call->stamp);
+        if (c.res.status != 0) return true;
+        dir = nfs3_wire_handle(public_dir);
+    }
+    nfs_request q;
+    c.res.status = nfs_request_open(h, call, dir, q);
+    if (c.res.status != 0) return true;
+    const fs_credential cred = credential_from_call(*call);
+    lookup_result found{};
+    c.res.status = fs_lookup(q.fh, name, length, h->peer.addr, cred, true, found);
+    if (c.res.status != 0) {
+        c.res.dir_attr = nfs_post_of(q.fh, cred);
+        return true;
+    }
+    c.res.object = nfs3_wire_handle(found.handle);
+    c.res.object_attr = {true, found.attributes};
+    c.res.dir_attr = {true, found.dir_attributes};
+    return true;
+}
+
+bool nfs3_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_create_args, nfs3_create_res> c(a, r);
+    nfs_request q;
+    c.res.status = nfs_request_open(h, call, c.args.where.dir, q);
+    if (c.res.status != 0) return true;
+    const fs_credential cred = credential_from_call(*call);
+    const xdr_sattr wanted = owned_by_caller(c.args.attributes.attr, *call);
+    create_result made{};
+    const uint32_t status = fs_create(q.fh, c.args.where.name, std::strlen(c.args.where.name), c.args.how, wanted,
+                                      c.args.verifier, cred, true, made);
+    creation_result(status, made, q.fh, cred, c.res);
+    return true;
+}
+
+bool nfs3_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_mkdir_args, nfs3_create_res> c(a, r);
+    nfs_request q;
+    c.res.status = nfs_request_open(h, call, c.args.where.dir, q);
+    if (c.res.status != 0) return true;
+    const fs_credential cred = credential_from_call(*call);
+    const xdr_sattr wanted = owned_by_caller(c.args.attributes.attr, *call);
+    create_result made{};
+    const uint32_t status =
+        fs_mkdir(q.fh, c.args.where.name, std::strlen(c.args.where.name), wanted, cred, true, made);
+    creation_result(status, made, q.fh, cred, c.res);
+    return true;
+}
+
+bool nfs3_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_readdir_args, nfs3_readdir_res> c(a, r);
+    list_directory(h, call, {c.args.dir, c.args.cookie, reply_limit(c.args.count), ~0u, false}, c.res);
+    return true;
+}
+
+bool nfs3_readdirplus(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_readdirplus_args, nfs3_readdir_res> c(a, r);
+    if (!g_settings.record.read_dir_plus) {
+        c.res.status = NFSERR_NOTSUPP;
+        return true;
+    }
+    list_directory(h, call, {c.args.dir, c.args.cookie, reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
+    return true;
+}

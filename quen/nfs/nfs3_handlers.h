@@ -1,0 +1,50 @@
+// The NFS version 3 procedure handlers, in the procedure table's shape, and
+// the small pieces they share.
+#pragma once
+#include "quen/fs/attr.h"
+#include "quen/fs/credential.h"
+#include "quen/inode/handle.h"
+#include "quen/nfs/nfs_wire.h"
+#include "rpc/message.h"
+
+#include <cstdint>
+
+// Each: (handle, call, argument record, result record) -> a reply is sent.
+bool nfs3_getattr(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_setattr(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_access(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_read(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_write(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_create(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_mkdir(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_readdir(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_readdirplus(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_fsstat(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_fsinfo(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_pathconf(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_commit(rpc_handle* h, rpc_call* call, const void* args, void* result);
+
+inline constexpr uint32_t NFS3ERR_NOT_SYNC = 10002;
+
+// A handler's argument and result records by their types.
+template <typename Args, typename Result>
+struct call_records {
+    const Args& args;
+    Result& res;
+    call_records(const void* a, void* r) : args(*static_cast<const Args*>(a)), res(*static_cast<Result*>(r)) {}
+};
+
+// The ACCESS bits granted of `requested` to the mapped caller; a read-only
+// export grants no change.
+uint32_t nfs3_access_granted(const file_attributes& a, const fs_credential& cred, uint32_t requested,
+                             bool read_only);
+
+// The handle as clients get it, of the configured length.
+nfs3_fh nfs3_wire_handle(const internal_handle& fh);
+// Attributes that go into a reply only when they were fetched.
+inline nfs_post_attr nfs_post(uint32_t status, const file_attributes& a) { return {status == 0, a}; }
+// The post-operation attributes of a handle, fetched anew.
+nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred);
+// Room for results in the handle's buffer: a UDP reply is one datagram.
+size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call);

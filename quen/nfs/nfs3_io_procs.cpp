@@ -1,0 +1,100 @@
+// READ straight into the reply buffer, WRITE with its stability rules, COMMIT.
+#include "quen/config/settings.h"
+#include "quen/fs/file_io.h"
+#include "quen/fs/nfs_status.h"
+#include "quen/nfs/nfs3_args.h"
+#include "quen/nfs/nfs3_handlers.h"
+#include "quen/nfs/nfs3_results.h"
+#include "quen/nfs/nfs_request.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kOffsetMax = ~uint64_t(0);
+
+// What the reply says was committed, and how the file layer writes.
+struct write_stability {
+    uint32_t committed;
+    uint32_t sync_mode;
+};
+
+write_stability stability_of(uint32_t requested) {
+    const server_config& s = g_settings.record;
+    uint32_t stable = requested == NFS3_DATA_SYNC ? NFS3_FILE_SYNC : requested;
+    if (stable < s.nfs3_write_mode) stable = s.nfs3_write_mode;
+    if (stable > NFS3_FILE_SYNC) stable = NFS3_FILE_SYNC;
+    // FILE_SYNC must be on disk before the reply: flushed (closing a handle
+    // alone does not write the system's cache out).
+    uint32_t mode = stable == NFS3_FILE_SYNC ? WRITE_FLUSHED : WRITE_CACHED;
+    if (s.nfs3_write_unstable) mode = WRITE_CACHED;
+    return {stable, mode};
+}
+
+}  // namespace
+
+size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call) {
+    constexpr size_t kDatagramMax = 65507;
+    size_t room = size_t(h->capacity);
+    if (h->protocol == RPC_UDP && room > kDatagramMax) room = kDatagramMax;
+    const size_t header = nfs_results_offset(call->verf_len);
+    return room > header ? room - header : 0;
+}
+
+bool nfs3_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_read_args, nfs3_read_res> c(a, r);
+    nfs_request q;
+    c.res.status = nfs_request_open(h, call, c.args.file, q);
+    if (c.res.status != 0) return true;
+    uint32_t count = c.args.count < g_settings.record.max_read ? c.args.count : g_settings.record.max_read;
+    // An offset near the end of the 64-bit range reads up to that end, never past it.
+    if (count > kOffsetMax - c.args.offset) count = uint32_t(kOffsetMax - c.args.offset);
+    count = nfs_read_count_fit(count, nfs_reply_room(h, call), NFS3_READ_DATA_OFFSET);
+    const uint32_t wanted = count;
+    uint8_t* data = h->buffer + nfs_results_offset(call->verf_len) + NFS3_READ_DATA_OFFSET;
+    file_attributes after{};
+    c.res.status = file_read(q.fh, c.args.offset, &count, data, credential_from_call(*call), after);
+    if (c.res.status != 0) return true;
+    c.res.attr = {true, after};
+    c.res.count = count;
+    c.res.data = data;
+    c.res.eof = count < wanted || c.args.offset + count >= after.size;
+    return true;
+}
+
+bool nfs3_write(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_write_args, nfs3_write_res> c(a, r);
+    nfs_request q;
+    c.res.status = nfs_request_open(h, call, c.args.file, q);
+    if (c.res.status != 0) return true;
+    uint32_t count = c.args.count < g_settings.record.max_write ? c.args.count : g_settings.record.max_write;
+    if (count > kOffsetMax - c.args.offset) {
+        c.res.status = NFSERR_INVAL;
+        return true;
+    }
+    const write_stability how = stability_of(c.args.stable);
+    const fs_credential cred = credential_from_call(*call);
+    file_attributes before{}, after{};
+    c.res.status = file_write(q.fh, c.args.offset, &count, c.args.data, how.sync_mode, cred, before, after);
+    if (c.res.status != 0) {
+        c.res.wcc.after = nfs_post_of(q.fh, cred);
+        return true;
+    }
+    c.res.wcc = {nfs_pre_attr_of(before), {true, after}};
+    c.res.count = count;
+    c.res.committed = how.committed;
+    std::memcpy(c.res.verifier, nfs_write_verifier(), NFS_VERIFIER_SIZE);
+    return true;
+}
+
+bool nfs3_commit(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_commit_args, nfs3_commit_res> c(a, r);
+    nfs_request q;
+    c.res.status = nfs_request_open(h, call, c.args.file, q);
+    if (c.res.status != 0) return true;
+    file_attributes attrs{};
+    c.res.status = file_commit(q.fh, credential_from_call(*call), attrs);
+    c.res.wcc.after = nfs_post(c.res.status, attrs);
+    if (c.res.status == 0) std::memcpy(c.res.verifier, nfs_write_verifier(), NFS_VERIFIER_SIZE);
+    return true;
+}

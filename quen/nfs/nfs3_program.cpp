@@ -1,0 +1,94 @@
+// The NFS version 3 procedure table, its change check (the sender must be
+// admitted and the export writable) and its dispatcher.
+#include "quen/fs/nfs_status.h"
+#include "quen/mount/mount_context.h"
+#include "quen/nfs/nfs3_args.h"
+#include "quen/nfs/nfs3_handlers.h"
+#include "quen/nfs/nfs3_results.h"
+#include "quen/nfs/nfs_request.h"
+#include "quen/nfs/nfs_service.h"
+#include "rpc/log.h"
+#include "rpc/proc_table.h"
+
+#include <cstring>
+
+namespace {
+
+// Every result record begins with its status; the rest of a refusal stays absent.
+bool admit_change(rpc_handle* h, const rpc_call* call, const rpc_proc*, void* args, void* result) {
+    nfs3_fh object;
+    std::memcpy(&object, args, sizeof object);
+    nfs_request q;
+    uint32_t status = nfs_request_open(h, call, object, q);
+    if (status == 0 && (q.ctx.flags & MOUNT_FLAG_READONLY)) status = NFSERR_ROFS;
+    std::memcpy(result, &status, sizeof status);
+    return status == 0;
+}
+
+void bad_args(const rpc_call*, const rpc_proc* proc) {
+    if (std::strcmp(proc->name, "nfs3_read") == 0) log_printf(2, "nfs3_read: invalid read args\n");
+    else if (std::strcmp(proc->name, "nfs3_write") == 0) log_printf(2, "nfs3_write: invalid write args\n");
+    else log_printf(2, "%s: cannot read args\n", proc->name);
+}
+
+rpc_proc_slot g_setattr_slot, g_create_slot, g_mkdir_slot;
+
+constexpr uint32_t kChange = RPC_PROC_CHANGES;
+constexpr uint32_t kChangeOnce = RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT;
+
+template <typename Args, typename Result>
+constexpr rpc_proc proc(const char* name, bool (*decode)(xdr_cursor*, void*),
+                        bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
+                        uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
+    static_assert(sizeof(Args) <= RPC_RECORD_MAX && sizeof(Result) <= RPC_RECORD_MAX);
+    static_assert(std::is_trivially_copyable_v<Result> && offsetof(Result, status) == 0);
+    return {name, decode, handle, encode, uint32_t(sizeof(Args)), uint32_t(sizeof(Result)), flags, slot};
+}
+
+// Procedures without an entry (READLINK, SYMLINK, MKNOD, REMOVE, RMDIR,
+// RENAME, LINK) are answered PROC_UNAVAIL.
+const rpc_proc k_procs[] = {
+    {"nfs3_null", nullptr, rpc_proc_void, nullptr, 0, 0},
+    proc<nfs3_handle_args, nfs3_attr_res>("nfs3_getattr", nfs3_decode_handle, nfs3_getattr, nfs3_encode_attr),
+    proc<nfs3_setattr_args, nfs3_wcc_res>("nfs3_setattr", nfs3_decode_setattr, nfs3_setattr, nfs3_encode_wcc,
+                                          kChangeOnce, &g_setattr_slot),
+    proc<nfs3_dirop_args, nfs3_lookup_res>("nfs3_lookup", nfs3_decode_dirop, nfs3_lookup, nfs3_encode_lookup),
+    proc<nfs3_access_args, nfs3_access_res>("nfs3_access", nfs3_decode_access, nfs3_access, nfs3_encode_access),
+    {},  // READLINK
+    proc<nfs3_read_args, nfs3_read_res>("nfs3_read", nfs3_decode_read, nfs3_read, nfs3_encode_read),
+    proc<nfs3_write_args, nfs3_write_res>("nfs3_write", nfs3_decode_write, nfs3_write, nfs3_encode_write, kChange),
+    proc<nfs3_create_args, nfs3_create_res>("nfs3_create", nfs3_decode_create, nfs3_create, nfs3_encode_create,
+                                            kChangeOnce, &g_create_slot),
+    proc<nfs3_mkdir_args, nfs3_create_res>("nfs3_mkdir", nfs3_decode_mkdir, nfs3_mkdir, nfs3_encode_create,
+                                           kChangeOnce, &g_mkdir_slot),
+    {},  // SYMLINK
+    {},  // MKNOD
+    {},  // REMOVE
+    {},  // RMDIR
+    {},  // RENAME
+    {},  // LINK
+    proc<nfs3_readdir_args, nfs3_readdir_res>("nfs3_readdir", nfs3_decode_readdir, nfs3_readdir,
+                                              nfs3_encode_readdir),
+    proc<nfs3_readdirplus_args, nfs3_readdir_res>("nfs3_readdirplus", nfs3_decode_readdirplus, nfs3_readdirplus,
+                                                  nfs3_encode_readdir),
+    proc<nfs3_handle_args, nfs3_fsstat_res>("nfs3_fsstat", nfs3_decode_handle, nfs3_fsstat, nfs3_encode_fsstat),
+    proc<nfs3_handle_args, nfs3_fsinfo_res>("nfs3_fsinfo", nfs3_decode_handle, nfs3_fsinfo, nfs3_encode_fsinfo),
+    proc<nfs3_handle_args, nfs3_pathconf_res>("nfs3_pathconf", nfs3_decode_handle, nfs3_pathconf,
+                                              nfs3_encode_pathconf),
+    proc<nfs3_commit_args, nfs3_commit_res>("nfs3_commit", nfs3_decode_commit, nfs3_commit, nfs3_encode_commit),
+};
+constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
+static_assert(k_proc_count == 22);
+
+const rpc_program k_program = {100003, 3, k_procs, k_proc_count, admit_change, bad_args};
+
+}  // namespace
+
+void nfs3_dispatch(rpc_handle* h, rpc_call* call) {
+    if (call->procedure >= k_proc_count || !k_procs[call->procedure].handle) {
+        log_printf(2, "quen: error, procedure %d not supported\n", int(call->procedure));
+        rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL);
+        return;
+    }
+    rpc_run_program(&k_program, h, call);
+}

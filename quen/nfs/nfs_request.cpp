@@ -1,0 +1,51 @@
+#include "quen/nfs/nfs_request.h"
+
+#include "platform/thread.h"
+#include "quen/config/settings.h"
+#include "quen/fs/handle_calls.h"
+#include "quen/fs/nfs_status.h"
+#include "quen/nfs/nfs3_handlers.h"
+#include "quen/fs/resolve.h"
+#include "quen/mount/exports.h"
+
+#include <cstring>
+#include <ctime>
+#include <random>
+
+namespace {
+uint8_t g_verifier[NFS_VERIFIER_SIZE];
+}
+
+uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out) {
+    if (wire.length != handle_wire_size(g_settings.record.fh_size)) return NFSERR_STALE;
+    out.fh = handle_from_bytes(wire.data, wire.length);
+    if (handle_resolve(out.fh, &out.ctx, out.mounted) == 0) return NFSERR_STALE;
+    if (out.ctx.entry && !export_client_allowed(*out.ctx.entry, h->peer.addr)) return NFSERR_ACCES;
+    out.cred = credential_from_call(*call);
+    map_credential(out.ctx, out.cred);
+    return NFS_OK;
+}
+
+void nfs_verifier_init() {
+    // The start time alone repeats when two starts fall in one second.
+    std::random_device entropy;
+    const uint32_t words[2] = {entropy() ^ uint32_t(std::time(nullptr)), entropy() ^ tick_count_ms()};
+    std::memcpy(g_verifier, words, sizeof g_verifier);
+}
+
+const uint8_t* nfs_write_verifier() { return g_verifier; }
+
+nfs3_fh nfs3_wire_handle(const internal_handle& fh) {
+    nfs3_fh out{};
+    out.length = handle_wire_size(g_settings.record.fh_size);
+    uint8_t bytes[kHandleSize];
+    handle_to_bytes(fh, bytes);
+    std::memcpy(out.data, bytes, out.length);
+    return out;
+}
+
+nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred) {
+    nfs_post_attr out{};
+    out.present = fs_getattr(fh, cred, out.attr) == NFS_OK;
+    return out;
+}

@@ -1,0 +1,28 @@
+// What every NFS request does first with the handle it is about: the
+// configured length, the mount it names, and whether the sender may use
+// that mount's export. Handles are not tied to clients, so a handle seen
+// from a host the export does not admit is refused (ACCES) on every request.
+#pragma once
+#include "quen/fs/credential.h"
+#include "quen/inode/handle.h"
+#include "quen/mount/mount_context.h"
+#include "quen/nfs/nfs_wire.h"
+#include "rpc/message.h"
+
+#include <cstdint>
+
+struct nfs_request {
+    internal_handle fh;
+    mount_context ctx;
+    char mounted[kHandlePathSize];
+    fs_credential cred;   // the caller as the export's options map it
+};
+
+// Result: 0; NFSERR_STALE for a handle of another length or one that names
+// no live file; NFSERR_ACCES when the sender is not admitted.
+uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out);
+
+// The version 3 write verifier of this run of the server: it changes at
+// every start, so clients resend what they wrote unstable before a restart.
+void nfs_verifier_init();
+const uint8_t* nfs_write_verifier();

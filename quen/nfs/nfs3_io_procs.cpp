@@ -1,6 +1,7 @@
 // READ straight into the reply buffer, WRITE with its stability rules, COMMIT.
 #include "quen/config/settings.h"
 #include "quen/fs/file_io.h"
+#include "quen/fs/handle_calls.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/nfs/nfs3_args.h"
 #include "quen/nfs/nfs3_handlers.h"
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr uint64_t kOffsetMax = ~uint64_t(0);
+constexpr uint64_t kSeekMax = kOffsetMax >> 1;   // file positions are signed 64-bit
 
 // What the reply says was committed, and how the file layer writes.
 struct write_stability {
@@ -46,14 +48,19 @@ bool nfs3_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     nfs_request q;
     c.res.status = nfs_request_open(h, call, c.args.file, q);
     if (c.res.status != 0) return true;
+    const fs_credential cred = credential_from_call(*call);
+    if (c.args.offset > kSeekMax) {
+        // No file reaches this far (and no seek can): nothing to read.
+        c.res.status = fs_getattr(q.fh, cred, c.res.attr.attr);
+        c.res.attr.present = c.res.eof = c.res.status == 0;
+        return true;
+    }
     uint32_t count = c.args.count < g_settings.record.max_read ? c.args.count : g_settings.record.max_read;
-    // An offset near the end of the 64-bit range reads up to that end, never past it.
-    if (count > kOffsetMax - c.args.offset) count = uint32_t(kOffsetMax - c.args.offset);
     count = nfs_read_count_fit(count, nfs_reply_room(h, call), NFS3_READ_DATA_OFFSET);
     const uint32_t wanted = count;
     uint8_t* data = h->buffer + nfs_results_offset(call->verf_len) + NFS3_READ_DATA_OFFSET;
     file_attributes after{};
-    c.res.status = file_read(q.fh, c.args.offset, &count, data, credential_from_call(*call), after);
+    c.res.status = file_read(q.fh, c.args.offset, &count, data, cred, after);
     if (c.res.status != 0) return true;
     c.res.attr = {true, after};
     c.res.count = count;
@@ -68,7 +75,7 @@ bool nfs3_write(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     c.res.status = nfs_request_open(h, call, c.args.file, q);
     if (c.res.status != 0) return true;
     uint32_t count = c.args.count < g_settings.record.max_write ? c.args.count : g_settings.record.max_write;
-    if (count > kOffsetMax - c.args.offset) {
+    if (c.args.offset > kSeekMax - count) {
         c.res.status = NFSERR_INVAL;
         return true;
     }

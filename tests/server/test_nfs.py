@@ -60,11 +60,11 @@ class Link:
         for link in self.links.values():
             link.close()
 
-    def call(self, proc, args=b"", uid=0, prog=NFS_PROGRAM, version=3, port=NFS_PORT):
+    def call(self, proc, args=b"", uid=0, prog=NFS_PROGRAM, version=3, port=NFS_PORT, verf=None):
         """(accept status, Xdr of the results)."""
         xid = next(XIDS)
-        reply = self.links[port].exchange(w.call(xid, proc, args, prog=prog, vers=version, cred=cred(uid)),
-                                          timeout=3.0)
+        message = w.call(xid, proc, args, prog=prog, vers=version, cred=cred(uid), verf=verf)
+        reply = self.links[port].exchange(message, timeout=3.0)
         status, body = accepted_body(reply, xid)
         return status, Xdr(body)
 
@@ -105,8 +105,8 @@ def access(link, handle, uid):
     return x.u32()
 
 
-def read(link, handle, offset, count):
-    _, x = link.call(READ, fh(handle) + struct.pack(">QI", offset, count))
+def read(link, handle, offset, count, verf=None):
+    _, x = link.call(READ, fh(handle) + struct.pack(">QI", offset, count), verf=verf)
     status = x.u32()
     if status != OK:
         return status, None, None
@@ -214,6 +214,12 @@ def check_raw(c, tree, link, kind):
         c.equal(access(link, handle, uid), want, "%s: ACCESS granted, %s" % (kind, what))
     c.equal(read(link, top, 100, 10), (OK, b"", 1), "%s: READ past the end" % kind)
     c.equal(read(link, top, (1 << 64) - 2, 4096), (OK, b"", 1), "%s: READ at an offset near 2^64" % kind)
+    # The reply echoes a verifier of 400 bytes: the data is cut to fit the buffer.
+    with open(os.path.join(tree.share, "up.bin"), "rb") as f:
+        start = f.read(8192)
+    status, data, _ = read(link, lookup(link, share, "up.bin"), 0, 8192, w.auth(w.AUTH_NULL, bytes(400)))
+    c.true(status == OK and 0 < len(data) <= 8192 - 16 and data == start[:len(data)],
+           "%s: READ of Datasize with a 400-byte verifier: %s bytes" % (kind, data and len(data)))
     made = link.call(CREATE, name_args(share, "w-%s" % kind) + w.words(0) + w.words(0, 0, 0, 0, 0, 0))[1]
     c.equal(made.u32(), OK, "%s: CREATE" % kind)
     made.u32()

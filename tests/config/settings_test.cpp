@@ -234,7 +234,7 @@ TEST_F(SettingsTest, LimitsAgainstHostileClientsAreSettings) {
     EXPECT_EQ(g_rpc_settings.tcp_idle_seconds, 900u);
     EXPECT_EQ(g_rpc_settings.tcp_record_seconds, 30u);
     EXPECT_EQ(g_rpc_settings.tcp_max_connections, 512u);
-    EXPECT_EQ(g_rpc_settings.tcp_per_client, 16u);
+    EXPECT_EQ(g_rpc_settings.tcp_per_client, 32u);
     const struct {
         const char* name;
         const char* value;

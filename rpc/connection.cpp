@@ -18,9 +18,10 @@ struct connection_counts {
     connection_counts() { crit_init(&lock); }
 };
 
+// Never destroyed: connection threads may still end while the process exits.
 connection_counts& counts() {
-    static connection_counts c;
-    return c;
+    static connection_counts* c = new connection_counts;
+    return *c;
 }
 
 // One record being read from a connection. Silence before a record may last

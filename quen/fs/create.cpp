@@ -40,41 +40,6 @@ bool existing_entry(const mount_context& ctx, const char* path, bool exact, cons
     return true;
 }
 
-// The number the new entry answers with, as LOOKUP would give it.
-uint64_t entry_identity(const dir_change& d, const char* path, size_t name_pos, bool directory) {
-    if (file_id_mode(d.ctx)) {
-        uint64_t index = 0;
-        return file_index_of(path, index) ? index : 0;
-    }
-    if (d.dir_identity > 0xFFFFFFFFu) return 0;
-    const char* name = path + name_pos;
-    uint32_t inode = inode_enter(uint32_t(d.dir_identity), name, std::strlen(name));
-    if (inode && !directory) inode = link_identity(inode, path);
-    return inode;
-}
-
-uint32_t finish(const dir_change& d, const char* path, size_t name_pos, bool directory, create_result& out) {
-    const uint64_t identity = entry_identity(d, path, name_pos, directory);
-    if (identity == 0) return NFSERR_NOENT;
-    out.handle = handle_make(uint32_t(identity), uint32_t(identity >> 32), d.mount_id);
-    uint32_t status = NFS_OK;
-    get_attributes(identity, d.ctx, path, WP_INVALID_HANDLE, d.cred, out.attributes, &status);
-    return status;
-}
-
-// The directory changed: a client keeps its listing while the attributes
-// it is handed look unchanged, so they are read again.
-uint32_t with_dir_after(uint32_t status, const dir_change& d, bool with_dir_attributes, create_result& out) {
-    out.dir_attributes = d.dir_attributes;
-    if (with_dir_attributes) {
-        file_attributes after{};
-        uint32_t st = NFS_OK;
-        get_attributes(d.dir_identity, d.ctx, d.dir_path, WP_INVALID_HANDLE, d.cred, after, &st);
-        if (st == NFS_OK) out.dir_attributes = after;
-    }
-    return status;
-}
-
 bool read_last_write(const char* path, uint64_t& last_write) {
     // Attribute access only: the file may be read-only by now.
     file_handle h(wp_create_file(path, WP_FILE_READ_ATTRIBUTES, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0));
@@ -133,7 +98,7 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
     std::memcpy(path, d.dir_path, sizeof path);
     size_t name_pos = 0;
     if (uint32_t status = nfs_name_to_windows(d.ctx, path, name, name_length, &name_pos))
-        return with_dir_after(status, d, false, out);
+        return new_entry_reply(status, d, false, out);
     // In a case-sensitive mount another case of the name is another file:
     // the path becomes the suffixed name that keeps them apart.
     const bool exact = (d.ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) && case_exact_lookup(path, nullptr);
@@ -144,10 +109,10 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
     // An exclusive create changes no existing file, and its retransmission
     // finds the file read-only when the mode made it so: the verifier decides.
     if (existed && how != CREATE_EXCLUSIVE && permitted_bits(0222, existing, d.cred) == 0)
-        return with_dir_after(NFSERR_ACCES, d, false, out);
+        return new_entry_reply(NFSERR_ACCES, d, false, out);
     // Only a regular file is ever truncated or taken as a retransmission:
     // a directory, link or device keeps what it holds.
-    if (existed && existing.type != NF_REG) return with_dir_after(NFSERR_EXIST, d, false, out);
+    if (existed && existing.type != NF_REG) return new_entry_reply(NFSERR_EXIST, d, false, out);
 
     uint64_t existing_identity = 0;
     if (existed) {
@@ -161,7 +126,7 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
     }
     xdr_sattr initial{};
     if (uint32_t status = new_entry_sattr(d, request, MODE_OF_FILE, initial))
-        return with_dir_after(status, d, false, out);
+        return new_entry_reply(status, d, false, out);
     const uint64_t stamp = how == CREATE_EXCLUSIVE ? exclusive_stamp(verifier, d.ctx.flags & MOUNT_FLAG_NTFS) : 0;
     uint32_t status = NFS_OK;
     {
@@ -182,11 +147,11 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
         if (error != 0) {
             if (how != CREATE_EXCLUSIVE || (error != kError_FileExists && error != kError_AlreadyExists)) {
                 if (error != kError_FileExists) log_printf(2, "quen create error %u %s\n", error, path);
-                return with_dir_after(win32_to_nfs_status(error), d, with_dir_attributes, out);
+                return new_entry_reply(win32_to_nfs_status(error), d, with_dir_attributes, out);
             }
             uint64_t last_write = 0;
             if (!read_last_write(path, last_write) || last_write != stamp)
-                return with_dir_after(NFSERR_EXIST, d, with_dir_attributes, out);
+                return new_entry_reply(NFSERR_EXIST, d, with_dir_attributes, out);
             retransmitted = true;
         } else if (how == CREATE_EXCLUSIVE) {
             status = write_stamp(path, stamp);
@@ -206,8 +171,8 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
     }
     // The file stays when a later step failed, as it would on UNIX; the
     // client learns the status and may remove it.
-    if (status == NFS_OK) status = finish(d, path, name_pos, false, out);
-    return with_dir_after(status, d, with_dir_attributes, out);
+    if (status == NFS_OK) status = new_entry_finish(d, path, name_pos, false, out);
+    return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
 uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
@@ -222,21 +187,21 @@ uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_leng
     std::memcpy(path, d.dir_path, sizeof path);
     size_t name_pos = 0;
     if (uint32_t status = nfs_name_to_windows(d.ctx, path, name, name_length, &name_pos))
-        return with_dir_after(status == NAME_ISDIR ? uint32_t(NFSERR_EXIST) : status, d, false, out);
+        return new_entry_reply(status == NAME_ISDIR ? uint32_t(NFSERR_EXIST) : status, d, false, out);
     if (d.ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) case_exact_lookup(path, nullptr);
 
     xdr_sattr r{};
     uint32_t status = new_entry_sattr(d, request, MODE_OF_DIRECTORY, r);
-    if (status != NFS_OK) return with_dir_after(status, d, false, out);
+    if (status != NFS_OK) return new_entry_reply(status, d, false, out);
     {
         bucket_guard guard(d.dir_identity);
         if (!wp_create_directory(path)) {
             const uint32_t error = file_last_error();
             if (error != kError_AlreadyExists) log_printf(2, "quen mkdir error %u %s\n", error, path);
-            return with_dir_after(win32_to_nfs_status(error), d, with_dir_attributes, out);
+            return new_entry_reply(win32_to_nfs_status(error), d, with_dir_attributes, out);
         }
         status = apply_sattr(r, d.ctx.flags, path, NF_DIR);
     }
-    if (status == NFS_OK) status = finish(d, path, name_pos, true, out);
-    return with_dir_after(status, d, with_dir_attributes, out);
+    if (status == NFS_OK) status = new_entry_finish(d, path, name_pos, true, out);
+    return new_entry_reply(status, d, with_dir_attributes, out);
 }

@@ -6,6 +6,8 @@
 set -u
 bindir=$1
 wine=/usr/lib/wine/wine64
+command -v wineserver >/dev/null || export PATH="/usr/lib/wine:$PATH"
+command -v wineserver >/dev/null || { echo "rpcinfo-smoke: wineserver not found" >&2; exit 1; }
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 export WINEDEBUG=-all
 if [ "$(id -u)" -ne 0 ]; then

@@ -5,6 +5,7 @@
 #include "portmap/pmap_service.h"
 #include "portmap/pmap_table.h"
 #include "rpc/log.h"
+#include "rpc/proc_table.h"
 
 std::atomic<bool> g_pmap_verbose{false};
 
@@ -24,26 +25,21 @@ void vnote(bool stamped, int min_level, const char* format, va_list ap) {
 int64_t args_left(const xdr_cursor& args) { return int64_t(args.size) - int64_t(args.pos) * 4; }
 
 // A mapping argument is exactly four words.
-bool decode_mapping(const xdr_cursor& args, pmap_mapping* m) {
-    if (args_left(args) != 16) return false;
-    xdr_cursor c = args;
-    return xdr_get_u32(&c, &m->program) && xdr_get_u32(&c, &m->version) && xdr_get_u32(&c, &m->protocol) &&
-           xdr_get_u32(&c, &m->port);
+bool decode_mapping(xdr_cursor* args, void* record) {
+    auto* m = static_cast<pmap_mapping*>(record);
+    return args_left(*args) == 16 && xdr_get_u32(args, &m->program) && xdr_get_u32(args, &m->version) &&
+           xdr_get_u32(args, &m->protocol) && xdr_get_u32(args, &m->port);
 }
+
+bool decode_nothing(xdr_cursor* args, void*) { return args_left(*args) == 0; }
+
+void note_bad_arguments(const char* name) { pmap_note_event(1, "ostel: rpc %s with invalid arguments\n", name); }
+void note_bad_arguments_of(const rpc_call*, const rpc_proc* p) { note_bad_arguments(p->name); }
 
 // SET and UNSET are taken only from this machine.
 bool caller_is_local(const rpc_handle* h) { return rpc_is_local_address(h->peer.addr); }
 
-void bad_arguments(rpc_handle* h, const rpc_call* call, const char* name) {
-    pmap_note_event(1, "ostel: rpc %s with invalid arguments\n", name);
-    if (!rpc_reply_error(h, call, ACCEPT_GARBAGE_ARGS)) pmap_note_send_failure();
-}
-
 size_t encode_u32(uint8_t* dst, const void* result) { return xdr_enc_u32(dst, *static_cast<const uint32_t*>(result)); }
-
-void answer_u32(rpc_handle* h, const rpc_call* call, uint32_t value) {
-    if (!rpc_reply_success(h, call, encode_u32, &value)) pmap_note_send_failure();
-}
 
 struct dump_result {
     size_t count;
@@ -61,65 +57,65 @@ size_t encode_dump(uint8_t* dst, const void* result) {
     return n + xdr_enc_u32(dst + n, 0);
 }
 
-using pmap_handler = void (*)(rpc_handle* h, rpc_call* call, const char* name);
-
-void pmap_null(rpc_handle* h, rpc_call* call, const char*) {
-    if (!rpc_reply_success(h, call, nullptr, nullptr)) pmap_note_send_failure();
+bool pmap_set(rpc_handle* h, rpc_call*, const void* args, void* result) {
+    const auto* m = static_cast<const pmap_mapping*>(args);
+    const bool ok = caller_is_local(h) && !(m->port != 0 && m->port <= PMAP_RESERVED_PORT_MAX) &&
+                    pmap_table_set(m->program, m->version, m->protocol, m->port);
+    *static_cast<uint32_t*>(result) = ok ? 1 : 0;
+    return true;
 }
 
-void pmap_set(rpc_handle* h, rpc_call* call, const char* name) {
-    pmap_mapping m;
-    if (!decode_mapping(call->args, &m)) return bad_arguments(h, call, name);
-    bool ok = caller_is_local(h) && !(m.port != 0 && m.port <= PMAP_RESERVED_PORT_MAX) &&
-              pmap_table_set(m.program, m.version, m.protocol, m.port);
-    answer_u32(h, call, ok ? 1 : 0);
-}
-
-void pmap_unset(rpc_handle* h, rpc_call* call, const char* name) {
-    pmap_mapping m;
-    if (!decode_mapping(call->args, &m)) return bad_arguments(h, call, name);
+bool pmap_unset(rpc_handle* h, rpc_call*, const void* args, void* result) {
+    const auto* m = static_cast<const pmap_mapping*>(args);
     // Protocol and port are not looked at.
-    bool ok = caller_is_local(h) && pmap_table_unset(m.program, m.version);
-    answer_u32(h, call, ok ? 1 : 0);
+    const bool ok = caller_is_local(h) && pmap_table_unset(m->program, m->version);
+    *static_cast<uint32_t*>(result) = ok ? 1 : 0;
+    return true;
 }
 
-void pmap_getport(rpc_handle* h, rpc_call* call, const char* name) {
-    pmap_mapping m;
-    if (!decode_mapping(call->args, &m)) return bad_arguments(h, call, name);
-    answer_u32(h, call, pmap_table_getport(m.program, m.version, m.protocol));
+bool pmap_getport(rpc_handle*, rpc_call*, const void* args, void* result) {
+    const auto* m = static_cast<const pmap_mapping*>(args);
+    *static_cast<uint32_t*>(result) = pmap_table_getport(m->program, m->version, m->protocol);
+    return true;
 }
 
-void pmap_dump(rpc_handle* h, rpc_call* call, const char* name) {
-    if (args_left(call->args) != 0) return bad_arguments(h, call, name);
-    dump_result r;
-    r.count = pmap_table_dump(r.entries, PMAP_DUMP_MAX);
-    if (!rpc_reply_success(h, call, encode_dump, &r)) pmap_note_send_failure();
+bool pmap_dump(rpc_handle*, rpc_call*, const void*, void* result) {
+    auto* r = static_cast<dump_result*>(result);
+    r->count = pmap_table_dump(r->entries, PMAP_DUMP_MAX);
+    return true;
 }
 
-void pmap_callit(rpc_handle* h, rpc_call* call, const char* name) {
+// Answers itself, or not at all: broadcast callers expect silence from
+// servers that cannot help, so even undecodable arguments get no reply.
+bool pmap_callit(rpc_handle* h, rpc_call* call, const void*, void*) {
     if (h->protocol != RPC_UDP) {
         if (!rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL)) pmap_note_send_failure();
-        return;
+        return false;
     }
     pmap_callit_args a;
     if (!pmap_decode_callit(call->args, &a)) {
-        // Broadcast callers expect silence from servers that cannot help.
-        pmap_note_event(1, "ostel: rpc %s with invalid arguments\n", name);
-        return;
+        note_bad_arguments("pmap_callit");
+        return false;
     }
     pmap_forward(h, call, a);
+    return false;
 }
 
-struct pmap_proc {
-    const char* name;
-    pmap_handler run;
-};
+constexpr uint32_t k_mapping = sizeof(pmap_mapping);
+constexpr uint32_t k_answer = sizeof(uint32_t);
 
-const pmap_proc k_procs[] = {
-    {"pmap_null", pmap_null},       {"pmap_set", pmap_set},   {"pmap_unset", pmap_unset},
-    {"pmap_getport", pmap_getport}, {"pmap_dump", pmap_dump}, {"pmap_callit", pmap_callit},
+const rpc_proc k_procs[] = {
+    {"pmap_null", nullptr, rpc_proc_void, nullptr, 0, 0},
+    {"pmap_set", decode_mapping, pmap_set, encode_u32, k_mapping, k_answer},
+    {"pmap_unset", decode_mapping, pmap_unset, encode_u32, k_mapping, k_answer},
+    {"pmap_getport", decode_mapping, pmap_getport, encode_u32, k_mapping, k_answer},
+    {"pmap_dump", decode_nothing, pmap_dump, encode_dump, 0, sizeof(dump_result)},
+    {"pmap_callit", nullptr, pmap_callit, nullptr, 0, 0},
 };
-constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
+static_assert(sizeof(dump_result) <= RPC_RECORD_MAX);
+
+const rpc_program k_program = {PMAP_PROGRAM, PMAP_VERSION, k_procs, sizeof k_procs / sizeof k_procs[0], nullptr,
+                               note_bad_arguments_of};
 
 }  // namespace
 
@@ -161,10 +157,5 @@ void pmap_serve_call(rpc_handle* h, rpc_call* call) {
         if (!rpc_reply_prog_mismatch(h, call, PMAP_VERSION, PMAP_VERSION)) pmap_note_send_failure();
         return;
     }
-    if (call->procedure >= k_proc_count) {
-        if (!rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL)) pmap_note_send_failure();
-        return;
-    }
-    const pmap_proc& p = k_procs[call->procedure];
-    p.run(h, call, p.name);
+    if (rpc_run_program(&k_program, h, call) == RPC_RUN_SEND_FAILED) pmap_note_send_failure();
 }

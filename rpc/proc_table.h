@@ -1,10 +1,51 @@
 // Table-driven procedure dispatch: one const table per program version, an
-// entry per procedure naming its decoder, handler, encoder and result size.
+// entry per procedure naming its decoder, handler, encoder, record sizes and
+// the properties the shared runner acts on.
+//
+// rpc_run_program, for call->procedure of a program:
+//   1. an unknown or incomplete entry: PROC_UNAVAIL;
+//   2. decodes the arguments into a zeroed record; when they do not decode,
+//      the program's bad_args report (default "<name>: cannot read args\n" at
+//      log level 2) and GARBAGE_ARGS;
+//   3. RPC_PROC_REPLY_SLOT: a retransmission of the last executed request
+//      (same xid, client address and port) is answered again from the slot,
+//      and nothing else runs;
+//   4. RPC_PROC_CHANGES: the program's admit_change hook sees the decoded
+//      arguments before the handler. It may refuse the call by filling the
+//      result record with the refusal; the handler then does not run. This is
+//      where a program whose handles name an export (NFS) refuses changes to a
+//      read-only one: the hook resolves the handle at the start of the
+//      argument record, and on a read-only export writes the status ROFS into
+//      the result record, whose other parts stay zero (absent). The hook may
+//      also complete the argument record, for example with what it resolved,
+//      so that the handler need not resolve again;
+//   5. otherwise the handler fills the zeroed result record;
+//   6. RPC_PROC_REPLY_SLOT: the result record (a refusal too) is stored in
+//      the slot before the reply;
+//   7. answers SUCCESS with the encoded result record.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "rpc/message.h"
+
+constexpr uint32_t RPC_RECORD_MAX = 4096;   // largest argument or result record
+
+// What a procedure is, as the runner needs to know it.
+enum : uint32_t {
+    // Not idempotent: its last reply is kept in the entry's slot, so that a
+    // retransmitted request is answered without running it twice.
+    RPC_PROC_REPLY_SLOT = 0x1,
+    // Changes the file system: the program's admit_change hook may refuse it
+    // (a read-only export) before the handler runs.
+    RPC_PROC_CHANGES = 0x2,
+};
+
+// The reply slot of an RPC_PROC_REPLY_SLOT procedure with room for its result record.
+struct rpc_proc_slot {
+    reply_slot slot;
+    alignas(8) uint8_t result[RPC_RECORD_MAX];
+};
 
 struct rpc_proc {
     const char* name;
@@ -15,19 +56,32 @@ struct rpc_proc {
     rpc_encoder encode;   // null: empty result
     uint32_t arg_size;    // bytes of the argument record
     uint32_t res_size;    // bytes of the result record
+    uint32_t flags = 0;   // RPC_PROC_*
+    rpc_proc_slot* slot = nullptr;   // required by RPC_PROC_REPLY_SLOT
 };
 
 struct rpc_program {
     uint32_t program, version;
     const rpc_proc* procs;
     uint32_t proc_count;
+    // Before the handler of an RPC_PROC_CHANGES procedure: true runs the
+    // handler; false refuses the call, `result` holding the answer. Null:
+    // nothing is refused.
+    bool (*admit_change)(rpc_handle* h, const rpc_call* call, const rpc_proc* proc, void* arg_record,
+                         void* result) = nullptr;
+    // Logs arguments that do not decode; null: the default line.
+    void (*bad_args)(const rpc_call* call, const rpc_proc* proc) = nullptr;
 };
 
-constexpr uint32_t RPC_RECORD_MAX = 4096;   // largest argument or result record
+// Results of rpc_run_program.
+enum : int {
+    RPC_RUN_REPLIED = 0,       // a reply was sent
+    RPC_RUN_SILENT = 1,        // the handler sent nothing, or replied itself
+    RPC_RUN_SEND_FAILED = 2,   // the reply could not be sent
+};
 
-// Decodes, runs and answers call->procedure of `prog`: PROC_UNAVAIL for an
-// unknown procedure, GARBAGE_ARGS for arguments that do not decode.
-void rpc_run_program(const rpc_program* prog, rpc_handle* h, rpc_call* call);
+// Decodes, runs and answers call->procedure of `prog` as described above.
+int rpc_run_program(const rpc_program* prog, rpc_handle* h, rpc_call* call);
 
 // Handler and encoder of a procedure without arguments or results (NULL).
 bool rpc_proc_void(rpc_handle* h, rpc_call* call, const void* args, void* result);

@@ -9,8 +9,8 @@
 #include "quen/mount/mount_table.h"
 #include "quen/mount/mount_text.h"
 #include "rpc/log.h"
+#include "rpc/proc_table.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,27 +18,10 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x0100007Fu;   // 127.0.0.1 in network order
 
-struct prepared_reply {
-    std::vector<uint8_t> bytes;
-};
-
-size_t put_prepared(uint8_t* dst, const void* result) {
-    const prepared_reply* r = static_cast<const prepared_reply*>(result);
-    if (!r->bytes.empty()) std::memcpy(dst, r->bytes.data(), r->bytes.size());
-    return r->bytes.size();
-}
-
-void put_u32(std::vector<uint8_t>& b, uint32_t v) {
-    const size_t at = b.size();
-    b.resize(at + 4);
-    xdr_store32(b.data() + at, v);
-}
-
-void put_string(std::vector<uint8_t>& b, const std::string& s) {
-    put_u32(b, uint32_t(s.size()));
-    b.insert(b.end(), s.begin(), s.end());
-    b.resize(b.size() + (xdr_pad4(uint32_t(s.size())) - s.size()), 0);
-}
+// DUMP and EXPORT items are encoded straight into the reply: the budget, an
+// item's overshoot of it, the end word and the header with the largest
+// verifier fit a service handle's buffer.
+static_assert(kMountReplyBudget + 8 + 24 + RPC_AUTH_MAX <= uint32_t(RPC_SERVICE_CAPACITY));
 
 bool export_visible(const export_entry& e, uint32_t client) {
     if (!g_settings.record.filter_exports && !(e.fixed.entry_options & EXPORT_HIDE)) return true;
@@ -57,85 +40,107 @@ std::string dump_directory(const mount_entry_copy& e) {
     return e.exp->alias + below;
 }
 
-bool reply_void(rpc_handle* h, rpc_call* call) { return rpc_reply_success(h, call, nullptr, nullptr); }
+size_t put_string(uint8_t* dst, const std::string& s) { return xdr_enc_opaque(dst, s.data(), uint32_t(s.size())); }
 
-void do_mnt(rpc_handle* h, rpc_call* call, uint32_t client) {
+// MNT and UMNT: the path.
+struct dirpath_args {
     char path[XDR_PATH_MAX];
-    if (!xdr_get_name(&call->args, path, sizeof path)) {
+};
+
+bool decode_dirpath(xdr_cursor* args, void* record) {
+    return xdr_get_name(args, static_cast<dirpath_args*>(record)->path, XDR_PATH_MAX);
+}
+
+void report_bad_path(const rpc_call* call, const rpc_proc*) {
+    if (call->procedure == MOUNTPROC_MNT)
         log_event(2, "mount%u invalid mount path\n", unsigned(call->version));
-        rpc_reply_error(h, call, ACCEPT_GARBAGE_ARGS);
-        return;
-    }
+    else
+        log_event(2, "mountd: cannot decode unmount request\n");
+}
+
+struct mnt_result {
+    uint32_t status;
+    uint32_t variable;   // version 3: the handle in "FHsize" bytes and the flavours
+    uint32_t fh_size_setting;
+    internal_handle fh;
+};
+
+size_t encode_mnt(uint8_t* dst, const void* result) {
+    const auto* r = static_cast<const mnt_result*>(result);
+    size_t n = xdr_enc_u32(dst, r->status);
+    if (r->status != MNT_OK) return n;
+    if (!r->variable) return n + handle_encode_fixed(dst + n, r->fh);
+    n += handle_encode_variable(dst + n, r->fh, r->fh_size_setting);
+    const uint32_t flavors[] = {AUTH_UNIX};
+    return n + xdr_enc_u32_array(dst + n, flavors, 1);
+}
+
+bool do_mnt(rpc_handle* h, rpc_call* call, const void* args, void* result) {
+    const char* path = static_cast<const dirpath_args*>(args)->path;
+    auto* r = static_cast<mnt_result*>(result);
+    const uint32_t client = h->peer.addr;
     uint32_t encoding = request_name_encoding(call->stamp);
     const std::string who = dotted_ipv4(client);
     log_event(2, "mount%u request from %s  %x %u\n", unsigned(call->version), who.c_str(), unsigned(call->stamp),
               unsigned(encoding));
-    uint32_t status = MNT_ERR_ACCES;
+    r->status = MNT_ERR_ACCES;
     export_entry* exp = nullptr;
     std::string windows;
-    internal_handle fh{};
     if (path[0] != 0 && export_find(path, client, &encoding, &exp, &windows) == 0 && exp) {
         const folder_mount m = mount_folder_record(client, exp, windows, encoding, h->protocol);
         switch (m.status) {
         case MOUNT_FOLDER_OK:
-            fh = handle_make(uint32_t(m.identity), uint32_t(m.identity >> 32), m.mount_id);
-            status = MNT_OK;
+            r->fh = handle_make(uint32_t(m.identity), uint32_t(m.identity >> 32), m.mount_id);
+            r->status = MNT_OK;
             break;
-        case MOUNT_FOLDER_NO_VOLUME: status = MNT_ERR_NODEV; break;
+        case MOUNT_FOLDER_NO_VOLUME: r->status = MNT_ERR_NODEV; break;
         case MOUNT_FOLDER_MISSING:
-        case MOUNT_FOLDER_NOT_DIRECTORY: status = MNT_ERR_NOTDIR; break;
-        default: status = MNT_ERR_NXIO; break;
+        case MOUNT_FOLDER_NOT_DIRECTORY: r->status = MNT_ERR_NOTDIR; break;
+        default: r->status = MNT_ERR_NXIO; break;
         }
     }
-    prepared_reply reply;
-    put_u32(reply.bytes, status);
-    if (status == MNT_OK) {
-        uint8_t bytes[64];
-        const size_t n = call->version == 3 ? handle_encode_variable(bytes, fh, g_settings.record.fh_size)
-                                            : handle_encode_fixed(bytes, fh);
-        reply.bytes.insert(reply.bytes.end(), bytes, bytes + n);
-        if (call->version == 3) {
-            put_u32(reply.bytes, 1);
-            put_u32(reply.bytes, AUTH_UNIX);
-        }
-    }
-    rpc_reply_success(h, call, put_prepared, &reply);
-    const char* what = status == MNT_OK ? ""
-                       : status == MNT_ERR_ACCES ? "access denied "
-                       : status == MNT_ERR_NODEV ? "volume error "
-                       : status == MNT_ERR_NOTDIR ? "folder error "
-                                                  : "error ";
+    r->variable = call->version == 3;
+    r->fh_size_setting = g_settings.record.fh_size;
+    const char* what = r->status == MNT_OK ? ""
+                       : r->status == MNT_ERR_ACCES ? "access denied "
+                       : r->status == MNT_ERR_NODEV ? "volume error "
+                       : r->status == MNT_ERR_NOTDIR ? "folder error "
+                                                     : "error ";
     log_event(1, "mount%u %s%s %s\n", unsigned(call->version), what, who.c_str(), ansi_text(path).c_str());
+    return true;
 }
 
-void do_dump(rpc_handle* h, rpc_call* call, uint32_t client) {
-    log_event(2, "mount dump %s\n", dotted_ipv4(client).c_str());
-    prepared_reply reply;
-    size_t used = 0;
+// DUMP and EXPORT: whose view of the lists the items are.
+struct list_result {
+    uint32_t client;
+};
+
+size_t encode_dump(uint8_t* dst, const void* result) {
+    const uint32_t client = static_cast<const list_result*>(result)->client;
+    size_t n = 0;
     for (const mount_entry_copy& e : mount_table_snapshot()) {
         if (!e.exp || !export_visible(*e.exp, client)) continue;
         std::string host = e.fixed.host_name[0] ? std::string(e.fixed.host_name) : dotted_ipv4(e.fixed.client_address);
         std::string dir = dump_directory(e);
         if (host.size() > kMountHostNameSize) host.resize(kMountHostNameSize);
         if (dir.size() > kPathSize) dir.resize(kPathSize);
-        if (used + host.size() + dir.size() + 16 > kMountReplyBudget) break;
-        const size_t before = reply.bytes.size();
-        put_u32(reply.bytes, 1);
-        put_string(reply.bytes, host);
-        put_string(reply.bytes, dir);
-        used += reply.bytes.size() - before;
+        if (n + host.size() + dir.size() + 16 > kMountReplyBudget) break;
+        n += xdr_enc_u32(dst + n, 1);
+        n += put_string(dst + n, host);
+        n += put_string(dst + n, dir);
     }
-    put_u32(reply.bytes, 0);
-    rpc_reply_success(h, call, put_prepared, &reply);
+    return n + xdr_enc_u32(dst + n, 0);
 }
 
-void do_umnt(rpc_handle* h, rpc_call* call, uint32_t client) {
-    char path[XDR_PATH_MAX];
-    if (!xdr_get_name(&call->args, path, sizeof path)) {
-        log_event(2, "mountd: cannot decode unmount request\n");
-        rpc_reply_error(h, call, ACCEPT_GARBAGE_ARGS);
-        return;
-    }
+bool do_dump(rpc_handle* h, rpc_call*, const void*, void* result) {
+    static_cast<list_result*>(result)->client = h->peer.addr;
+    log_event(2, "mount dump %s\n", dotted_ipv4(h->peer.addr).c_str());
+    return true;
+}
+
+bool do_umnt(rpc_handle* h, rpc_call* call, const void* args, void*) {
+    const char* path = static_cast<const dirpath_args*>(args)->path;
+    const uint32_t client = h->peer.addr;
     uint32_t encoding = request_name_encoding(call->stamp);
     export_entry* exp = nullptr;
     std::string windows;
@@ -143,19 +148,19 @@ void do_umnt(rpc_handle* h, rpc_call* call, uint32_t client) {
         mount_remove_path(client, windows.c_str()))
         mounttab_save(mounttab_path().c_str());
     log_event(1, "unmount %s %s\n", dotted_ipv4(client).c_str(), ansi_text(path).c_str());
-    reply_void(h, call);
+    return true;
 }
 
-void do_umntall(rpc_handle* h, rpc_call* call, uint32_t client) {
+bool do_umntall(rpc_handle* h, rpc_call*, const void*, void*) {
+    const uint32_t client = h->peer.addr;
     log_event(1, "unmount all %s\n", dotted_ipv4(client).c_str());
     if (mount_remove_client(client) != 0) mounttab_save(mounttab_path().c_str());
-    reply_void(h, call);
+    return true;
 }
 
-void do_export(rpc_handle* h, rpc_call* call, uint32_t client) {
-    log_event(2, "export dump %s\n", dotted_ipv4(client).c_str());
-    prepared_reply reply;
-    size_t used = 0;
+size_t encode_export(uint8_t* dst, const void* result) {
+    const uint32_t client = static_cast<const list_result*>(result)->client;
+    size_t n = 0;
     for (const export_entry* e = exports_active(); e; e = e->next) {
         if (!export_visible(*e, client)) continue;
         std::string dir = e->alias.empty() ? client_path_form(e->folder) : e->alias;
@@ -166,36 +171,55 @@ void do_export(rpc_handle* h, rpc_call* call, uint32_t client) {
         if (export_encoding_text(*e, text, sizeof text)) groups.push_back(text);
         uint32_t flags = e->fixed.mount_flags;
         uint32_t options = e->fixed.entry_options;
-        for (size_t n; (n = export_option_next(&flags, &options, *e, text, sizeof text)) != 0;)
-            groups.push_back(std::string(text, n));
+        for (size_t len; (len = export_option_next(&flags, &options, *e, text, sizeof text)) != 0;)
+            groups.push_back(std::string(text, len));
         size_t need = dir.size() + 16;
         for (const std::string& g : groups) need += xdr_pad4(uint32_t(g.size())) + 8;
-        if (used + need > kMountReplyBudget) break;
-        const size_t before = reply.bytes.size();
-        put_u32(reply.bytes, 1);
-        put_string(reply.bytes, dir);
+        if (n + need > kMountReplyBudget) break;
+        n += xdr_enc_u32(dst + n, 1);
+        n += put_string(dst + n, dir);
         for (const std::string& g : groups) {
-            put_u32(reply.bytes, 1);
-            put_string(reply.bytes, g);
+            n += xdr_enc_u32(dst + n, 1);
+            n += put_string(dst + n, g);
         }
-        put_u32(reply.bytes, 0);
-        used += reply.bytes.size() - before;
+        n += xdr_enc_u32(dst + n, 0);
     }
-    put_u32(reply.bytes, 0);
-    rpc_reply_success(h, call, put_prepared, &reply);
+    return n + xdr_enc_u32(dst + n, 0);
 }
+
+bool do_export(rpc_handle* h, rpc_call*, const void*, void* result) {
+    static_cast<list_result*>(result)->client = h->peer.addr;
+    log_event(2, "export dump %s\n", dotted_ipv4(h->peer.addr).c_str());
+    return true;
+}
+
+constexpr uint32_t kPathArgs = sizeof(dirpath_args);
+constexpr uint32_t kListResult = sizeof(list_result);
+
+// The same procedures in every version; MNT tells the handle forms apart.
+const rpc_proc k_procs[] = {
+    {"mountd_null", nullptr, rpc_proc_void, nullptr, 0, 0},
+    {"mountd_mnt", decode_dirpath, do_mnt, encode_mnt, kPathArgs, sizeof(mnt_result)},
+    {"mountd_dump", nullptr, do_dump, encode_dump, 0, kListResult},
+    {"mountd_umnt", decode_dirpath, do_umnt, nullptr, kPathArgs, 0},
+    {"mountd_umntall", nullptr, do_umntall, nullptr, 0, 0},
+    {"mountd_export", nullptr, do_export, encode_export, 0, kListResult},
+};
+constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
+static_assert(kPathArgs <= RPC_RECORD_MAX && sizeof(mnt_result) <= RPC_RECORD_MAX);
+
+const rpc_program k_versions[] = {
+    {MOUNT_PROGRAM, 1, k_procs, k_proc_count, nullptr, report_bad_path},
+    {MOUNT_PROGRAM, 2, k_procs, k_proc_count, nullptr, report_bad_path},
+    {MOUNT_PROGRAM, 3, k_procs, k_proc_count, nullptr, report_bad_path},
+};
 
 }  // namespace
 
 void mountd_dispatch(rpc_handle* h, rpc_call* call) {
-    const uint32_t client = h->peer.addr;
-    switch (call->procedure) {
-    case MOUNTPROC_NULL: reply_void(h, call); break;
-    case MOUNTPROC_MNT: do_mnt(h, call, client); break;
-    case MOUNTPROC_DUMP: do_dump(h, call, client); break;
-    case MOUNTPROC_UMNT: do_umnt(h, call, client); break;
-    case MOUNTPROC_UMNTALL: do_umntall(h, call, client); break;
-    case MOUNTPROC_EXPORT: do_export(h, call, client); break;
-    default: rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL); break;
+    if (call->version < 1 || call->version > 3) {
+        rpc_reply_prog_mismatch(h, call, 1, 3);
+        return;
     }
+    rpc_run_program(&k_versions[call->version - 1], h, call);
 }

@@ -270,3 +270,26 @@ TEST_F(mountd_test, filter_exports_still_lists_everything_for_127_0_0_1) {
     }
     EXPECT_EQ(count, 2u);
 }
+
+// Every byte of a DUMP and an EXPORT reply with an alias, addresses, options
+// and a fixed encoding, as clients have always received them.
+TEST_F(mountd_test, dump_and_export_replies_byte_for_byte) {
+    make_dir("named");
+    make_dir("named\\inner");
+    load_exports("@\\share -ci -alldirs -ro -umask:002 -maproot:0:0 127.0.0.1 192.0.2.6\n"
+                 "@\\named -ci -alldirs -u -name:alias\n");
+    ASSERT_EQ(call(3, MOUNTPROC_MNT, path_arg(share_client + "/sub")).u32(), MNT_OK);
+    ASSERT_EQ(call(1, MOUNTPROC_MNT, path_arg("/alias/inner")).u32(), MNT_OK);
+    wire dump;
+    dump.u32(1).opaque("127.0.0.1").opaque("/alias/inner");
+    dump.u32(1).opaque("127.0.0.1").opaque(share_client + "/sub").u32(0);
+    EXPECT_EQ(call(2, MOUNTPROC_DUMP).results, dump.b);
+    wire exported;
+    exported.u32(1).opaque(share_client);
+    for (const char* group : {"127.0.0.1", "192.0.2.6", "-readonly", "-ci", "-umask:002", "-maproot:0", "-alldirs"})
+        exported.u32(1).opaque(std::string(group));
+    exported.u32(0).u32(1).opaque("/alias");
+    for (const char* group : {"-u", "-ci", "-alldirs"}) exported.u32(1).opaque(std::string(group));
+    exported.u32(0).u32(0);
+    EXPECT_EQ(call(3, MOUNTPROC_EXPORT).results, exported.b);
+}

@@ -1,10 +1,12 @@
 // The wide-path file layer: one wrapper per Win32 file call. Paths are UTF-8
 // in Windows form ("C:\dir\name", "\\?\C:\dir"); results follow the Win32
 // calls, and after a failure file_last_error() gives the Win32 error number
-// (platform/win_error.h and the WP_ERROR_* numbers below). On Windows the
+// (platform/win_error.h). On Windows the
 // calls are the system's; on POSIX they are served by an NTFS-like volume
 // over the Linux tree (drive letters from platform/posix/drive_map.h).
 #pragma once
+#include "platform/win_error.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -110,20 +112,6 @@ enum : uint32_t {
     WP_VOLUME_NAME_GUID = 1,
 };
 
-// Win32 error numbers this layer gives that platform/win_error.h does not name.
-enum : uint32_t {
-    WP_ERROR_INVALID_FUNCTION = 1,
-    WP_ERROR_NOT_SAME_DEVICE = 17,
-    WP_ERROR_NO_MORE_FILES = 18,
-    WP_ERROR_CALL_NOT_IMPLEMENTED = 120,
-    WP_ERROR_NEGATIVE_SEEK = 131,
-    WP_ERROR_DIRECTORY = 267,
-    WP_ERROR_NOT_A_REPARSE_POINT = 4390,
-    WP_ERROR_INVALID_REPARSE_DATA = 4392,
-    WP_ERROR_REPARSE_TAG_INVALID = 4393,
-    WP_ERROR_REPARSE_TAG_MISMATCH = 4394,
-};
-
 // ---- records -----------------------------------------------------------------
 
 // Times are FILETIME values: 100-ns ticks since 1601-01-01 UTC.
@@ -204,7 +192,7 @@ bool wp_close_handle(wp_handle h);
 // `path` is a directory followed by a pattern with Windows wildcards.
 wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data* data, uint32_t search_op,
                              uint32_t flags);
-bool wp_find_next(wp_find_handle h, wp_find_data* data);  // false with WP_ERROR_NO_MORE_FILES at the end
+bool wp_find_next(wp_find_handle h, wp_find_data* data);  // false with WIN_ERROR_NO_MORE_FILES at the end
 bool wp_find_close(wp_find_handle h);
 
 // ---- volumes -------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 // STOP control, SIGINT/SIGQUIT as the console's Ctrl+C/Ctrl+Break, syslog as
 // the event log. Results are Win32 error numbers unless said otherwise.
 #pragma once
+#include "platform/win_error.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -27,13 +29,6 @@ enum : uint32_t {
     CONSOLE_CTRL_C = 0,
     CONSOLE_CTRL_BREAK = 1,
 };
-enum : uint32_t {
-    WIN_ERROR_SERVICE_DOES_NOT_EXIST = 1060,
-    WIN_ERROR_SERVICE_NOT_ACTIVE = 1062,
-    WIN_ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063,
-    WIN_ERROR_SERVICE_EXISTS = 1073,
-};
-
 // The Win32 SERVICE_STATUS.
 struct svc_status {
     uint32_t service_type;

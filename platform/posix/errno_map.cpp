@@ -4,23 +4,6 @@
 
 #include <cerrno>
 
-namespace {
-
-// Win32 numbers that platform/win_error.h does not name.
-enum : uint32_t {
-    kTooManyOpenFiles = 4,
-    kNotSameDevice = 17,
-    kBrokenPipe = 109,
-    kBusy = 170,
-    kFileTooLarge = 223,
-    kOperationAborted = 995,
-    kIoDevice = 1117,
-    kTimeout = 1460,
-    kCantResolveFilename = 1921,
-};
-
-}  // namespace
-
 uint32_t errno_to_win32(int e, uint32_t unmapped) {
     switch (e) {
     case 0: return WIN_ERROR_SUCCESS;
@@ -30,10 +13,10 @@ uint32_t errno_to_win32(int e, uint32_t unmapped) {
     case EACCES: case EPERM: case EROFS: case EISDIR: return WIN_ERROR_ACCESS_DENIED;
     case EBADF: return WIN_ERROR_INVALID_HANDLE;
     case ENOMEM: return WIN_ERROR_NOT_ENOUGH_MEMORY;
-    case EMFILE: case ENFILE: return kTooManyOpenFiles;
-    case EXDEV: return kNotSameDevice;
+    case EMFILE: case ENFILE: return WIN_ERROR_TOO_MANY_OPEN_FILES;
+    case EXDEV: return WIN_ERROR_NOT_SAME_DEVICE;
     case ETXTBSY: return WIN_ERROR_SHARING_VIOLATION;
-    case EBUSY: return kBusy;
+    case EBUSY: return WIN_ERROR_BUSY;
     case EDEADLK: return WIN_ERROR_LOCK_VIOLATION;
     case ENOSYS: case ENOTSUP: return WIN_ERROR_NOT_SUPPORTED;
 #if EOPNOTSUPP != ENOTSUP
@@ -44,12 +27,12 @@ uint32_t errno_to_win32(int e, uint32_t unmapped) {
     case ENOSPC: case EDQUOT: return WIN_ERROR_DISK_FULL;
     case ENAMETOOLONG: return WIN_ERROR_FILENAME_EXCED_RANGE;
     case ENOTEMPTY: return WIN_ERROR_DIR_NOT_EMPTY;
-    case ELOOP: return kCantResolveFilename;
-    case EFBIG: return kFileTooLarge;
-    case EPIPE: return kBrokenPipe;
-    case EINTR: return kOperationAborted;
-    case EIO: return kIoDevice;
-    case ETIMEDOUT: return kTimeout;
+    case ELOOP: return WIN_ERROR_CANT_RESOLVE_FILENAME;
+    case EFBIG: return WIN_ERROR_FILE_TOO_LARGE;
+    case EPIPE: return WIN_ERROR_BROKEN_PIPE;
+    case EINTR: return WIN_ERROR_OPERATION_ABORTED;
+    case EIO: return WIN_ERROR_IO_DEVICE;
+    case ETIMEDOUT: return WIN_ERROR_TIMEOUT;
     default: return unmapped;
     }
 }

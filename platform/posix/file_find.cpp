@@ -116,7 +116,7 @@ wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data
 bool wp_find_next(wp_find_handle h, wp_find_data* data) {
     find_state* s = lookup(h);
     if (!s) return fail(WIN_ERROR_INVALID_HANDLE);
-    if (!next_entry(s, data)) return fail(WP_ERROR_NO_MORE_FILES);
+    if (!next_entry(s, data)) return fail(WIN_ERROR_NO_MORE_FILES);
     return succeed();
 }
 

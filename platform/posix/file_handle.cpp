@@ -170,7 +170,7 @@ bool wp_read_file(wp_handle h, void* buffer, uint32_t count, uint32_t* done) {
     posix_file* f = lookup_handle(h);
     if (!f) return false;
     if (!(f->access & WP_FILE_READ_DATA)) return fail(WIN_ERROR_ACCESS_DENIED);
-    if (f->directory || f->link) return fail(WP_ERROR_INVALID_FUNCTION);
+    if (f->directory || f->link) return fail(WIN_ERROR_INVALID_FUNCTION);
     if (count && range_locked_by_other(f, f->position, count)) return fail(WIN_ERROR_LOCK_VIOLATION);
     uint32_t total = 0;
     while (total < count) {
@@ -192,7 +192,7 @@ bool wp_write_file(wp_handle h, const void* data, uint32_t count, uint32_t* done
     posix_file* f = lookup_handle(h);
     if (!f) return false;
     if (!(f->access & kDataWrite)) return fail(WIN_ERROR_ACCESS_DENIED);
-    if (f->directory || f->link) return fail(WP_ERROR_INVALID_FUNCTION);
+    if (f->directory || f->link) return fail(WIN_ERROR_INVALID_FUNCTION);
     uint64_t at = f->position;
     if (!(f->access & WP_FILE_WRITE_DATA)) {  // append only
         struct stat st;
@@ -238,7 +238,7 @@ uint32_t wp_set_file_pointer(wp_handle h, int32_t distance_low, int32_t* distanc
     }
     const int64_t pos = base + distance;
     if (pos < 0) {
-        fail(WP_ERROR_NEGATIVE_SEEK);
+        fail(WIN_ERROR_NEGATIVE_SEEK);
         return WP_INVALID_SET_FILE_POINTER;
     }
     if (!distance_high && pos > int64_t(UINT32_MAX)) {
@@ -277,7 +277,7 @@ bool wp_set_end_of_file(wp_handle h) {
     posix_file* f = lookup_handle(h);
     if (!f) return false;
     if (!(f->access & WP_FILE_WRITE_DATA)) return fail(WIN_ERROR_ACCESS_DENIED);
-    if (f->directory || f->link) return fail(WP_ERROR_INVALID_FUNCTION);
+    if (f->directory || f->link) return fail(WIN_ERROR_INVALID_FUNCTION);
     if (::ftruncate(f->fd, off_t(f->position)) != 0) return fail_errno(errno);
     mark_archived(f);
     return succeed();

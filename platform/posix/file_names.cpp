@@ -92,7 +92,7 @@ bool wp_remove_directory(const char* path) {
     volume_path vp;
     if (!resolve_existing(path, vp)) return false;
     if (vp.is_root()) return fail(WIN_ERROR_ACCESS_DENIED);
-    if (!is_directory_object(vp)) return fail(WP_ERROR_DIRECTORY);
+    if (!is_directory_object(vp)) return fail(WIN_ERROR_DIRECTORY);
     if (open_without_share_delete(vp.st.st_dev, vp.st.st_ino)) return fail(WIN_ERROR_SHARING_VIOLATION);
     if (S_ISLNK(vp.st.st_mode)) {  // a junction or directory link goes, not what it points at
         if (::unlink(vp.native.c_str()) != 0) return fail_errno(errno);
@@ -132,7 +132,7 @@ bool wp_move_file_ex(const char* from, const char* to, uint32_t flags) {
     }
     if (::rename(src.native.c_str(), target.c_str()) != 0) {
         if (errno != EXDEV) return fail_errno(errno);
-        if (is_directory_object(src) || !(flags & WP_MOVEFILE_COPY_ALLOWED)) return fail(WP_ERROR_NOT_SAME_DEVICE);
+        if (is_directory_object(src) || !(flags & WP_MOVEFILE_COPY_ALLOWED)) return fail(WIN_ERROR_NOT_SAME_DEVICE);
         if (!wp_copy_file(from, to, !(flags & WP_MOVEFILE_REPLACE_EXISTING))) return false;
         if (::unlink(src.native.c_str()) != 0) return fail_errno(errno);
         return succeed();

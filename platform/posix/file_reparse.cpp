@@ -65,13 +65,13 @@ uint32_t parse_link_buffer(const unsigned char* b, size_t size, link_kind object
     const size_t length = le16(b + 4);
     const bool junction = tag == WP_IO_REPARSE_TAG_MOUNT_POINT;
     const size_t fixed = junction ? 8 : 12;
-    if (length < fixed || kHeader + length > size) return WP_ERROR_INVALID_REPARSE_DATA;
+    if (length < fixed || kHeader + length > size) return WIN_ERROR_INVALID_REPARSE_DATA;
     const unsigned char* body = b + kHeader;
     const size_t sub_off = le16(body), sub_len = le16(body + 2);
     const uint32_t flags = junction ? 0 : le32(body + 8);
-    if (fixed + sub_off + sub_len > length || sub_len == 0 || sub_len % 2) return WP_ERROR_INVALID_REPARSE_DATA;
+    if (fixed + sub_off + sub_len > length || sub_len == 0 || sub_len % 2) return WIN_ERROR_INVALID_REPARSE_DATA;
     std::string target;
-    if (!utf8_of(body + fixed + sub_off, sub_len, target)) return WP_ERROR_INVALID_REPARSE_DATA;
+    if (!utf8_of(body + fixed + sub_off, sub_len, target)) return WIN_ERROR_INVALID_REPARSE_DATA;
     const bool relative = !junction && (flags & WP_SYMLINK_FLAG_RELATIVE);
     if (relative) {
         for (char& c : target)
@@ -84,7 +84,7 @@ uint32_t parse_link_buffer(const unsigned char* b, size_t size, link_kind object
         if (resolve_path(target.c_str(), vp) == 0)
             native = vp.native;
         else if (!windows_to_native_path(target.c_str(), native))
-            return WP_ERROR_INVALID_REPARSE_DATA;
+            return WIN_ERROR_INVALID_REPARSE_DATA;
         text = native;
     }
     while (text.size() > 1 && text.back() == '/') text.pop_back();
@@ -119,19 +119,19 @@ bool directory_empty(const std::string& native) {
 }
 
 bool set_reparse(posix_file* f, const unsigned char* in, uint32_t in_size) {
-    if (!in || in_size < kHeader) return fail(WP_ERROR_INVALID_REPARSE_DATA);
+    if (!in || in_size < kHeader) return fail(WIN_ERROR_INVALID_REPARSE_DATA);
     const uint32_t tag = le32(in);
     const size_t total = kHeader + le16(in + 4) + ((tag & 0x80000000u) ? 0 : 16);  // other makers add a GUID
-    if (total > in_size || total > WP_MAXIMUM_REPARSE_DATA_BUFFER_SIZE) return fail(WP_ERROR_INVALID_REPARSE_DATA);
-    if (tag == 0 || tag == 0x80000000u) return fail(WP_ERROR_REPARSE_TAG_INVALID);
+    if (total > in_size || total > WP_MAXIMUM_REPARSE_DATA_BUFFER_SIZE) return fail(WIN_ERROR_INVALID_REPARSE_DATA);
+    if (tag == 0 || tag == 0x80000000u) return fail(WIN_ERROR_REPARSE_TAG_INVALID);
     const std::string parent = f->native.substr(0, f->native.find_last_of('/'));
-    if (!volume_keeps_xattrs(parent.empty() ? "/" : parent)) return fail(WP_ERROR_INVALID_FUNCTION);
+    if (!volume_keeps_xattrs(parent.empty() ? "/" : parent)) return fail(WIN_ERROR_INVALID_FUNCTION);
     struct stat st;
     if (::lstat(f->native.c_str(), &st) != 0) return fail_errno(errno);
     const uint32_t current = object_reparse_tag(f->native, st);
-    if (current && current != tag) return fail(WP_ERROR_REPARSE_TAG_MISMATCH);
+    if (current && current != tag) return fail(WIN_ERROR_REPARSE_TAG_MISMATCH);
     if (!is_link_tag(tag)) {
-        if (f->link) return fail(WP_ERROR_REPARSE_TAG_MISMATCH);
+        if (f->link) return fail(WIN_ERROR_REPARSE_TAG_MISMATCH);
         if (uint32_t e = write_reparse_xattr(f->native, std::string(reinterpret_cast<const char*>(in), total)))
             return fail(e);
         return succeed();
@@ -139,7 +139,7 @@ bool set_reparse(posix_file* f, const unsigned char* in, uint32_t in_size) {
     link_kind kind = f->directory ? link_kind::directory_symlink : link_kind::file_symlink;
     if (f->link) read_link_object(f->native, kind, nullptr, nullptr);
     if (tag == WP_IO_REPARSE_TAG_MOUNT_POINT) {
-        if (!f->directory) return fail(WP_ERROR_DIRECTORY);
+        if (!f->directory) return fail(WIN_ERROR_DIRECTORY);
         kind = link_kind::junction;
     } else if (kind == link_kind::junction) {
         kind = link_kind::directory_symlink;
@@ -177,10 +177,10 @@ bool get_reparse(posix_file* f, unsigned char* out, uint32_t out_size, uint32_t*
         link_kind kind;
         std::string target;
         bool relative = false;
-        if (!read_link_object(f->native, kind, &target, &relative)) return fail(WP_ERROR_NOT_A_REPARSE_POINT);
+        if (!read_link_object(f->native, kind, &target, &relative)) return fail(WIN_ERROR_NOT_A_REPARSE_POINT);
         data = link_buffer(kind, target, relative);
     } else if (!read_reparse_xattr(f->native, data)) {
-        return fail(WP_ERROR_NOT_A_REPARSE_POINT);
+        return fail(WIN_ERROR_NOT_A_REPARSE_POINT);
     }
     if (!out || out_size < kHeader) return fail(WIN_ERROR_INSUFFICIENT_BUFFER);
     const uint32_t n = uint32_t(std::min<size_t>(data.size(), out_size));
@@ -191,14 +191,14 @@ bool get_reparse(posix_file* f, unsigned char* out, uint32_t out_size, uint32_t*
 }
 
 bool delete_reparse(posix_file* f, const unsigned char* in, uint32_t in_size) {
-    if (!in || in_size < kHeader) return fail(WP_ERROR_INVALID_REPARSE_DATA);
-    if (le16(in + 4) != 0) return fail(WP_ERROR_INVALID_REPARSE_DATA);
+    if (!in || in_size < kHeader) return fail(WIN_ERROR_INVALID_REPARSE_DATA);
+    if (le16(in + 4) != 0) return fail(WIN_ERROR_INVALID_REPARSE_DATA);
     const uint32_t tag = le32(in);
     struct stat st;
     if (::lstat(f->native.c_str(), &st) != 0) return fail_errno(errno);
     const uint32_t current = object_reparse_tag(f->native, st);
-    if (!current) return fail(WP_ERROR_NOT_A_REPARSE_POINT);
-    if (current != tag) return fail(WP_ERROR_REPARSE_TAG_MISMATCH);
+    if (!current) return fail(WIN_ERROR_NOT_A_REPARSE_POINT);
+    if (current != tag) return fail(WIN_ERROR_REPARSE_TAG_MISMATCH);
     if (!S_ISLNK(st.st_mode)) {
         if (uint32_t e = remove_reparse_xattr(f->native)) return fail(e);
         return succeed();
@@ -290,6 +290,6 @@ bool wp_device_io_control(wp_handle h, uint32_t code, const void* in, uint32_t i
     case WP_FSCTL_DELETE_REPARSE_POINT:
         if (!(f->access & (WP_FILE_WRITE_DATA | WP_FILE_WRITE_ATTRIBUTES))) return fail(WIN_ERROR_ACCESS_DENIED);
         return delete_reparse(f, input, in_size);
-    default: return fail(WP_ERROR_INVALID_FUNCTION);
+    default: return fail(WIN_ERROR_INVALID_FUNCTION);
     }
 }

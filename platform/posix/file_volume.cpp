@@ -126,7 +126,7 @@ bool wp_create_hard_link(const char* new_path, const char* existing_path) {
     if (uint32_t e = resolve_path(new_path, to)) return fail(e);
     if (to.exists) return fail(WIN_ERROR_ALREADY_EXISTS);
     if (::link(from.native.c_str(), to.native.c_str()) != 0) {
-        if (errno == EXDEV) return fail(WP_ERROR_NOT_SAME_DEVICE);
+        if (errno == EXDEV) return fail(WIN_ERROR_NOT_SAME_DEVICE);
         if (errno == EMLINK) return fail(1142);  // ERROR_TOO_MANY_LINKS
         return fail_errno(errno);
     }
@@ -138,13 +138,13 @@ bool wp_create_hard_link(const char* new_path, const char* existing_path) {
 bool wp_file_ids_available() { return false; }
 
 wp_handle wp_open_file_by_id(wp_handle, uint64_t, uint32_t, uint32_t, uint32_t) {
-    set_file_error(WP_ERROR_CALL_NOT_IMPLEMENTED);
+    set_file_error(WIN_ERROR_CALL_NOT_IMPLEMENTED);
     return WP_INVALID_HANDLE;
 }
 
 size_t wp_get_final_path_name_by_handle(wp_handle, char* out, size_t size, uint32_t) {
     if (out && size) out[0] = 0;
-    set_file_error(WP_ERROR_CALL_NOT_IMPLEMENTED);
+    set_file_error(WIN_ERROR_CALL_NOT_IMPLEMENTED);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 // BSD sockets behind the Windows Sockets view of the rest of the code.
 #include "platform/net.h"
+#include "platform/net_sockaddr.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -55,22 +56,6 @@ int wsa_from_errno(int e) {
 void note_errno() { t_last_error = wsa_from_errno(errno); }
 
 int fd_of(net_socket s) { return static_cast<int>(s); }
-
-sockaddr_in to_sockaddr(const net_addr4& a) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = a.port;
-    sa.sin_addr.s_addr = a.addr;
-    return sa;
-}
-
-net_addr4 from_sockaddr(const sockaddr_in& sa) {
-    net_addr4 a{};
-    a.family = 2;
-    a.port = sa.sin_port;
-    a.addr = sa.sin_addr.s_addr;
-    return a;
-}
 
 net_socket new_socket(int type) {
     int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);

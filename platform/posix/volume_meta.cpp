@@ -181,7 +181,7 @@ bool read_reparse_xattr(const std::string& native, std::string& data) {
 
 uint32_t write_reparse_xattr(const std::string& native, const std::string& data) {
     if (::lsetxattr(native.c_str(), kReparseName, data.data(), data.size(), 0) != 0)
-        return unsupported(errno) ? WP_ERROR_INVALID_FUNCTION : file_errno_to_win32(errno);
+        return unsupported(errno) ? WIN_ERROR_INVALID_FUNCTION : file_errno_to_win32(errno);
     uint32_t stored = 0;
     if (!read_u32_xattr(native, kAttrName, stored)) {
         struct stat st;

@@ -90,7 +90,7 @@ uint32_t resolve_path(const char* path, volume_path& out, uint32_t flags) {
         for (char& c : p)
             if (c == '/') c = '\\';
     }
-    if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return 53;  // ERROR_BAD_NETPATH: no UNC paths here
+    if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return WIN_ERROR_BAD_NETPATH;  // no UNC paths here
     if (p.size() < 2 || !is_letter(p[0]) || p[1] != ':' || (p.size() > 2 && p[2] != '\\'))
         return WIN_ERROR_PATH_NOT_FOUND;
     out.drive = std::string(1, char(p[0] & ~0x20)) + ":";

@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mswsock.h>
+#include "platform/net_sockaddr.h"
 #include <windows.h>
 
 #include <cstring>
@@ -22,22 +23,6 @@ static_assert(NET_WSAEWOULDBLOCK == WSAEWOULDBLOCK && NET_WSAEMSGSIZE == WSAEMSG
               NET_WSAEINVAL == WSAEINVAL && NET_WSA_IO_PENDING == WSA_IO_PENDING);
 
 SOCKET sock_of(net_socket s) { return static_cast<SOCKET>(s); }
-
-sockaddr_in to_sockaddr(const net_addr4& a) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = a.port;
-    sa.sin_addr.s_addr = a.addr;
-    return sa;
-}
-
-net_addr4 from_sockaddr(const sockaddr_in& sa) {
-    net_addr4 a{};
-    a.family = 2;
-    a.port = sa.sin_port;
-    a.addr = sa.sin_addr.s_addr;
-    return a;
-}
 
 net_socket from_socket(SOCKET s) {
     return s == INVALID_SOCKET ? NET_INVALID : static_cast<net_socket>(s);

@@ -1,3 +1,7 @@
+// quen/config: the settings and the registry access behind them, and the
+// character classes of Windows names the settings are checked against.
+// The bottom layer beside log/: uses only rpc/ and platform/.
+//
 // The server's settings: the record the control pipe carries, the values
 // kept beside it, and reading them from the registry at start.
 #pragma once

@@ -2,7 +2,7 @@
 
 #include "platform/path.h"
 #include "quen/config/registry_access.h"
-#include "quen/fs/char_class.h"
+#include "quen/config/char_class.h"
 #include "rpc/settings.h"
 
 #include <cstddef>

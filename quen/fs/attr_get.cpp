@@ -4,7 +4,7 @@
 #include "quen/fs/attr.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/inode/inode_tree.h"
 #include "rpc/log.h"
 
@@ -18,7 +18,7 @@ bool ends_in_backslash(const char* path) {
     return n > 0 && path[n - 1] == '\\';
 }
 
-bool not_found(uint32_t e) { return e == 2 || e == 3; }  // FILE_NOT_FOUND, PATH_NOT_FOUND
+bool not_found(uint32_t e) { return e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND; }
 
 // The Windows facts, read by handle where one opens.
 struct handle_facts {
@@ -35,7 +35,7 @@ handle_facts facts_by_handle(const char* path, wp_handle given) {
                                     WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
         if (!opened.valid()) {
             const uint32_t e = file_last_error();
-            if (!not_found(e) && e != 5) log_printf(2, "quen attr error %u %s\n", e, path);
+            if (!not_found(e) && e != WIN_ERROR_ACCESS_DENIED) log_printf(2, "quen attr error %u %s\n", e, path);
             return r;
         }
         h = opened.get();
@@ -44,7 +44,8 @@ handle_facts facts_by_handle(const char* path, wp_handle given) {
         r.ok = true;
     } else {
         const uint32_t e = file_last_error();
-        if (e != 5 && e != 6) log_printf(2, "quen attr info error %u %s\n", e, path);  // ACCESS_DENIED, INVALID_HANDLE
+        if (e != WIN_ERROR_ACCESS_DENIED && e != WIN_ERROR_INVALID_HANDLE)
+            log_printf(2, "quen attr info error %u %s\n", e, path);
     }
     return r;
 }

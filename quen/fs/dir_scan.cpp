@@ -127,7 +127,7 @@ int scan_step(scan_slot& s, uint32_t client, const mount_context& ctx, uint32_t 
         } else if (!wp_find_next(s.search, &found)) {
             const uint32_t error = file_last_error();
             *free_it = true;
-            if (error != WP_ERROR_NO_MORE_FILES) {
+            if (error != WIN_ERROR_NO_MORE_FILES) {
                 // A listing cut short says nothing about the names not read.
                 log_printf(2, "quen dir error %u %s\n", unsigned(error), dir_path);
                 return -1;

@@ -3,7 +3,7 @@
 #include <ctime>
 
 #include "quen/fs/attribute_lift.h"
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/fs/resolve.h"

@@ -2,7 +2,7 @@
 
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 
 #include <cstring>
 #include <string>

@@ -2,7 +2,7 @@
 // encoding, escapes not applied) and the Windows form a reparse point
 // holds, and where such a target leads.
 #pragma once
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 
 #include <cstddef>
 #include <cstdint>

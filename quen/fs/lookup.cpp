@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/fs/resolve.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/export_entry.h"
@@ -14,7 +14,7 @@
 
 namespace {
 
-bool not_found(uint32_t e) { return e == 2 || e == 3; }  // FILE_NOT_FOUND, PATH_NOT_FOUND
+bool not_found(uint32_t e) { return e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND; }
 
 // Length of the volume part of the path ("C:\" is 3), as the export knows it.
 size_t volume_prefix_of(const mount_context& ctx, const char* path) {

@@ -1,40 +1,41 @@
 #include "quen/fs/nfs_status.h"
 
+#include "platform/win_error.h"
+
+namespace {
+
+struct status_of_error {
+    uint32_t win32_error;
+    uint32_t nfs_status;
+};
+
+constexpr status_of_error kStatusOfError[] = {
+    {WIN_ERROR_FILE_NOT_FOUND, NFSERR_NOENT},
+    {WIN_ERROR_PATH_NOT_FOUND, NFSERR_NOENT},
+    {WIN_ERROR_INVALID_DRIVE, NFSERR_NOENT},
+    {WIN_ERROR_NO_MORE_FILES, NFSERR_NOENT},
+    {WIN_ERROR_BAD_PATHNAME, NFSERR_NOENT},
+    {WIN_ERROR_ACCESS_DENIED, NFSERR_ACCES},
+    {WIN_ERROR_CURRENT_DIRECTORY, NFSERR_ACCES},
+    {WIN_ERROR_CANNOT_MAKE, NFSERR_ACCES},
+    {WIN_ERROR_DRIVE_LOCKED, NFSERR_ACCES},
+    {WIN_ERROR_WRITE_PROTECT, NFSERR_ROFS},
+    {WIN_ERROR_DEV_NOT_EXIST, NFSERR_NODEV},
+    {WIN_ERROR_FILE_EXISTS, NFSERR_EXIST},
+    {WIN_ERROR_ALREADY_EXISTS, NFSERR_EXIST},
+    {WIN_ERROR_DISK_FULL, NFSERR_NOSPC},
+    {WIN_ERROR_DIR_NOT_EMPTY, NFSERR_NOTEMPTY},
+    {WIN_ERROR_FILENAME_EXCED_RANGE, NFSERR_NAMETOOLONG},
+    {WIN_ERROR_DIRECTORY, NFSERR_NOTDIR},
+    {WIN_ERROR_NOT_ENOUGH_QUOTA, NFSERR_DQUOT},
+};
+
+}  // namespace
+
 uint32_t win32_to_nfs_status(uint32_t e) {
-    switch (e) {
-    case 2:    // FILE_NOT_FOUND
-    case 3:    // PATH_NOT_FOUND
-    case 15:   // INVALID_DRIVE
-    case 18:   // NO_MORE_FILES
-    case 161:  // BAD_PATHNAME
-        return NFSERR_NOENT;
-    case 5:    // ACCESS_DENIED
-    case 16:   // CURRENT_DIRECTORY
-    case 82:   // CANNOT_MAKE
-    case 108:  // DRIVE_LOCKED
-        return NFSERR_ACCES;
-    case 19:  // WRITE_PROTECT
-        return NFSERR_ROFS;
-    case 55:  // DEV_NOT_EXIST
-        return NFSERR_NODEV;
-    case 80:   // FILE_EXISTS
-    case 183:  // ALREADY_EXISTS
-        return NFSERR_EXIST;
-    case 112:  // DISK_FULL
-        return NFSERR_NOSPC;
-    case 145:  // DIR_NOT_EMPTY
-        return NFSERR_NOTEMPTY;
-    case 206:  // FILENAME_EXCED_RANGE
-        return NFSERR_NAMETOOLONG;
-    case 267:  // DIRECTORY
-        return NFSERR_NOTDIR;
-    case 1816:  // NOT_ENOUGH_QUOTA
-        return NFSERR_DQUOT;
-    default:
-        break;
-    }
-    // BAD_UNIT (20) to SHARING_BUFFER_EXCEEDED (36): media, sharing and lock
-    // violations, all of which the caller may not get past.
-    if (e >= 20 && e <= 36) return NFSERR_ACCES;
+    for (const status_of_error& s : kStatusOfError)
+        if (s.win32_error == e) return s.nfs_status;
+    // Media, sharing and lock violations, all of which the caller may not get past.
+    if (e >= WIN_ERROR_BAD_UNIT && e <= WIN_ERROR_SHARING_BUFFER_EXCEEDED) return NFSERR_ACCES;
     return NFSERR_IO;
 }

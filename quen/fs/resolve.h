@@ -1,14 +1,25 @@
+// quen/fs: the file layer, which maps NFS operations onto Windows files;
+// every operation that takes a handle starts with the resolve step here.
+// Uses config/, inode/ and mount/ (and rpc/, platform/).
+//
 // From a handle's file identity to the Windows path of the file, checked to
 // lie inside the folder the client mounted: the first step of every
 // operation that takes a file handle.
 #pragma once
 #include "platform/file.h"
-#include "quen/fs/mount_context.h"
+#include "quen/inode/handle.h"
+#include "quen/mount/mount_context.h"
 
 #include <cstddef>
 #include <cstdint>
 
 inline constexpr size_t kResolvePathSize = 2048;
+
+// The file identity the handle names (0: stale) and the context of its mount.
+// The mounted path is copied into path_buffer (kHandlePathSize bytes) and
+// ctx->mounted_path points there, so the context stays usable even when the
+// mount entry is removed meanwhile.
+uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path_buffer);
 
 // identity: the inode number, or the file id in file id mode. path receives
 // the file's path (kResolvePathSize bytes). opened (may be null): in file id

@@ -8,14 +8,12 @@
 
 namespace {
 
-constexpr uint32_t kErrorInvalidDrive = 15;
-
 // Whether the file at a Windows path is known to be gone. Errors other
 // than "not found" (a locked or unreadable file) keep the record.
 bool file_vanished(const char* path) {
     if (wp_get_file_attributes(path) != WP_INVALID_FILE_ATTRIBUTES) return false;
     const uint32_t e = file_last_error();
-    return e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND || e == kErrorInvalidDrive;
+    return e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND || e == WIN_ERROR_INVALID_DRIVE;
 }
 
 void purge_locked(uint32_t dir) {

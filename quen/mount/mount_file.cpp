@@ -2,8 +2,8 @@
 
 #include "platform/file.h"
 #include "quen/config/settings.h"
-#include "quen/fs/paths.h"
-#include "quen/fs/volume.h"
+#include "quen/inode/paths.h"
+#include "quen/mount/volume_probe.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_folder.h"
 #include "rpc/log.h"

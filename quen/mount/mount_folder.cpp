@@ -1,7 +1,7 @@
 #include "quen/mount/mount_folder.h"
 
 #include "platform/file.h"
-#include "quen/fs/volume.h"
+#include "quen/mount/volume_probe.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/mount_file.h"
 

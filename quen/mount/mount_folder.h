@@ -2,7 +2,7 @@
 // identity is the volume's file id in a file-id mount, else its inode number.
 // Every way of mounting (MNT, WebNFS, automatic mounts) records it the same.
 #pragma once
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/mount/mount_table.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "quen/config/settings.h"
 #include "quen/fs/links.h"
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/fs/special.h"
 #include "tests/mount/namespace_test_env.h"
 #include "tests/support/file_tree.h"

@@ -2,6 +2,7 @@
 // file, export entries loaded from text naming folders inside it, and an
 // empty mount table.
 #pragma once
+#include "quen/fs/resolve.h"
 #include "quen/inode/handle.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_table.h"

@@ -1,7 +1,7 @@
 // The MOUNT dispatcher, called with real call messages; replies are read
 // back from a local UDP socket.
 #include "quen/config/settings.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mountd.h"

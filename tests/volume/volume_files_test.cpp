@@ -164,7 +164,7 @@ TEST_F(volume_test, DirectoryRemovalRules) {
     EXPECT_FALSE(wp_remove_directory(at("d").c_str()));
     EXPECT_EQ(file_last_error(), WIN_ERROR_DIR_NOT_EMPTY);
     EXPECT_FALSE(wp_remove_directory(at("d\\f").c_str()));
-    EXPECT_EQ(file_last_error(), WP_ERROR_DIRECTORY);
+    EXPECT_EQ(file_last_error(), WIN_ERROR_DIRECTORY);
     EXPECT_FALSE(wp_delete_file(at("d").c_str()));
     EXPECT_EQ(file_last_error(), WIN_ERROR_ACCESS_DENIED);
     EXPECT_FALSE(wp_remove_directory(at("none").c_str()));
@@ -261,7 +261,7 @@ TEST_F(volume_test, FilePointerSizeAndEndOfFile) {
     EXPECT_EQ(wp_set_file_pointer(h.get(), -10, nullptr, WP_FILE_END), 30u);
     EXPECT_EQ(wp_set_file_pointer(h.get(), 5, nullptr, WP_FILE_CURRENT), 35u);
     EXPECT_EQ(wp_set_file_pointer(h.get(), -100, nullptr, WP_FILE_CURRENT), WP_INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(file_last_error(), WP_ERROR_NEGATIVE_SEEK);
+    EXPECT_EQ(file_last_error(), WIN_ERROR_NEGATIVE_SEEK);
     int32_t hi = 1;
     EXPECT_EQ(wp_set_file_pointer(h.get(), 16, &hi, WP_FILE_BEGIN), 16u);  // 4 GiB + 16
     EXPECT_EQ(hi, 1);
@@ -397,7 +397,7 @@ TEST_F(volume_test, FileIdGroupWorksOrIsReportedMissing) {
     char path[2048];
     if (!wp_file_ids_available()) {
         EXPECT_FALSE(by_id.valid());
-        EXPECT_EQ(file_last_error(), WP_ERROR_CALL_NOT_IMPLEMENTED);
+        EXPECT_EQ(file_last_error(), WIN_ERROR_CALL_NOT_IMPLEMENTED);
         EXPECT_EQ(wp_get_final_path_name_by_handle(h.get(), path, sizeof path, WP_VOLUME_NAME_DOS), 0u);
         return;
     }

@@ -170,7 +170,7 @@ TEST_F(wildcard_test, SearchEndsWithNoMoreFilesAndReportsEntries) {
     uint32_t error = 0;
     const names n = find_names("namexy*", &error);
     EXPECT_EQ(sorted(n), (names{"namexy", "namexyz"}));
-    EXPECT_EQ(error, WP_ERROR_NO_MORE_FILES);
+    EXPECT_EQ(error, WIN_ERROR_NO_MORE_FILES);
     wp_find_data d;
     wp_find_handle h = wp_find_first(at("folder").c_str(), WP_FIND_EX_INFO_BASIC, &d, 0, 0);
     ASSERT_NE(h, WP_INVALID_FIND_HANDLE);

@@ -289,7 +289,7 @@ void check_volume(findings& f, const std::string& native_root, bool ntfs_like, b
     CHECK(f, write_new(empty, ""));
     CHECK(f, wp_create_directory(slot.c_str()));
     std::string got;
-    CHECK_FAILS(f, device_control(plain, WP_FSCTL_GET_REPARSE_POINT, "", &got), WP_ERROR_NOT_A_REPARSE_POINT);
+    CHECK_FAILS(f, device_control(plain, WP_FSCTL_GET_REPARSE_POINT, "", &got), WIN_ERROR_NOT_A_REPARSE_POINT);
     const std::string nfs = nfs_data("../target"), symlink = link_data(WP_IO_REPARSE_TAG_SYMLINK, at("plain")),
                       junction = link_data(WP_IO_REPARSE_TAG_MOUNT_POINT, at("attr-dir"));
     if (ntfs_like) {
@@ -305,11 +305,11 @@ void check_volume(findings& f, const std::string& native_root, bool ntfs_like, b
         CHECK(f, wp_delete_file(empty.c_str()));
         CHECK(f, wp_remove_directory(slot.c_str()));
     } else {
-        CHECK_FAILS(f, device_control(plain, WP_FSCTL_SET_REPARSE_POINT, nfs), WP_ERROR_INVALID_FUNCTION);
-        CHECK_FAILS(f, device_control(empty, WP_FSCTL_SET_REPARSE_POINT, symlink), WP_ERROR_INVALID_FUNCTION);
-        CHECK_FAILS(f, device_control(slot, WP_FSCTL_SET_REPARSE_POINT, junction), WP_ERROR_INVALID_FUNCTION);
+        CHECK_FAILS(f, device_control(plain, WP_FSCTL_SET_REPARSE_POINT, nfs), WIN_ERROR_INVALID_FUNCTION);
+        CHECK_FAILS(f, device_control(empty, WP_FSCTL_SET_REPARSE_POINT, symlink), WIN_ERROR_INVALID_FUNCTION);
+        CHECK_FAILS(f, device_control(slot, WP_FSCTL_SET_REPARSE_POINT, junction), WIN_ERROR_INVALID_FUNCTION);
         CHECK_FAILS(f, device_control(plain, WP_FSCTL_DELETE_REPARSE_POINT, reparse_buffer(WP_IO_REPARSE_TAG_NFS, "")),
-                    WP_ERROR_NOT_A_REPARSE_POINT);
+                    WIN_ERROR_NOT_A_REPARSE_POINT);
         CHECK_EQ(f, uint64_t(wp_get_file_attributes(empty.c_str())), uint64_t(A));
         CHECK_EQ(f, uint64_t(wp_get_file_attributes(slot.c_str())), uint64_t(D));
         CHECK(f, wp_delete_file(empty.c_str()));
@@ -325,7 +325,7 @@ void check_volume(findings& f, const std::string& native_root, bool ntfs_like, b
         CHECK(f, device_control(at("via\\inner"), WP_FSCTL_SET_REPARSE_POINT, symlink));
         CHECK_EQ(f, uint64_t(wp_get_file_attributes(at("linked\\inner").c_str())), uint64_t(P));
     } else {
-        CHECK_FAILS(f, device_control(at("via\\inner"), WP_FSCTL_SET_REPARSE_POINT, symlink), WP_ERROR_INVALID_FUNCTION);
+        CHECK_FAILS(f, device_control(at("via\\inner"), WP_FSCTL_SET_REPARSE_POINT, symlink), WIN_ERROR_INVALID_FUNCTION);
         CHECK_EQ(f, uint64_t(wp_get_file_attributes(at("linked\\inner").c_str())), uint64_t(A));
     }
     CHECK(f, wp_delete_file(at("via\\inner").c_str()));

@@ -141,10 +141,10 @@ TEST_F(reparse_test, NfsReparseDataSurvivesAReopenAndCanBeDeleted) {
               uint32_t(WP_FILE_ATTRIBUTE_ARCHIVE | WP_FILE_ATTRIBUTE_REPARSE_POINT));
     uint32_t error = 0;
     EXPECT_FALSE(delete_reparse(at("nfs"), WP_IO_REPARSE_TAG_SYMLINK));
-    EXPECT_EQ(file_last_error(), WP_ERROR_REPARSE_TAG_MISMATCH);
+    EXPECT_EQ(file_last_error(), WIN_ERROR_REPARSE_TAG_MISMATCH);
     ASSERT_TRUE(delete_reparse(at("nfs"), WP_IO_REPARSE_TAG_NFS)) << file_last_error();
     EXPECT_EQ(get_reparse(at("nfs"), &error), "");
-    EXPECT_EQ(error, WP_ERROR_NOT_A_REPARSE_POINT);
+    EXPECT_EQ(error, WIN_ERROR_NOT_A_REPARSE_POINT);
     EXPECT_EQ(wp_get_file_attributes(at("nfs").c_str()), uint32_t(WP_FILE_ATTRIBUTE_ARCHIVE));
 }
 
@@ -152,7 +152,7 @@ TEST_F(reparse_test, ControlErrors) {
     make_file("plain", "x");
     uint32_t error = 0;
     get_reparse(at("plain"), &error);
-    EXPECT_EQ(error, WP_ERROR_NOT_A_REPARSE_POINT);
+    EXPECT_EQ(error, WIN_ERROR_NOT_A_REPARSE_POINT);
     make_dir("full");
     make_file("full\\f");
     EXPECT_FALSE(set_reparse(at("full"), link_data(WP_IO_REPARSE_TAG_MOUNT_POINT, at("plain"), false)));
@@ -160,7 +160,7 @@ TEST_F(reparse_test, ControlErrors) {
     std::string truncated = nfs_link_data("x");
     truncated.resize(truncated.size() - 1);
     EXPECT_FALSE(set_reparse(at("plain"), truncated));
-    EXPECT_EQ(file_last_error(), WP_ERROR_INVALID_REPARSE_DATA);
+    EXPECT_EQ(file_last_error(), WIN_ERROR_INVALID_REPARSE_DATA);
     make_file("small");
     ASSERT_TRUE(set_reparse(at("small"), nfs_link_data("a-long-target-name")));
     file_handle h = open_reparse(at("small"));

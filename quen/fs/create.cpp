@@ -1,5 +1,7 @@
 #include "quen/fs/create.h"
 
+#include "platform/win_error.h"
+
 #include "quen/config/settings.h"
 #include "quen/fs/dir_change.h"
 #include "quen/fs/new_entry.h"
@@ -18,7 +20,6 @@ constexpr uint64_t kFatStampBase = 0x1646F9B80ull;   // 1980-01-01 in 2-second u
 constexpr uint64_t kTwoSeconds = 20000000ull;        // in FILETIME ticks
 constexpr uint64_t kTimeStampLimit = 1ull << 63;     // SetFileTime takes no time from here on
 constexpr uint64_t kMixedStampSpan = (1ull << 55) - 1; // 114 years of ticks
-constexpr uint32_t kError_FileExists = 80, kError_AlreadyExists = 183;
 
 bool file_id_mode(const mount_context& ctx) { return ctx.flags & MOUNT_FLAG_FILE_ID; }
 
@@ -140,13 +141,13 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
                                      WP_FILE_ATTRIBUTE_NORMAL | WP_FILE_FLAG_OPEN_REPARSE_POINT);
         const uint32_t error = h == WP_INVALID_HANDLE ? file_last_error() : 0;
         // OPEN_ALWAYS reports an existing file through the error it leaves.
-        const bool overwritten = h != WP_INVALID_HANDLE && (existed || file_last_error() == kError_AlreadyExists);
+        const bool overwritten = h != WP_INVALID_HANDLE && (existed || file_last_error() == WIN_ERROR_ALREADY_EXISTS);
         if (h != WP_INVALID_HANDLE) wp_close_handle(h);
 
         bool retransmitted = false;
         if (error != 0) {
-            if (how != CREATE_EXCLUSIVE || (error != kError_FileExists && error != kError_AlreadyExists)) {
-                if (error != kError_FileExists) log_printf(2, "quen create error %u %s\n", error, path);
+            if (how != CREATE_EXCLUSIVE || (error != WIN_ERROR_FILE_EXISTS && error != WIN_ERROR_ALREADY_EXISTS)) {
+                if (error != WIN_ERROR_FILE_EXISTS) log_printf(2, "quen create error %u %s\n", error, path);
                 return new_entry_reply(win32_to_nfs_status(error), d, with_dir_attributes, out);
             }
             uint64_t last_write = 0;
@@ -197,7 +198,7 @@ uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_leng
         bucket_guard guard(d.dir_identity);
         if (!wp_create_directory(path)) {
             const uint32_t error = file_last_error();
-            if (error != kError_AlreadyExists) log_printf(2, "quen mkdir error %u %s\n", error, path);
+            if (error != WIN_ERROR_ALREADY_EXISTS) log_printf(2, "quen mkdir error %u %s\n", error, path);
             return new_entry_reply(win32_to_nfs_status(error), d, with_dir_attributes, out);
         }
         status = apply_sattr(r, d.ctx.flags, path, NF_DIR);

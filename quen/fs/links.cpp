@@ -1,6 +1,7 @@
 #include "quen/fs/links.h"
 
 #include "platform/codepage.h"
+#include "platform/win_error.h"
 #include "quen/config/settings.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_entry.h"
@@ -78,7 +79,7 @@ uint32_t make_link_file(const char* path, const char* target, size_t length) {
     file_handle h(wp_create_file(path, WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_CREATE_NEW, WP_FILE_ATTRIBUTE_NORMAL));
     uint32_t done = 0;
     if (h.valid() && wp_write_file(h.get(), target, uint32_t(length), &done) && done == length) return NFS_OK;
-    const uint32_t error = h.valid() ? (file_last_error() ? file_last_error() : 112u) : file_last_error();
+    const uint32_t error = h.valid() ? (file_last_error() ? file_last_error() : uint32_t(WIN_ERROR_DISK_FULL)) : file_last_error();
     log_printf(2, "quen symlink error %u %s to %.*s\n", error, path, int(length), target);
     if (h.valid()) {
         h.reset();

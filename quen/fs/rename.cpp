@@ -1,5 +1,6 @@
 #include "quen/fs/rename.h"
 
+#include "platform/win_error.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
@@ -139,7 +140,7 @@ uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_
     if (dot_name(from_name, from_length) || dot_name(to_name, to_length)) return NFSERR_INVAL;
     if ((status = find_named_entry(s.from, from_name, from_length, s.source)) != NFS_OK) return status;
     if (!s.source.exists()) {
-        log_printf(2, "quen rename error %u %s to %s\n", 2u, s.source.path, s.to.dir_path);
+        log_printf(2, "quen rename error %u %s to %s\n", uint32_t(WIN_ERROR_FILE_NOT_FOUND), s.source.path, s.to.dir_path);
         return NFSERR_NOENT;
     }
     out.type = s.source.attrs.type;

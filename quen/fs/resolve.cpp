@@ -2,6 +2,7 @@
 
 #include "quen/config/settings.h"
 #include "quen/config/char_class.h"
+#include "quen/fs/nfs_status.h"
 #include "quen/inode/paths.h"
 #include "quen/mount/volume_probe.h"
 #include "quen/inode/inode_tree.h"
@@ -73,4 +74,19 @@ uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path
         return (uint64_t(h.word[HANDLE_WORD_ID_HIGH]) << 32) | h.word[HANDLE_WORD_ID_LOW];
     const uint32_t inode = h.word[HANDLE_WORD_ID_LOW];
     return inode_is_live(inode) ? inode : 0;
+}
+
+uint32_t resolve_file(const internal_handle& fh, const fs_credential& cred, uint32_t depth, resolved_file& out) {
+    out.mount_id = fh.word[HANDLE_WORD_MOUNT];
+    out.path[0] = 0;
+    out.cred = cred;
+    out.identity = handle_resolve(fh, &out.ctx, out.mounted);
+    if (out.identity == 0) return NFSERR_STALE;
+    out.key = file_key_of(out.ctx, out.identity);
+    map_credential(out.ctx, out.cred);
+    return depth == RESOLVE_PATH ? resolve_file_path(out) : NFS_OK;
+}
+
+uint32_t resolve_file_path(resolved_file& r) {
+    return resolve_handle_path(r.ctx, r.identity, r.path, &r.opened) ? NFS_OK : NFSERR_STALE;
 }

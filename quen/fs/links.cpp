@@ -88,20 +88,6 @@ uint32_t make_link_file(const char* path, const char* target, size_t length) {
     return win32_to_nfs_status(error);
 }
 
-// The file a handle names, resolved inside its mount.
-struct resolved_file {
-    mount_context ctx;
-    char mounted[kHandlePathSize];
-    char path[kResolvePathSize];
-    uint64_t identity;
-};
-
-uint32_t resolve_file(const internal_handle& fh, resolved_file& f) {
-    f.identity = handle_resolve(fh, &f.ctx, f.mounted);
-    if (f.identity == 0 || !resolve_handle_path(f.ctx, f.identity, f.path, nullptr)) return NFSERR_STALE;
-    return NFS_OK;
-}
-
 uint32_t read_link_file(const mount_context& ctx, const char* path, char* buffer, size_t size) {
     file_handle h(wp_create_file(path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, WP_FILE_FLAG_OPEN_REPARSE_POINT));
     if (!h.valid()) {
@@ -164,11 +150,10 @@ uint32_t fs_readlink(const internal_handle& link, char* buffer, size_t size, con
     if (!buffer || size < 2) return NFSERR_INVAL;
     buffer[0] = 0;
     resolved_file f;
-    if (uint32_t status = resolve_file(link, f)) return status;
-    fs_credential caller = cred;
-    map_credential(f.ctx, caller);
+    if (uint32_t status = resolve_file(link, cred, RESOLVE_PATH, f)) return status;
     uint32_t status = NFS_OK;
-    const uint32_t windows = get_attributes(f.identity, f.ctx, f.path, WP_INVALID_HANDLE, caller, attributes, &status);
+    const uint32_t windows = get_attributes(f.identity, f.ctx, f.path, f.opened.get(), f.cred, attributes, &status);
+    f.opened.reset();
     if (status != NFS_OK) return status;
     bucket_guard guard(f.identity);
     if (windows & WP_FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -198,9 +183,10 @@ uint32_t fs_link(const internal_handle& file, const internal_handle& dir, const 
     if (file.word[HANDLE_WORD_MOUNT] != dir.word[HANDLE_WORD_MOUNT]) status = NFSERR_IO;
     if (status != NFS_OK) return new_entry_reply(status, d, false, out);
     resolved_file f;
-    if ((status = resolve_file(file, f)) != NFS_OK) return new_entry_reply(status, d, false, out);
+    if ((status = resolve_file(file, cred, RESOLVE_PATH, f)) != NFS_OK) return new_entry_reply(status, d, false, out);
     file_attributes source{};
-    const uint32_t windows = get_attributes(f.identity, f.ctx, f.path, WP_INVALID_HANDLE, d.cred, source, &status);
+    const uint32_t windows = get_attributes(f.identity, f.ctx, f.path, f.opened.get(), d.cred, source, &status);
+    f.opened.reset();
     if (status != NFS_OK) return new_entry_reply(status, d, false, out);
     if (source.type == NF_DIR) return new_entry_reply(NFSERR_ISDIR, d, false, out);
     named_entry e;
@@ -212,7 +198,7 @@ uint32_t fs_link(const internal_handle& file, const internal_handle& dir, const 
     uint64_t identity = 0;
     {
         bucket_guard guard(f.identity);
-        cache_drop(file_key_of(f.ctx, f.identity));
+        cache_drop(f.key);
         if (!hard) {
             if (!(g_settings.record.hard_links & 2)) return new_entry_reply(NFSERR_ACCES, d, false, out);
             if (!wp_copy_file(f.path, e.path, true))

@@ -9,13 +9,6 @@
 
 #include <string>
 
-inline fs_credential user(int32_t uid, int32_t gid) {
-    fs_credential c{};
-    c.uid = uid;
-    c.gid = gid;
-    return c;
-}
-
 inline xdr_sattr with_mode(uint32_t m) {
     xdr_sattr s{};
     s.set_mode = true;

@@ -1,7 +1,8 @@
-// GETATTR, SETATTR, ACCESS and the file system descriptions (FSSTAT,
+// GETATTR, SETATTR, ACCESS, READLINK and the file system descriptions (FSSTAT,
 // FSINFO, PATHCONF).
 #include "quen/config/settings.h"
 #include "quen/fs/handle_calls.h"
+#include "quen/fs/links.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/set_attr.h"
 #include "quen/mount/mount_table.h"
@@ -9,6 +10,8 @@
 #include "quen/nfs/nfs3_handlers.h"
 #include "quen/nfs/nfs3_results.h"
 #include "quen/nfs/nfs_request.h"
+
+#include <cstring>
 
 namespace {
 
@@ -144,5 +147,16 @@ bool nfs3_pathconf(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     c.res.no_trunc = true;
     c.res.case_insensitive = v.case_insensitive;
     c.res.case_preserving = v.case_preserving;
+    return true;
+}
+
+bool nfs3_readlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+    call_records<nfs3_handle_args, nfs3_readlink_res> c(a, r);
+    nfs_request q;
+    c.res.status = nfs_request_open(h, call, c.args.object, q);
+    if (c.res.status != 0) return true;
+    c.res.status = fs_readlink(q.fh, c.res.target, sizeof c.res.target, credential_from_call(*call), c.res.attr.attr);
+    c.res.attr.present = c.res.status == 0;
+    c.res.length = c.res.status == 0 ? uint32_t(std::strlen(c.res.target)) : 0;
     return true;
 }

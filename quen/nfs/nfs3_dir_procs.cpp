@@ -1,7 +1,5 @@
-// LOOKUP (the WebNFS public handle included), CREATE, MKDIR, READDIR and
-// READDIRPLUS.
+// LOOKUP (the WebNFS public handle included), READDIR and READDIRPLUS.
 #include "quen/config/settings.h"
-#include "quen/fs/create.h"
 #include "quen/fs/dir_scan.h"
 #include "quen/fs/lookup.h"
 #include "quen/fs/mount_webnfs.h"
@@ -14,28 +12,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr uint32_t kUnsetId = 0xFFFFFFFF;
-
-// A new object's owner: an unset uid or gid (all ones) is the caller's.
-xdr_sattr owned_by_caller(const xdr_sattr& in, const rpc_call& call) {
-    xdr_sattr out = in;
-    if (out.set_uid && out.uid == kUnsetId) out.uid = call.uid;
-    if (out.set_gid && out.gid == kUnsetId) out.gid = call.gid;
-    return out;
-}
-
-void creation_result(uint32_t status, const create_result& made, const internal_handle& dir,
-                     const fs_credential& cred, nfs3_create_res& res) {
-    res.status = status;
-    if (status != 0) {
-        res.dir_wcc.after = nfs_post_of(dir, cred);
-        return;
-    }
-    res.object = nfs3_wire_handle(made.handle);
-    res.attr = {true, made.attributes};
-    res.dir_wcc.after = {true, made.dir_attributes};
-}
 
 uint32_t dir_limit() {
     const int32_t limit = g_settings.dir_limit;
@@ -137,34 +113,6 @@ bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     c.res.object = nfs3_wire_handle(found.handle);
     c.res.object_attr = {true, found.attributes};
     c.res.dir_attr = {true, found.dir_attributes};
-    return true;
-}
-
-bool nfs3_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
-    call_records<nfs3_create_args, nfs3_create_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.where.dir, q);
-    if (c.res.status != 0) return true;
-    const fs_credential cred = credential_from_call(*call);
-    const xdr_sattr wanted = owned_by_caller(c.args.attributes.attr, *call);
-    create_result made{};
-    const uint32_t status = fs_create(q.fh, c.args.where.name, std::strlen(c.args.where.name), c.args.how, wanted,
-                                      c.args.verifier, cred, true, made);
-    creation_result(status, made, q.fh, cred, c.res);
-    return true;
-}
-
-bool nfs3_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
-    call_records<nfs3_mkdir_args, nfs3_create_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.where.dir, q);
-    if (c.res.status != 0) return true;
-    const fs_credential cred = credential_from_call(*call);
-    const xdr_sattr wanted = owned_by_caller(c.args.attributes.attr, *call);
-    create_result made{};
-    const uint32_t status =
-        fs_mkdir(q.fh, c.args.where.name, std::strlen(c.args.where.name), wanted, cred, true, made);
-    creation_result(status, made, q.fh, cred, c.res);
     return true;
 }
 

@@ -24,6 +24,13 @@ bool nfs3_fsstat(rpc_handle* h, rpc_call* call, const void* args, void* result);
 bool nfs3_fsinfo(rpc_handle* h, rpc_call* call, const void* args, void* result);
 bool nfs3_pathconf(rpc_handle* h, rpc_call* call, const void* args, void* result);
 bool nfs3_commit(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_readlink(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_symlink(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_mknod(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_remove(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_rmdir(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_rename(rpc_handle* h, rpc_call* call, const void* args, void* result);
+bool nfs3_link(rpc_handle* h, rpc_call* call, const void* args, void* result);
 
 inline constexpr uint32_t NFS3ERR_NOT_SYNC = 10002;
 

@@ -31,7 +31,8 @@ void bad_args(const rpc_call*, const rpc_proc* proc) {
     else log_printf(2, "%s: cannot read args\n", proc->name);
 }
 
-rpc_proc_slot g_setattr_slot, g_create_slot, g_mkdir_slot;
+rpc_proc_slot g_setattr_slot, g_create_slot, g_mkdir_slot, g_symlink_slot, g_mknod_slot, g_remove_slot, g_rmdir_slot,
+    g_rename_slot, g_link_slot;
 
 constexpr uint32_t kChange = RPC_PROC_CHANGES;
 constexpr uint32_t kChangeOnce = RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT;
@@ -45,8 +46,6 @@ constexpr rpc_proc proc(const char* name, bool (*decode)(xdr_cursor*, void*),
     return {name, decode, handle, encode, uint32_t(sizeof(Args)), uint32_t(sizeof(Result)), flags, slot};
 }
 
-// Procedures without an entry (READLINK, SYMLINK, MKNOD, REMOVE, RMDIR,
-// RENAME, LINK) are answered PROC_UNAVAIL.
 const rpc_proc k_procs[] = {
     {"nfs3_null", nullptr, rpc_proc_void, nullptr, 0, 0},
     proc<nfs3_handle_args, nfs3_attr_res>("nfs3_getattr", nfs3_decode_handle, nfs3_getattr, nfs3_encode_attr),
@@ -54,19 +53,26 @@ const rpc_proc k_procs[] = {
                                           kChangeOnce, &g_setattr_slot),
     proc<nfs3_dirop_args, nfs3_lookup_res>("nfs3_lookup", nfs3_decode_dirop, nfs3_lookup, nfs3_encode_lookup),
     proc<nfs3_access_args, nfs3_access_res>("nfs3_access", nfs3_decode_access, nfs3_access, nfs3_encode_access),
-    {},  // READLINK
+    proc<nfs3_handle_args, nfs3_readlink_res>("nfs3_readlink", nfs3_decode_handle, nfs3_readlink,
+                                              nfs3_encode_readlink),
     proc<nfs3_read_args, nfs3_read_res>("nfs3_read", nfs3_decode_read, nfs3_read, nfs3_encode_read),
     proc<nfs3_write_args, nfs3_write_res>("nfs3_write", nfs3_decode_write, nfs3_write, nfs3_encode_write, kChange),
     proc<nfs3_create_args, nfs3_create_res>("nfs3_create", nfs3_decode_create, nfs3_create, nfs3_encode_create,
                                             kChangeOnce, &g_create_slot),
     proc<nfs3_mkdir_args, nfs3_create_res>("nfs3_mkdir", nfs3_decode_mkdir, nfs3_mkdir, nfs3_encode_create,
                                            kChangeOnce, &g_mkdir_slot),
-    {},  // SYMLINK
-    {},  // MKNOD
-    {},  // REMOVE
-    {},  // RMDIR
-    {},  // RENAME
-    {},  // LINK
+    proc<nfs3_symlink_args, nfs3_create_res>("nfs3_symlink", nfs3_decode_symlink, nfs3_symlink, nfs3_encode_create,
+                                             kChangeOnce, &g_symlink_slot),
+    proc<nfs3_mknod_args, nfs3_create_res>("nfs3_mknod", nfs3_decode_mknod, nfs3_mknod, nfs3_encode_create,
+                                           kChangeOnce, &g_mknod_slot),
+    proc<nfs3_dirop_args, nfs3_wcc_res>("nfs3_remove", nfs3_decode_dirop, nfs3_remove, nfs3_encode_wcc, kChangeOnce,
+                                        &g_remove_slot),
+    proc<nfs3_dirop_args, nfs3_wcc_res>("nfs3_rmdir", nfs3_decode_dirop, nfs3_rmdir, nfs3_encode_wcc, kChangeOnce,
+                                        &g_rmdir_slot),
+    proc<nfs3_rename_args, nfs3_rename_res>("nfs3_rename", nfs3_decode_rename, nfs3_rename, nfs3_encode_rename,
+                                            kChangeOnce, &g_rename_slot),
+    proc<nfs3_link_args, nfs3_link_res>("nfs3_link", nfs3_decode_link, nfs3_link, nfs3_encode_link, kChangeOnce,
+                                        &g_link_slot),
     proc<nfs3_readdir_args, nfs3_readdir_res>("nfs3_readdir", nfs3_decode_readdir, nfs3_readdir,
                                               nfs3_encode_readdir),
     proc<nfs3_readdirplus_args, nfs3_readdir_res>("nfs3_readdirplus", nfs3_decode_readdirplus, nfs3_readdirplus,

@@ -20,9 +20,10 @@ import rpcwire as w  # noqa: E402
 from test_mount import READ_OPTIONS, Xdr, accepted_body, nfs, server, windows  # noqa: E402
 
 NFS_PROGRAM, NFS_PORT, MOUNT_PROGRAM, MOUNT_PORT = 100003, 2049, 100005, 1058
-GETATTR, SETATTR, LOOKUP, ACCESS, READ, WRITE, CREATE, MKDIR = 1, 2, 3, 4, 6, 7, 8, 9
-REMOVE, READDIR, FSINFO, COMMIT = 12, 16, 19, 21
-OK, ACCES, INVAL, ROFS, STALE, NOT_SYNC = 0, 13, 22, 30, 70, 10002
+GETATTR, SETATTR, LOOKUP, ACCESS, READLINK, READ, WRITE, CREATE, MKDIR = 1, 2, 3, 4, 5, 6, 7, 8, 9
+SYMLINK, MKNOD, REMOVE, RMDIR, RENAME, LINK, COMMIT = 10, 11, 12, 13, 14, 15, 21
+OK, NOENT, ACCES, INVAL, ROFS, STALE, NOT_SYNC, BADTYPE = 0, 2, 13, 22, 30, 70, 10002, 10007
+NO_ATTRIBUTES = w.words(0, 0, 0, 0, 0, 0)   # sattr3 that sets nothing
 UNSTABLE, DATA_SYNC, FILE_SYNC = 0, 1, 2
 XIDS = itertools.count(0x4E000000 | (os.getpid() & 0xFFFF) << 8)
 SECOND_CLIENT = "127.0.0.2"
@@ -239,6 +240,10 @@ def check_raw(c, tree, link, kind):
         "CREATE": (CREATE, name_args(ro, "new") + w.words(0, 0, 0, 0, 0, 0, 0)),
         "MKDIR": (MKDIR, name_args(ro, "dir") + w.words(0, 0, 0, 0, 0, 0)),
         "SETATTR": (SETATTR, fh(ro) + w.words(1, 0o700, 0, 0, 0, 0, 0, 0)),
+        "REMOVE": (REMOVE, name_args(ro, "file.txt")),
+        "RENAME": (RENAME, name_args(ro, "file.txt") + name_args(ro, "moved")),
+        "SYMLINK": (SYMLINK, name_args(ro, "link") + NO_ATTRIBUTES + w.opaque(b"file.txt")),
+        "LINK": (LINK, fh(lookup(link, ro, "file.txt")) + name_args(ro, "hard")),
     }
     c.equal({n: link.nfs_status(p, a) for n, (p, a) in changes.items()}, {n: ROFS for n in changes},
             "%s: a read-only export refuses changes" % kind)
@@ -250,9 +255,28 @@ def check_raw(c, tree, link, kind):
             "%s: a 65-byte handle is garbage" % kind)
     c.equal(link.nfs_status(READ, fh(top) + struct.pack(">Q", 0)), ("accept", w.GARBAGE_ARGS),
             "%s: a cut READ is garbage" % kind)
-    c.equal([link.call(p, name_args(share, "top.txt"))[0] for p in (REMOVE, 22)], [w.PROC_UNAVAIL] * 2,
-            "%s: procedures not served" % kind)
+    c.equal(link.call(22, fh(share))[0], w.PROC_UNAVAIL, "%s: procedure 22 is not served" % kind)
+    check_namespace(c, tree, link, share, kind)
     return local, verifier
+
+
+def check_namespace(c, tree, link, share, kind):
+    """SYMLINK and READLINK, RENAME, MKNOD of a regular file, REMOVE and RMDIR, seen on disk."""
+    sub = "n-" + kind
+    c.equal(link.nfs_status(MKDIR, name_args(share, sub) + NO_ATTRIBUTES), OK, "%s: MKDIR" % kind)
+    d = lookup(link, share, sub)
+    c.equal(link.nfs_status(SYMLINK, name_args(d, "ln") + NO_ATTRIBUTES + w.opaque(b"../top.txt")), OK,
+            "%s: SYMLINK" % kind)
+    _, x = link.call(READLINK, fh(lookup(link, d, "ln")))
+    status = x.u32()
+    skip_post_attr(x)
+    c.equal((status, x.fixed(x.u32()) if status == OK else None), (OK, b"../top.txt"), "%s: READLINK" % kind)
+    c.equal(link.nfs_status(RENAME, name_args(d, "ln") + name_args(d, "moved")), OK, "%s: RENAME" % kind)
+    c.equal(link.nfs_status(MKNOD, name_args(d, "reg") + w.words(1)), BADTYPE, "%s: MKNOD of type 1" % kind)
+    c.equal(link.nfs_status(REMOVE, name_args(d, "moved")), OK, "%s: REMOVE" % kind)
+    c.equal(link.nfs_status(REMOVE, name_args(d, "moved")), NOENT, "%s: REMOVE of a name gone" % kind)
+    c.equal(link.nfs_status(RMDIR, name_args(share, sub)), OK, "%s: RMDIR" % kind)
+    c.true(not os.path.exists(os.path.join(tree.share, sub)), "%s: the folder is gone from disk" % kind)
 
 
 def check_second_address(c, local):

@@ -72,6 +72,7 @@ constexpr error_text kErrorTexts[] = {
     {WIN_ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "The service process could not connect to the service controller."},
     {WIN_ERROR_PROCESS_ABORTED, "The process terminated unexpectedly."},
     {WIN_ERROR_SERVICE_MARKED_FOR_DELETE, "The specified service has been marked for deletion."},
+    {WIN_ERROR_SERVICE_SPECIFIC_ERROR, "The service has returned a service-specific error code."},
     {WIN_ERROR_SERVICE_EXISTS, "The specified service already exists."},
     {WIN_ERROR_SERVICE_DEPENDENCY_DELETED, "The dependency service does not exist or has been marked for deletion."},
     {WIN_ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."},

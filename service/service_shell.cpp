@@ -1,5 +1,6 @@
 #include "service/service_shell.h"
 
+#include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/thread.h"
 #include "platform/win_error.h"
@@ -50,6 +51,21 @@ void stop_installed(const service_program& p, svc_service* s) {
     }
     if (state == SVC_STOPPED) std::printf("\n%s stopped.\n", p.display_name);
     else std::printf("\n%s failed to stop.\n", p.display_name);
+}
+
+// Event Viewer finds the texts of the source's events in the program's
+// message table.
+void event_source_key(const service_program& p, char* key, size_t size) {
+    std::snprintf(key, size, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\%s", p.name);
+}
+
+void register_event_source(const service_program& p, const char* program_path) {
+    char key[200];
+    event_source_key(p, key, sizeof key);
+    const uint32_t types = 7;  // error, warning, information
+    reg_set_value(REG_LOCAL_MACHINE, key, "EventMessageFile", REG_VALUE_SZ, program_path,
+                  uint32_t(std::strlen(program_path) + 1));
+    reg_set_value(REG_LOCAL_MACHINE, key, "TypesSupported", REG_VALUE_DWORD, &types, sizeof types);
 }
 
 // A service reports RUNNING only once its start has finished: until then it
@@ -131,6 +147,7 @@ bool service_install(const service_program& p, const char* command_suffix, const
     if (svc_service* s = svc_create(m, config, &error)) {
         std::printf("%s installed.\n", p.display_name);
         svc_set_description(s, p.description);
+        register_event_source(p, path);
         error = svc_start(s);
         running = error == 0 && wait_while_starting(s);
         if (running) {
@@ -164,6 +181,9 @@ bool service_remove(const service_program& p) {
         deleted = error == 0;
         if (deleted) {
             std::printf("%s deleted.\n", p.display_name);
+            char key[200];
+            event_source_key(p, key, sizeof key);
+            reg_delete_key(REG_LOCAL_MACHINE, key);
         } else {
             service_error_text(error, text, sizeof text);
             std::printf("%s failed to delete service - %s\n", p.display_name, text);

@@ -5,7 +5,7 @@
 #pragma once
 #include "platform/file.h"
 #include "quen/fs/credential.h"
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 
 #include <cstddef>
 #include <cstdint>

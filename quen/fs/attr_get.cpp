@@ -4,7 +4,7 @@
 #include "quen/fs/attr.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/inode/inode_tree.h"
 #include "rpc/log.h"
 

@@ -2,7 +2,7 @@
 // call, mapped once per request by the export's options, then compared with
 // the owner and mode of each file.
 #pragma once
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "rpc/message.h"
 
 #include <cstdint>

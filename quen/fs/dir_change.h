@@ -5,7 +5,7 @@
 #pragma once
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/names.h"
 #include "quen/inode/handle.h"
 

@@ -3,7 +3,7 @@
 #include "quen/fs/dir_scan.h"
 
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/inode/inode_tree.h"
 
 #include <cstring>

@@ -10,7 +10,7 @@
 #include "platform/file.h"
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/names.h"
 #include "quen/fs/resolve.h"
 #include "quen/inode/handle.h"

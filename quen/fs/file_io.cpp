@@ -3,7 +3,7 @@
 #include <ctime>
 
 #include "quen/fs/attribute_lift.h"
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/fs/resolve.h"
@@ -11,36 +11,13 @@
 
 namespace {
 
-// What every request finds out first, before it takes the file's section.
-struct file_request {
-    char mounted[kHandlePathSize];
-    char path[kResolvePathSize];
-    mount_context ctx;
-    uint64_t identity;
-    file_key key;
-    fs_credential cred;
-};
-
-// false: the handle is stale. The credential is mapped here for cached and
-// uncached files alike: a squashed root must not get root's rights from a
-// cached file.
-bool identify(const internal_handle& fh, const fs_credential& cred, file_request& r) {
-    r.identity = handle_resolve(fh, &r.ctx, r.mounted);
-    if (r.identity == 0) return false;
-    r.key = file_key_of(r.ctx, r.identity);
-    r.cred = cred;
-    map_credential(r.ctx, r.cred);
-    r.path[0] = '\0';
-    return true;
-}
-
 // For a file not in the cache: its path and attributes. *windows receives
 // its Windows attribute bits.
-uint32_t look_up(file_request& r, file_attributes& attrs, uint32_t* windows) {
-    file_handle opened;
-    if (!resolve_handle_path(r.ctx, r.identity, r.path, &opened)) return NFSERR_STALE;
+uint32_t look_up(resolved_file& r, file_attributes& attrs, uint32_t* windows) {
+    if (uint32_t status = resolve_file_path(r)) return status;
     uint32_t status = NFS_OK;
-    *windows = get_attributes(r.identity, r.ctx, r.path, opened.get(), r.cred, attrs, &status);
+    *windows = get_attributes(r.identity, r.ctx, r.path, r.opened.get(), r.cred, attrs, &status);
+    r.opened.reset();
     return status;
 }
 
@@ -67,6 +44,17 @@ struct open_file {
     }
 };
 
+// The one way out after a failed call: the error as the system gave it,
+// the handle discarded (or kept, when the data already went through), the
+// line logged with the error first, and the error's NFS status.
+template <typename... Args>
+uint32_t failed(open_file& f, bool keep, const char* format, Args... args) {
+    const uint32_t error = file_last_error();
+    keep ? f.release() : f.discard();
+    log_printf(1, format, error, args...);
+    return win32_to_nfs_status(error);
+}
+
 bool seek(wp_handle h, uint64_t offset) {
     int32_t high = int32_t(offset >> 32);
     return wp_set_file_pointer(h, int32_t(uint32_t(offset)), &high, WP_FILE_BEGIN) != WP_INVALID_SET_FILE_POINTER ||
@@ -88,8 +76,8 @@ uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, 
     after = {};
     const uint32_t wanted = *count;
     *count = 0;
-    file_request r;
-    if (!identify(fh, cred, r)) return NFSERR_STALE;
+    resolved_file r;
+    if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
     bucket_guard guard(r.identity);
 
     open_file f;
@@ -103,26 +91,15 @@ uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, 
         if (attrs.type == NF_DIR) return NFSERR_ISDIR;
         if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
         f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
-        if (f.handle == WP_INVALID_HANDLE) {
-            const uint32_t error = file_last_error();
-            log_printf(1, "quen read error %u %llu %s\n", error, ull(r.identity), r.path);
-            return win32_to_nfs_status(error);
-        }
+        if (f.handle == WP_INVALID_HANDLE)
+            return failed(f, false, "quen read error %u %llu %s\n", ull(r.identity), r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ);
     }
-    if (!seek(f.handle, offset)) {
-        const uint32_t error = file_last_error();
-        f.discard();
-        log_printf(1, "quen read seek error %u %llu %llu\n", error, ull(r.identity), ull(offset));
-        return win32_to_nfs_status(error);
-    }
+    if (!seek(f.handle, offset))
+        return failed(f, false, "quen read seek error %u %llu %llu\n", ull(r.identity), ull(offset));
     uint32_t done = 0;
-    if (!wp_read_file(f.handle, buffer, wanted, &done)) {
-        const uint32_t error = file_last_error();
-        f.discard();
-        log_printf(1, "quen read error %u %llu\n", error, ull(r.identity));
-        return win32_to_nfs_status(error);
-    }
+    if (!wp_read_file(f.handle, buffer, wanted, &done))
+        return failed(f, false, "quen read error %u %llu\n", ull(r.identity));
     attrs.atime = now();
     if (f.slot) cache_store_attributes(f.slot, attrs);
     f.release();
@@ -137,8 +114,8 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
     before = after = {};
     const uint32_t wanted = *count;
     *count = 0;
-    file_request r;
-    if (!identify(fh, cred, r)) return NFSERR_STALE;
+    resolved_file r;
+    if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
     // Before the cache: a read-write handle that another mount of the same
     // file left open must not carry writes into a read-only export.
     if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
@@ -158,36 +135,21 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
         constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;
         if ((attrs.mode & 0222) == 0 && (windows & blocking)) lifted.lift(r.path, windows);
         f.handle = wp_create_file(r.path, WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
-        if (f.handle == WP_INVALID_HANDLE) {
-            const uint32_t error = file_last_error();
-            log_printf(1, "quen write open error %u %llu %x %s\n", error, ull(r.identity), lifted.saved, r.path);
-            return win32_to_nfs_status(error);
-        }
+        if (f.handle == WP_INVALID_HANDLE)
+            return failed(f, false, "quen write open error %u %llu %x %s\n", ull(r.identity), lifted.saved, r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ_WRITE);
     }
     before = attrs;
-    if (!seek(f.handle, offset)) {
-        const uint32_t error = file_last_error();
-        f.discard();
-        log_printf(1, "quen write seek error %u %llu %llu\n", error, ull(r.identity), ull(offset));
-        return win32_to_nfs_status(error);
-    }
+    if (!seek(f.handle, offset))
+        return failed(f, false, "quen write seek error %u %llu %llu\n", ull(r.identity), ull(offset));
     uint32_t done = 0;
-    if (!wp_write_file(f.handle, data, wanted, &done)) {
-        const uint32_t error = file_last_error();
-        f.discard();
-        log_printf(1, "quen write error %u %llu bytes %u/%u\n", error, ull(r.identity), wanted, done);
-        return win32_to_nfs_status(error);
-    }
+    if (!wp_write_file(f.handle, data, wanted, &done))
+        return failed(f, false, "quen write error %u %llu bytes %u/%u\n", ull(r.identity), wanted, done);
     lifted.written = true;
     uint32_t size_high = 0;
     const uint32_t size_low = wp_get_file_size(f.handle, &size_high);
-    if (size_low == WP_INVALID_FILE_SIZE && file_last_error() != 0) {
-        const uint32_t error = file_last_error();
-        f.release();
-        log_printf(1, "quen write size error %u %llu\n", error, ull(r.identity));
-        return win32_to_nfs_status(error);
-    }
+    if (size_low == WP_INVALID_FILE_SIZE && file_last_error() != 0)
+        return failed(f, true, "quen write size error %u %llu\n", ull(r.identity));
     lifted.restore();
     attrs.size = uint64_t(size_high) << 32 | size_low;
     attrs.atime = attrs.mtime = attrs.ctime = now();
@@ -211,8 +173,8 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
 
 uint32_t file_commit(const internal_handle& fh, const fs_credential& cred, file_attributes& attributes) {
     attributes = {};
-    file_request r;
-    if (!identify(fh, cred, r)) return NFSERR_STALE;
+    resolved_file r;
+    if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
     bucket_guard guard(r.identity);
 
     wp_handle handle = WP_INVALID_HANDLE;

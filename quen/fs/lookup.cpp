@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/fs/resolve.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/export_entry.h"
@@ -63,22 +63,20 @@ bool is_junction_to_another_volume(const mount_context& ctx, const char* path, u
 uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,
                    const fs_credential& cred, bool with_dir_attributes, lookup_result& out) {
     out = {};
-    char mounted[kHandlePathSize];
-    mount_context ctx;
-    const uint64_t dir_identity = handle_resolve(dir, &ctx, mounted);
-    if (dir_identity == 0) return NFSERR_STALE;
-    char path[kNamePathSize];
-    file_handle opened;
-    if (!resolve_handle_path(ctx, dir_identity, path, &opened)) return NFSERR_STALE;
-    fs_credential caller = cred;
-    map_credential(ctx, caller);
+    resolved_file r;
+    if (uint32_t status = resolve_file(dir, cred, RESOLVE_PATH, r)) return status;
+    static_assert(sizeof r.path == kNamePathSize, "names are appended to the resolved path");
+    const mount_context& ctx = r.ctx;
+    const uint64_t dir_identity = r.identity;
+    char* path = r.path;
+    const fs_credential& caller = r.cred;
     if (with_dir_attributes) {
         uint32_t status = NFS_OK;
-        get_attributes(dir_identity, ctx, path, opened.get(), caller, out.dir_attributes, &status);
+        get_attributes(dir_identity, ctx, path, r.opened.get(), caller, out.dir_attributes, &status);
         if (status != NFS_OK) return NFSERR_NOENT;
         if (out.dir_attributes.type != NF_DIR) return NFSERR_NOTDIR;
     }
-    opened.reset();
+    r.opened.reset();
 
     uint64_t identity = 0;
     uint32_t mount_id = dir.word[HANDLE_WORD_MOUNT];

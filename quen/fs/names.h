@@ -2,7 +2,7 @@
 // client's encoding, case-sensitive) and the Windows form (UTF-8 in the
 // internal path, without the characters and device names Windows refuses).
 #pragma once
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The escape and substitution tables of name translation, and the device
 // names Windows reserves.
-#include "quen/fs/char_class.h"
+#include "quen/config/char_class.h"
 #include "quen/fs/names.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 // Client name -> Windows name.
 #include "platform/codepage.h"
-#include "quen/fs/char_class.h"
+#include "quen/config/char_class.h"
 #include "quen/fs/names.h"
 
 #include <cstring>

@@ -10,7 +10,7 @@
 #include "platform/file.h"
 #include "platform/thread.h"
 #include "quen/fs/attr.h"
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 
 #include <cstdint>
 

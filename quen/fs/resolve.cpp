@@ -1,10 +1,12 @@
 #include "quen/fs/resolve.h"
 
 #include "quen/config/settings.h"
-#include "quen/fs/char_class.h"
-#include "quen/fs/paths.h"
-#include "quen/fs/volume.h"
+#include "quen/config/char_class.h"
+#include "quen/fs/nfs_status.h"
+#include "quen/inode/paths.h"
+#include "quen/mount/volume_probe.h"
 #include "quen/inode/inode_tree.h"
+#include "quen/mount/mount_table.h"
 
 #include <cstring>
 
@@ -61,4 +63,30 @@ bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path
         return false;
     }
     return true;
+}
+
+uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path_buffer) {
+    if (h.word[HANDLE_WORD_MARK] != kHandleMark) return 0;
+    if (h.word[HANDLE_WORD_CHECK] != h.word[HANDLE_WORD_MOUNT] + h.word[HANDLE_WORD_ID_LOW]) return 0;
+    // The mount lock and the table lock are taken one after the other, never together.
+    if (!mount_lookup(h.word[HANDLE_WORD_MOUNT], ctx, path_buffer, kHandlePathSize)) return 0;
+    if (ctx->flags & MOUNT_FLAG_FILE_ID)
+        return (uint64_t(h.word[HANDLE_WORD_ID_HIGH]) << 32) | h.word[HANDLE_WORD_ID_LOW];
+    const uint32_t inode = h.word[HANDLE_WORD_ID_LOW];
+    return inode_is_live(inode) ? inode : 0;
+}
+
+uint32_t resolve_file(const internal_handle& fh, const fs_credential& cred, uint32_t depth, resolved_file& out) {
+    out.mount_id = fh.word[HANDLE_WORD_MOUNT];
+    out.path[0] = 0;
+    out.cred = cred;
+    out.identity = handle_resolve(fh, &out.ctx, out.mounted);
+    if (out.identity == 0) return NFSERR_STALE;
+    out.key = file_key_of(out.ctx, out.identity);
+    map_credential(out.ctx, out.cred);
+    return depth == RESOLVE_PATH ? resolve_file_path(out) : NFS_OK;
+}
+
+uint32_t resolve_file_path(resolved_file& r) {
+    return resolve_handle_path(r.ctx, r.identity, r.path, &r.opened) ? NFS_OK : NFSERR_STALE;
 }

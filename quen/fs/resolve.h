@@ -1,14 +1,52 @@
+// quen/fs: the file layer, which maps NFS operations onto Windows files;
+// every operation that takes a handle starts with the resolve step here.
+// Uses config/, inode/ and mount/ (and rpc/, platform/).
+//
 // From a handle's file identity to the Windows path of the file, checked to
 // lie inside the folder the client mounted: the first step of every
 // operation that takes a file handle.
 #pragma once
 #include "platform/file.h"
-#include "quen/fs/mount_context.h"
+#include "quen/fs/credential.h"
+#include "quen/fs/open_cache.h"
+#include "quen/inode/handle.h"
+#include "quen/mount/mount_context.h"
 
 #include <cstddef>
 #include <cstdint>
 
 inline constexpr size_t kResolvePathSize = 2048;
+
+// The file identity the handle names (0: stale) and the context of its mount.
+// The mounted path is copied into path_buffer (kHandlePathSize bytes) and
+// ctx->mounted_path points there, so the context stays usable even when the
+// mount entry is removed meanwhile.
+uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path_buffer);
+
+// The resolved file: what every operation on a handle finds out first.
+// ctx.mounted_path points into mounted: use the record where it was filled.
+struct resolved_file {
+    uint32_t mount_id;             // the handle's
+    char mounted[kHandlePathSize];
+    mount_context ctx;
+    uint64_t identity;             // inode number, or file id in file id mode
+    file_key key;                  // of the open-file cache
+    fs_credential cred;            // the caller, mapped by the export's options
+    char path[kResolvePathSize];   // empty until the path is resolved
+    file_handle opened;            // file id mode: the file opened by id
+};
+
+enum : uint32_t {
+    RESOLVE_MOUNT = 0,  // mount, identity, key and caller; the path later, if at all
+    RESOLVE_PATH = 1,   // the path as well
+};
+
+// The first step of every operation that takes a handle. The caller is
+// mapped for cached and uncached files alike: a squashed root must not get
+// root's rights from a cached file. Result: NFS_OK, or NFSERR_STALE.
+uint32_t resolve_file(const internal_handle& fh, const fs_credential& cred, uint32_t depth, resolved_file& out);
+// The path of a file resolved with RESOLVE_MOUNT. Result: NFS_OK, or NFSERR_STALE.
+uint32_t resolve_file_path(resolved_file& r);
 
 // identity: the inode number, or the file id in file id mode. path receives
 // the file's path (kResolvePathSize bytes). opened (may be null): in file id

@@ -2,7 +2,7 @@
 
 #include "quen/config/settings.h"
 #include "quen/fs/attribute_lift.h"
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/fs/resolve.h"
@@ -133,18 +133,15 @@ uint32_t apply_sattr(const xdr_sattr& r, uint32_t mount_flags, const char* path,
 uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const fs_credential& cred,
                     file_attributes& before, file_attributes& after) {
     before = after = {};
-    char mounted[kHandlePathSize];
-    mount_context ctx;
-    const uint64_t identity = handle_resolve(fh, &ctx, mounted);
-    if (identity == 0) return NFSERR_STALE;
-    char path[kResolvePathSize];
-    file_handle opened;
-    if (!resolve_handle_path(ctx, identity, path, &opened)) return NFSERR_STALE;
-    fs_credential caller = cred;
-    map_credential(ctx, caller);
+    resolved_file r;
+    if (uint32_t stale = resolve_file(fh, cred, RESOLVE_PATH, r)) return stale;
+    const mount_context& ctx = r.ctx;
+    const uint64_t identity = r.identity;
+    char* path = r.path;
+    const fs_credential& caller = r.cred;
     uint32_t status = NFS_OK;
-    const uint32_t windows = get_attributes(identity, ctx, path, opened.get(), caller, before, &status);
-    opened.reset();
+    const uint32_t windows = get_attributes(identity, ctx, path, r.opened.get(), caller, before, &status);
+    r.opened.reset();
     if (status != NFS_OK) return status;
 
     if (ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
@@ -154,7 +151,7 @@ uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const f
         return NFSERR_ACCES;
 
     bucket_guard guard(identity);
-    cache_drop(file_key_of(ctx, identity));
+    cache_drop(r.key);
     attribute_lift lifted;
     constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;
     if (windows & blocking) lifted.lift(path, windows);

@@ -1,8 +1,5 @@
 #include "quen/inode/handle.h"
 
-#include "quen/inode/inode_table.h"
-#include "quen/mount/mount_table.h"
-
 #include <cstring>
 
 namespace {
@@ -16,12 +13,6 @@ void store_le32(uint8_t* p, uint32_t v) {
 
 uint32_t load_le32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-bool inode_is_live(uint32_t inode) {
-    if (inode == 0 || inode % 32 != 0) return false;
-    inode_table_guard guard;
-    return g_inode_table.is_open && record_at(inode) != nullptr;
 }
 
 }  // namespace
@@ -95,14 +86,3 @@ bool handle_is_public_fixed(const internal_handle& h) {
 }
 
 bool handle_is_public_variable(const internal_handle& h) { return h.word[HANDLE_WORD_MARK] == 0; }
-
-uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path_buffer) {
-    if (h.word[HANDLE_WORD_MARK] != kHandleMark) return 0;
-    if (h.word[HANDLE_WORD_CHECK] != h.word[HANDLE_WORD_MOUNT] + h.word[HANDLE_WORD_ID_LOW]) return 0;
-    // The mount lock and the table lock are taken one after the other, never together.
-    if (!mount_lookup(h.word[HANDLE_WORD_MOUNT], ctx, path_buffer, kHandlePathSize)) return 0;
-    if (ctx->flags & MOUNT_FLAG_FILE_ID)
-        return (uint64_t(h.word[HANDLE_WORD_ID_HIGH]) << 32) | h.word[HANDLE_WORD_ID_LOW];
-    const uint32_t inode = h.word[HANDLE_WORD_ID_LOW];
-    return inode_is_live(inode) ? inode : 0;
-}

@@ -1,8 +1,8 @@
 // The internal file handle: eight little-endian words naming the mount a
 // client came through, the file, and a check word; its wire forms for each
-// protocol, and resolving it back to a file identity and a mount context.
+// protocol. Resolving one back to a file goes through the mount table and
+// the inode table, which is the file layer's first step (fs/resolve.h).
 #pragma once
-#include "quen/fs/mount_context.h"
 #include "rpc/xdr.h"
 
 #include <cstddef>
@@ -52,9 +52,3 @@ bool handle_decode_netobj(xdr_cursor* c, internal_handle* out);
 // 32 bytes, version 3 only word 0.
 bool handle_is_public_fixed(const internal_handle& h);
 bool handle_is_public_variable(const internal_handle& h);
-
-// The file identity the handle names (0: stale) and the context of its mount.
-// The mounted path is copied into path_buffer (kHandlePathSize bytes) and
-// ctx->mounted_path points there, so the context stays usable even when the
-// mount entry is removed meanwhile.
-uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path_buffer);

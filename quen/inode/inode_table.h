@@ -1,3 +1,7 @@
+// quen/inode: the persistent inode table, paths of its records, the
+// internal file handle and its wire forms, and the conversions of path
+// forms. Uses config/ (and rpc/, platform/).
+//
 // The inode table: a file of 32-byte blocks mapped for the life of the
 // server, a block heap with a sorted free list, and the two locks. An inode
 // number is the offset of a record in the table.

@@ -2,7 +2,7 @@
 #include "quen/inode/inode_tree.h"
 #include "quen/inode/inode_tree_internal.h"
 
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "rpc/log.h"
 
 #include <cstring>
@@ -428,4 +428,10 @@ uint32_t inode_of_path(const char* path) {
     }
     flush_if_dirty(kFlushThreshold);
     return result;
+}
+
+bool inode_is_live(uint32_t inode) {
+    if (inode == 0 || inode % 32 != 0) return false;
+    inode_table_guard guard;
+    return g_inode_table.is_open && record_at(inode) != nullptr;
 }

@@ -20,6 +20,8 @@ uint32_t inode_enter(uint32_t dir, const char* name, size_t length);
 // The Windows path of an inode into out (kInodePathSize bytes). Result: the
 // length, or 0 (out empty) when the path cannot be rebuilt.
 size_t inode_path(uint32_t inode, char* out);
+// Whether the number names a record of the open table.
+bool inode_is_live(uint32_t inode);
 // The parent directory, 0 when invalid or top-level.
 uint32_t inode_parent(uint32_t inode);
 void inode_mark_seen(uint32_t inode);

@@ -1,3 +1,6 @@
+// quen/log: the server's log file. The bottom layer beside config/: uses
+// only rpc/ and platform/.
+//
 // Where the server's log goes: the monthly file "quenYYMM.log" in the log
 // directory, standard output when running in the console with -debug, or
 // nowhere (standard error) when logging is off.

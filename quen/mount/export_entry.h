@@ -3,7 +3,7 @@
 // that part has a fixed layout; the texts and the address list it refers to
 // are held beside it.
 #pragma once
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 
 #include <bit>
 #include <cstddef>

@@ -3,7 +3,7 @@
 
 #include "platform/codepage.h"
 #include "quen/config/settings.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 #include "quen/mount/export_text.h"
 #include "quen/mount/exports_lists.h"
 #include "rpc/log.h"

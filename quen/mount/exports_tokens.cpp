@@ -1,6 +1,6 @@
 #include "quen/mount/exports_tokens.h"
 
-#include "quen/fs/char_class.h"
+#include "quen/config/char_class.h"
 #include "quen/mount/exports.h"
 
 #include <cstring>

@@ -1,9 +1,13 @@
+// quen/mount: exports, the mount table and its file, the MOUNT service, the
+// volume probe and the mount context a handle carries to the file layer.
+// Uses config/ and inode/ (and rpc/, platform/).
+//
 // The mount table: one entry per client and mounted folder, newest first,
 // whose identifier every file handle carries. Guarded by the mount lock,
 // with a 256-slot cache from an identifier's low byte to its entry, and
 // saved in the file "mounttab" so that handles outlive a restart.
 #pragma once
-#include "quen/fs/mount_context.h"
+#include "quen/mount/mount_context.h"
 #include "quen/mount/export_entry.h"
 
 #include <bit>
@@ -81,7 +85,8 @@ struct mount_request {
     uint32_t given_id = 0;         // from "mounttab": taken as it is; 0: a new one
 };
 
-enum mount_record_result { MOUNT_RECORD_FAILED, MOUNT_RECORD_NEW, MOUNT_RECORD_EXISTING };
+// FULL: a new entry would pass "MountsPerClient" or "Mounts".
+enum mount_record_result { MOUNT_RECORD_FAILED, MOUNT_RECORD_NEW, MOUNT_RECORD_EXISTING, MOUNT_RECORD_FULL };
 
 // Initialises the mount lock (once), empties the table and starts the
 // identifier counter at a value of this run.

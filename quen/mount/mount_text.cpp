@@ -2,8 +2,8 @@
 
 #include "platform/codepage.h"
 #include "quen/config/settings.h"
-#include "quen/fs/mount_context.h"
-#include "quen/fs/paths.h"
+#include "quen/mount/mount_context.h"
+#include "quen/inode/paths.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,7 @@
+// quen/nfs: the NFS service over the file layer, and the start and stop of
+// the whole file service. Uses every folder below: config/, inode/,
+// mount/, fs/ (and rpc/, portmap/, platform/).
+//
 // Start and stop of the whole file service, in its fixed order.
 #pragma once
 

@@ -14,9 +14,9 @@
 #include "tests/fuzz/fuzz_check.h"
 #include "platform/codepage.h"
 #include "quen/config/settings.h"
-#include "quen/fs/char_class.h"
+#include "quen/config/char_class.h"
 #include "quen/fs/names.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 
 namespace {
 

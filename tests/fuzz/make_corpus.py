@@ -36,3 +36,29 @@ write("record", "one_fragment", head + w.record(calls["null_v1"]))
 write("record", "three_fragments", head + w.record(calls["echo_unix_verf"], [8, 16, len(calls["echo_unix_verf"]) - 24]))
 write("record", "two_records", head + w.record(calls["null_v2_unix"]) + w.record(calls["null_v1"]))
 write("record", "small_buffer", struct.pack(">HBB", 44, 3, 2) + w.words(40) + calls["null_v1"] + w.words(0x80000000))
+
+# NFS arguments (no call header): a 20-byte handle, a name, a sattr3 that
+# sets everything, and the shapes built from them.
+def opaque(b):
+    return struct.pack(">I", len(b)) + b + b"\0" * (-len(b) % 4)
+
+
+fh3 = opaque(bytes(range(1, 21)))
+fh2 = bytes(range(1, 33))
+name = opaque(b"file name")
+sattr3 = struct.pack(">IIIIIIIQIIIII", 1, 0o644, 1, 1000, 1, 100, 1, 5, 2, 7, 8, 1, 0)
+sattr2 = struct.pack(">8I", 0o100644, 1000, 100, 0xFFFFFFFF, 5, 1000000, 0xFFFFFFFF, 0)
+nfs_args = {
+    "v3_handle": fh3,
+    "v3_setattr_guard": fh3 + sattr3 + struct.pack(">III", 1, 9, 10),
+    "v3_write": fh3 + struct.pack(">QIII", 4096, 5, 2, 5) + b"hello\0\0\0",
+    "v3_create_exclusive": fh3 + name + struct.pack(">I", 2) + b"verifier",
+    "v3_symlink": fh3 + name + sattr3 + opaque(b"../lib"),
+    "v3_mknod_chr": fh3 + name + struct.pack(">I", 4) + sattr3 + struct.pack(">II", 1, 3),
+    "v3_rename": fh3 + name + fh3 + name,
+    "v3_readdirplus": fh3 + struct.pack(">Q", 3) + b"cookieve" + struct.pack(">II", 512, 8192),
+    "v2_write": fh2 + struct.pack(">IIII", 0, 4096, 0, 5) + b"hello\0\0\0",
+    "v2_symlink": fh2 + name + opaque(b"../lib") + sattr2,
+}
+for name_, data in nfs_args.items():
+    write("nfs_args", name_, data)

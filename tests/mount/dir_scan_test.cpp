@@ -17,13 +17,6 @@
 
 namespace {
 
-fs_credential user(int32_t uid, int32_t gid) {
-    fs_credential c{};
-    c.uid = uid;
-    c.gid = gid;
-    return c;
-}
-
 uint32_t slot_of(uint32_t cookie) { return cookie & 63; }
 uint32_t position_of(uint32_t cookie) { return cookie >> 6; }
 

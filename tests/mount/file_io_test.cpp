@@ -13,13 +13,6 @@
 
 namespace {
 
-fs_credential user(int32_t uid, int32_t gid) {
-    fs_credential c{};
-    c.uid = uid;
-    c.gid = gid;
-    return c;
-}
-
 struct file_io_test : mount_test {
     uint32_t rw_mount = 0;    // "share", read-write
     uint32_t ro_mount = 0;    // "share\docs", read-only

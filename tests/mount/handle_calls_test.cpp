@@ -12,13 +12,6 @@
 
 namespace {
 
-fs_credential user(int32_t uid, int32_t gid) {
-    fs_credential c{};
-    c.uid = uid;
-    c.gid = gid;
-    return c;
-}
-
 struct handle_calls_test : mount_test {
     export_entry* exp = nullptr;
     uint32_t mount_id = 0;

@@ -9,13 +9,6 @@
 
 namespace {
 
-fs_credential user(int32_t uid, int32_t gid) {
-    fs_credential c{};
-    c.uid = uid;
-    c.gid = gid;
-    return c;
-}
-
 struct lookup_test : mount_test {
     uint32_t mount_id = 0;
 

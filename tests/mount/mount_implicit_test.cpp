@@ -2,6 +2,7 @@
 #include "quen/config/settings.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/inode/inode_tree.h"
+#include "quen/fs/mount_webnfs.h"
 #include "quen/mount/mount_implicit.h"
 #include "quen/mount/mount_text.h"
 #include "tests/mount/mount_test_env.h"

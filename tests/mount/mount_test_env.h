@@ -2,6 +2,8 @@
 // file, export entries loaded from text naming folders inside it, and an
 // empty mount table.
 #pragma once
+#include "quen/fs/credential.h"
+#include "quen/fs/resolve.h"
 #include "quen/inode/handle.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_table.h"
@@ -33,3 +35,11 @@ struct mount_test : ::testing::Test {
     uint32_t saved_lowercase = 0;
     uint32_t saved_fh_size = 0;
 };
+
+// A caller with no supplementary groups.
+inline fs_credential user(int32_t uid, int32_t gid) {
+    fs_credential c{};
+    c.uid = uid;
+    c.gid = gid;
+    return c;
+}

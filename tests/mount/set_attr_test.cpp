@@ -13,13 +13,6 @@ namespace {
 constexpr uint32_t RO = WP_FILE_ATTRIBUTE_READONLY, HIDDEN = WP_FILE_ATTRIBUTE_HIDDEN,
                    SYSTEM = WP_FILE_ATTRIBUTE_SYSTEM, NORMAL = WP_FILE_ATTRIBUTE_NORMAL;
 
-fs_credential user(int32_t uid, int32_t gid) {
-    fs_credential c{};
-    c.uid = uid;
-    c.gid = gid;
-    return c;
-}
-
 xdr_sattr mode(uint32_t m) {
     xdr_sattr s{};
     s.set_mode = true;

@@ -1,5 +1,5 @@
 #include "quen/config/settings.h"
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -21,6 +21,9 @@ ip netns exec "$ns" ip link set lo up
 out=$(ip netns exec "$ns" bash -c '
     wine=$0 bin=$1
     wineserver -p </dev/null >/dev/null 2>&1
+    # The background services of Wine start with the first program and keep
+    # its output open: let them inherit nothing, or each capture below waits.
+    "$wine" wineboot </dev/null >/dev/null 2>&1
     o=$(timeout 120 "$wine" "$bin/quen.exe" -debug 2>&1); echo "lone quen status $?"; grep -o "no portmapper answers[^;]*" <<<"$o"
     timeout 120 "$wine" "$bin/quen.exe" -debug -portmap >/dev/null 2>&1 &
     for i in $(seq 1 150); do

@@ -1,4 +1,4 @@
-#include "quen/fs/char_class.h"
+#include "quen/config/char_class.h"
 
 #include <array>
 

@@ -7,7 +7,7 @@
 #include "quen/fs/nfs_status.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_folder.h"
-#include "quen/mount/mount_implicit.h"
+#include "quen/fs/mount_webnfs.h"
 #include "quen/mount/mount_text.h"
 #include "rpc/log.h"
 

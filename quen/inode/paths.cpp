@@ -1,7 +1,7 @@
-#include "quen/fs/paths.h"
+#include "quen/inode/paths.h"
 
 #include "quen/config/settings.h"
-#include "quen/fs/char_class.h"
+#include "quen/config/char_class.h"
 
 #include <cstring>
 

@@ -52,7 +52,8 @@ bool open_log_file(const char* dir) {
 }
 
 // Sockets are up: opens the log, serves, and tells whether the service started.
-bool serve(bool debug, const char* data_dir) {
+// Result: OSTEL_STOPPED after serving, or why the start failed.
+int serve(bool debug, const char* data_dir) {
     bool file = false;
     if (debug) {
         if (g_log_level < 2) g_log_level = 2;
@@ -65,9 +66,12 @@ bool serve(bool debug, const char* data_dir) {
     if (file) log_printf(2, "\n%s %s log started\n", log_timestamp(), kTitle);
     log_event(2, "%s\n", kTitle);
     log_flush();
-    if (!pmap_daemon_start()) return false;
+    if (!pmap_daemon_start()) return OSTEL_BIND_FAILED;
+    // RUNNING once the sockets are bound: until then the start may still fail.
+    const bool reported = service_report_status(SVC_RUNNING, 0, 0);
+    if (!reported) pmap_daemon_stop();  // the loop then only closes the sockets
     pmap_daemon_serve();
-    return true;
+    return reported ? OSTEL_STOPPED : OSTEL_REPORT_FAILED;
 }
 
 }  // namespace
@@ -103,22 +107,29 @@ size_t ostel_data_directory(char* out, size_t size) {
     return n;
 }
 
-void ostel_run(int argc, char** argv) {
+int ostel_run(int argc, char** argv) {
     // Both reports are skipped (and succeed) in the console; a failed one has
     // written its own event.
-    if (!service_report_status(SVC_START_PENDING, 0, 3000) || !service_report_status(SVC_RUNNING, 0, 0)) return;
+    if (!service_report_status(SVC_START_PENDING, 0, 3000)) return OSTEL_REPORT_FAILED;
     g_log_level = ostel_read_log_level();
     char data_dir[1024];
     ostel_data_directory(data_dir, sizeof data_dir);
-    bool started = false;
+    int code = OSTEL_NO_SOCKETS;
     if (net_startup()) {
         process_set_shutdown_level(0x100);
-        started = serve(argc > 1 && is_debug_argument(argv[1]), data_dir);
+        code = serve(argc > 1 && is_debug_argument(argv[1]), data_dir);
         net_cleanup();
     }
-    if (!started) service_report_event("Unable to start service");
+    if (code == OSTEL_NO_SOCKETS || code == OSTEL_BIND_FAILED) {
+        char text[160];
+        std::snprintf(text, sizeof text, "Unable to start service: %s",
+                      code == OSTEL_BIND_FAILED ? "port 111 is in use (is another portmapper running?)"
+                                                : "Windows Sockets 2.2 could not be started");
+        service_report_event(text);
+    }
     log_flush();
     log_set_stream(stderr);
+    return code;
 }
 
 void ostel_stop() { pmap_daemon_stop(); }

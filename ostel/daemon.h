@@ -2,8 +2,17 @@
 #pragma once
 #include <cstddef>
 
+// Results of a run: the exit status of the console, the service-specific exit
+// code of the service.
+enum : int {
+    OSTEL_STOPPED = 0,
+    OSTEL_REPORT_FAILED = 1,  // the service controller refused a status report
+    OSTEL_NO_SOCKETS = 2,     // Windows Sockets could not be started
+    OSTEL_BIND_FAILED = 3,    // port 111 is taken
+};
+
 // Runs the daemon until ostel_stop(); argv[1] "-debug" logs to standard output.
-void ostel_run(int argc, char** argv);
+int ostel_run(int argc, char** argv);
 // The stop callback of the service shell.
 void ostel_stop();
 

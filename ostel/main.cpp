@@ -37,16 +37,13 @@ void print_usage() {
 int main(int argc, char** argv) {
     if (argc > 1 && is(argv[1], "-install")) {
         // A double-NUL-terminated list: the daemon only needs the network.
-        service_install(kDaemon, "", "tcpip\0", argc > 2 ? argv[2] : nullptr);
-        return 0;
+        return service_install(kDaemon, "", "tcpip\0", argc > 2 ? argv[2] : nullptr) ? 0 : 1;
     }
     if (argc > 1 && is(argv[1], "-remove")) {
-        service_remove(kDaemon);
-        return 0;
+        return service_remove(kDaemon) ? 0 : 1;
     }
     if (argc > 1 && is(argv[1], "-debug")) {
-        service_run_console(kDaemon, argc, argv);
-        return 0;
+        return service_run_console(kDaemon, argc, argv);
     }
     print_usage();
     service_run_dispatcher(kDaemon);

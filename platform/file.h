@@ -76,6 +76,7 @@ enum : uint32_t {
     // wp_move_file_ex.
     WP_MOVEFILE_REPLACE_EXISTING = 1,
     WP_MOVEFILE_COPY_ALLOWED = 2,
+    WP_MOVEFILE_WRITE_THROUGH = 8,  // returns once the move is on the disk
     // wp_find_first: information levels, search operations, flags.
     WP_FIND_EX_INFO_STANDARD = 0,
     WP_FIND_EX_INFO_BASIC = 1,

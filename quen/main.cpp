@@ -35,7 +35,7 @@ void print_usage() {
     std::printf("This may take several seconds.  Please wait.\n");
 }
 
-void install(int argc, char** argv) {
+bool install(int argc, char** argv) {
     // Dependencies: a double-NUL-terminated list, "tcpip" unless a portmapper
     // service to wait for is named.
     char dependencies[256] = "tcpip";
@@ -48,7 +48,7 @@ void install(int argc, char** argv) {
             std::snprintf(dependencies, 255, "%.254s", argv[2]);
         }
     }
-    service_install(kServer, suffix, dependencies, argc > 3 ? argv[3] : nullptr);
+    return service_install(kServer, suffix, dependencies, argc > 3 ? argv[3] : nullptr);
 }
 
 }  // namespace
@@ -56,16 +56,13 @@ void install(int argc, char** argv) {
 int main(int argc, char** argv) {
     server_set_arguments(argc, argv);
     if (argc > 1 && is(argv[1], "-install")) {
-        install(argc, argv);
-        return 0;
+        return install(argc, argv) ? 0 : 1;
     }
     if (argc > 1 && is(argv[1], "-remove")) {
-        service_remove(kServer);
-        return 0;
+        return service_remove(kServer) ? 0 : 1;
     }
     if (argc > 1 && is(argv[1], "-debug")) {
-        service_run_console(kServer, argc, argv);
-        return 0;
+        return service_run_console(kServer, argc, argv);
     }
     print_usage();
     service_run_dispatcher(kServer);

@@ -14,6 +14,7 @@
 #include "service/service_shell.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -48,6 +49,23 @@ void scan_options(int argc, char** argv) {
     }
 }
 
+// What a start that failed lacked, for the console, the log and the event log.
+const char* start_failure_text(int code) {
+    switch (code) {
+    case FILE_SERVICE_NO_SOCKETS: return "Windows Sockets 2.2 could not be started";
+    case FILE_SERVICE_MOUNT_FAILED: return "the MOUNT service could not open its sockets (is its port in use?)";
+    case FILE_SERVICE_PORTMAP_FAILED:
+        return "the built-in portmapper could not bind port 111 (is another portmapper running?)";
+    case FILE_SERVICE_NO_PORTMAPPER:
+        return "no portmapper answers on 127.0.0.1 port 111; start the server with -portmap, or install and start "
+               "the OstelDaemon service (ostel -install) first";
+    case FILE_SERVICE_INODE_TABLE_IN_USE:
+        return "the inode table file (inodes.nfs, see InodePath) is in use by another process: is a server already "
+               "running?";
+    default: return "the inode table could not be opened or created";
+    }
+}
+
 }  // namespace
 
 void server_stop() {
@@ -64,7 +82,7 @@ void server_stop() {
 }
 
 int server_initialise(int argc, char** argv) {
-    if (!net_startup()) return 0;
+    if (!net_startup()) return FILE_SERVICE_NO_SOCKETS;
     process_set_shutdown_level(0x100);
 
     char program_dir[896];
@@ -77,21 +95,37 @@ int server_initialise(int argc, char** argv) {
     log_event(1, "%s %s\n", kTitle, kVersion);
     config_apply_to_rpc(g_settings);
 
-    g_stop_flag = file_service_start();
-    if (g_stop_flag == 0) {
+    // MOUNT's registrations may wait out a time-out each when no portmapper answers.
+    service_report_status(SVC_START_PENDING, 0, 30000);
+    const int started = file_service_start();
+    g_stop_flag = started;
+    if (started != 0) {
+        log_event(1, "quen: start failed: %s\n", start_failure_text(started));
+    } else if (!service_report_status(SVC_RUNNING, 0, 0)) {
+        g_stop_flag = 1;
+    } else {
         // The control pipe server starts here; a stop may arrive meanwhile.
         if (g_stop_flag == 0) rpc_main_loop();
     }
     server_stop();
     if (log_stream() != stdout) log_close_file();
     net_cleanup();
-    return 0;
+    return started;
 }
 
-void server_run(int, char**) {
-    const bool reported = service_report_status(SVC_START_PENDING, 0, 3000) &&
-                          service_report_status(SVC_RUNNING, 0, 0);
-    if (!reported || server_initialise(g_argc, g_argv) != 0) service_report_event("Unable to start service");
+int server_run(int, char**) {
+    // RUNNING follows once the start sequence has finished.
+    if (!service_report_status(SVC_START_PENDING, 0, 3000)) {
+        service_report_event("Unable to start service");
+        return 1;  // the service controller refused the report
+    }
+    const int code = server_initialise(g_argc, g_argv);
+    if (code != 0) {
+        char text[400];
+        std::snprintf(text, sizeof text, "Unable to start service: %s", start_failure_text(code));
+        service_report_event(text);
+    }
+    return code;
 }
 
 void server_set_arguments(int argc, char** argv) {

@@ -1,7 +1,9 @@
 #include "service/service_shell.h"
 
+#include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/thread.h"
+#include "platform/win_error.h"
 
 #include <cstdio>
 #include <cstring>
@@ -31,8 +33,8 @@ bool console_handler(uint32_t event) {
 void service_main(int argc, char** argv) {
     g_status_handle = svc_register_handler(g_program->name, control_handler);
     if (!g_status_handle) return;
-    if (service_report_status(SVC_START_PENDING, 0, 3000)) g_program->run(argc, argv);
-    service_report_status(SVC_STOPPED, 0, 0);
+    const int code = service_report_status(SVC_START_PENDING, 0, 3000) ? g_program->run(argc, argv) : 0;
+    if (code == 0 || !service_report_start_failed(uint32_t(code))) service_report_status(SVC_STOPPED, 0, 0);
 }
 
 // "Stopping NFS Server....": asks the service to stop and waits up to 30 s.
@@ -51,6 +53,29 @@ void stop_installed(const service_program& p, svc_service* s) {
     else std::printf("\n%s failed to stop.\n", p.display_name);
 }
 
+// Event Viewer finds the texts of the source's events in the program's
+// message table.
+void event_source_key(const service_program& p, char* key, size_t size) {
+    std::snprintf(key, size, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\%s", p.name);
+}
+
+void register_event_source(const service_program& p, const char* program_path) {
+    char key[200];
+    event_source_key(p, key, sizeof key);
+    const uint32_t types = 7;  // error, warning, information
+    reg_set_value(REG_LOCAL_MACHINE, key, "EventMessageFile", REG_VALUE_SZ, program_path,
+                  uint32_t(std::strlen(program_path) + 1));
+    reg_set_value(REG_LOCAL_MACHINE, key, "TypesSupported", REG_VALUE_DWORD, &types, sizeof types);
+}
+
+// A service reports RUNNING only once its start has finished: until then it
+// is START_PENDING. Result: it came to RUNNING within 60 s.
+bool wait_while_starting(svc_service* s) {
+    uint32_t state = SVC_START_PENDING;
+    for (int i = 0; i < 120 && svc_query_state(s, &state) && state == SVC_START_PENDING; ++i) sleep_ms(500);
+    return state == SVC_RUNNING;
+}
+
 }  // namespace
 
 void service_error_text(uint32_t error, char* out, size_t size) {
@@ -62,19 +87,31 @@ void service_error_text(uint32_t error, char* out, size_t size) {
     std::snprintf(out, size, "%s (0x%x)", message, unsigned(error));
 }
 
-bool service_report_status(uint32_t state, uint32_t win32_exit_code, uint32_t wait_hint) {
+namespace {
+
+bool report(uint32_t state, uint32_t win32_exit_code, uint32_t service_exit_code, uint32_t wait_hint) {
     if (g_service_debug) return true;
     svc_status st{};
     st.service_type = SVC_WIN32_OWN_PROCESS;
     st.current_state = state;
     st.controls_accepted = state == SVC_START_PENDING ? 0u : uint32_t(SVC_ACCEPT_STOP);
     st.win32_exit_code = win32_exit_code;
-    st.service_exit_code = 0;
+    st.service_exit_code = service_exit_code;
     st.check_point = (state == SVC_RUNNING || state == SVC_STOPPED) ? 0 : g_check_point++;
     st.wait_hint = wait_hint;
     if (svc_set_status(g_status_handle, st)) return true;
     service_report_event("SetServiceStatus");
     return false;
+}
+
+}  // namespace
+
+bool service_report_status(uint32_t state, uint32_t win32_exit_code, uint32_t wait_hint) {
+    return report(state, win32_exit_code, 0, wait_hint);
+}
+
+bool service_report_start_failed(uint32_t code) {
+    return report(SVC_STOPPED, WIN_ERROR_SERVICE_SPECIFIC_ERROR, code, 0);
 }
 
 void service_report_event(const char* text) {
@@ -87,14 +124,14 @@ void service_report_event(const char* text) {
     event_log_error(source, strings, 2);
 }
 
-void service_install(const service_program& p, const char* command_suffix, const char* dependencies,
+bool service_install(const service_program& p, const char* command_suffix, const char* dependencies,
                      const char* group) {
     char path[512];
     char text[256];
     if (executable_path(path, sizeof path) == 0) {
         service_error_text(sys_last_error(), text, sizeof text);
         std::printf("Unable to install %s - %s\n", p.display_name, text);
-        return;
+        return false;
     }
     char command[600];
     std::snprintf(command, sizeof command, "%s%s", path, command_suffix ? command_suffix : "");
@@ -103,36 +140,50 @@ void service_install(const service_program& p, const char* command_suffix, const
     if (!m) {
         service_error_text(error, text, sizeof text);
         std::printf("OpenSCManager failed - %s\n", text);
-        return;
+        return false;
     }
     const svc_config config{p.name, p.display_name, command, group, dependencies};
+    bool running = false;
     if (svc_service* s = svc_create(m, config, &error)) {
         std::printf("%s installed.\n", p.display_name);
         svc_set_description(s, p.description);
-        svc_start(s);
-        std::printf("%s started.\n", p.display_name);
+        register_event_source(p, path);
+        error = svc_start(s);
+        running = error == 0 && wait_while_starting(s);
+        if (running) {
+            std::printf("%s started.\n", p.display_name);
+        } else {
+            service_error_text(error ? error : WIN_ERROR_SERVICE_SPECIFIC_ERROR, text, sizeof text);
+            std::printf("%s failed to start - %s\n", p.display_name, text);
+        }
         svc_close(s);
     } else {
         service_error_text(error, text, sizeof text);
         std::printf("%s service installation failed - %s\n", p.display_name, text);
     }
     svc_close_manager(m);
+    return running;
 }
 
-void service_remove(const service_program& p) {
+bool service_remove(const service_program& p) {
     char text[256];
     uint32_t error = 0;
     svc_manager* m = svc_open_manager(&error);
     if (!m) {
         service_error_text(error, text, sizeof text);
         std::printf("OpenSCManager failed - %s\n", text);
-        return;
+        return false;
     }
+    bool deleted = false;
     if (svc_service* s = svc_open(m, p.name, &error)) {
         stop_installed(p, s);
         error = svc_delete(s);
-        if (error == 0) {
+        deleted = error == 0;
+        if (deleted) {
             std::printf("%s deleted.\n", p.display_name);
+            char key[200];
+            event_source_key(p, key, sizeof key);
+            reg_delete_key(REG_LOCAL_MACHINE, key);
         } else {
             service_error_text(error, text, sizeof text);
             std::printf("%s failed to delete service - %s\n", p.display_name, text);
@@ -143,15 +194,16 @@ void service_remove(const service_program& p) {
         std::printf("%s failed to access service - %s\n", p.display_name, text);
     }
     svc_close_manager(m);
+    return deleted;
 }
 
-void service_run_console(const service_program& p, int argc, char** argv) {
+int service_run_console(const service_program& p, int argc, char** argv) {
     g_program = &p;
     g_service_debug = true;
     std::printf("Debugging %s.\n", p.display_name);
     std::fflush(stdout);
     console_set_handler(console_handler);
-    p.run(argc, argv);
+    return p.run(argc, argv);
 }
 
 bool service_run_dispatcher(const service_program& p) {

@@ -11,8 +11,10 @@ struct service_program {
     const char* display_name;  // e.g. "NFS Server"
     const char* description;   // e.g. "Implements a NFS Version 2/3 Server"
     // The body run by the service main (after its first START_PENDING report)
-    // and by -debug: returns when the program has stopped.
-    void (*run)(int argc, char** argv);
+    // and by -debug: returns when the program has stopped. Result: 0, or the
+    // program's non-zero code of a start that failed (the service-specific
+    // exit code, and the console's exit status).
+    int (*run)(int argc, char** argv);
     // The idempotent stop sequence, run by the control handlers.
     void (*stop)();
 };
@@ -23,21 +25,25 @@ extern bool g_service_debug;
 // Reports a state. States other than RUNNING and STOPPED carry the next check
 // point. A failed report writes the event "SetServiceStatus".
 bool service_report_status(uint32_t state, uint32_t win32_exit_code, uint32_t wait_hint);
+// STOPPED after a failed start: ERROR_SERVICE_SPECIFIC_ERROR with `code`.
+bool service_report_start_failed(uint32_t code);
 // Writes an error event: "<name> error: <last error>" and the text.
 void service_report_event(const char* text);
 
 // "-install": creates the service (own process, automatic start, LocalSystem)
 // with the executable path plus `command_suffix` (may be empty), the
 // dependency list (double-NUL-terminated) and the group (may be null), sets
-// the description and starts it, printing the outcome.
-void service_install(const service_program& p, const char* command_suffix, const char* dependencies,
+// the description and starts it, printing the outcome. Result: installed and
+// running.
+bool service_install(const service_program& p, const char* command_suffix, const char* dependencies,
                      const char* group);
 // "-remove": stops the service (waiting up to 30 s) and deletes it.
-void service_remove(const service_program& p);
+// Result: deleted.
+bool service_remove(const service_program& p);
 
 // "-debug": prints "Debugging <display>.", installs the console handler and
-// runs the program on this thread.
-void service_run_console(const service_program& p, int argc, char** argv);
+// runs the program on this thread. Result: the program's.
+int service_run_console(const service_program& p, int argc, char** argv);
 // Hands the process to the service controller with p as the service.
 // Result: the dispatcher succeeded; a failure writes the event
 // "StartServiceCtrlDispatcher failed.".

@@ -1,5 +1,6 @@
 // Path calls that read or change names and attributes: Get/SetFileAttributes,
 // DeleteFile, MoveFile, CopyFile, CreateDirectory and RemoveDirectory.
+#include "platform/posix/file_replace.h"
 #include "platform/posix/volume_fcntl.h"
 #include "platform/posix/volume.h"
 #include "platform/win_error.h"
@@ -138,6 +139,7 @@ bool wp_move_file_ex(const char* from, const char* to, uint32_t flags) {
         return succeed();
     }
     rename_open_paths(src.native, target);
+    if (flags & WP_MOVEFILE_WRITE_THROUGH) sync_directory(dst.native_parent());
     return succeed();
 }
 

@@ -4,6 +4,7 @@
 #include "platform/registry.h"
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/file_replace.h"
 #include "platform/reg_text.h"
 #include "platform/utf16.h"
 #include "platform/win_error.h"
@@ -135,45 +136,6 @@ bool make_parent_dirs(const std::string& path) {
     return true;
 }
 
-bool write_all(int fd, const std::string& s) {
-    size_t done = 0;
-    while (done < s.size()) {
-        const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
-uint32_t replace_file(const std::string& path, const std::string& text) {
-    const std::string tmp = path + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return store_error(errno);
-    if (!write_all(fd, text) || ::fsync(fd) != 0) {
-        const int e = errno;
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        return store_error(e);
-    }
-    ::close(fd);
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int e = errno;
-        ::unlink(tmp.c_str());
-        return store_error(e);
-    }
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return WIN_ERROR_SUCCESS;
-}
-
 // Runs change() on the freshly read document under the file lock, then
 // stores the result. A file that did not parse is kept beside the new one.
 uint32_t modify(const std::function<uint32_t(reg_document&)>& change) {
@@ -195,7 +157,9 @@ uint32_t modify(const std::function<uint32_t(reg_document&)>& change) {
     uint32_t rc = change(doc);
     if (rc == WIN_ERROR_SUCCESS && !clean && ::rename(path.c_str(), (path + ".bad").c_str()) != 0)
         rc = store_error(errno);
-    if (rc == WIN_ERROR_SUCCESS) rc = replace_file(path, reg_serialise(doc));
+    if (rc == WIN_ERROR_SUCCESS) {
+        if (const int e = replace_native_file(path, reg_serialise(doc), 0644, REPLACE_EXISTING)) rc = store_error(e);
+    }
     if (rc == WIN_ERROR_SUCCESS) {
         g_cache.path = path;
         g_cache.doc = std::move(doc);

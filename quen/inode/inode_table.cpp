@@ -88,6 +88,9 @@ void finish_mapping() {
     T.dirty = 0;
 }
 
+// The last open failed because another process holds the file.
+bool g_held_elsewhere = false;
+
 // Maps the table file for a load (modes 0 and 1). Result: mapped; *old_size
 // is what the file held that the table may keep (0 = start empty).
 bool map_for_load(map_mode mode, uint32_t requested, uint32_t* old_size) {
@@ -96,10 +99,16 @@ bool map_for_load(map_mode mode, uint32_t requested, uint32_t* old_size) {
     if (mode == MAP_LOAD_AFRESH) {
         // Never delete the file of a server that holds it open.
         if (map_file_open(T.file, T.path, &error)) map_file_close(T.file);
-        else if (error == WIN_ERROR_SHARING_VIOLATION) return false;
+        else if (error == WIN_ERROR_SHARING_VIOLATION) {
+            g_held_elsewhere = true;
+            return false;
+        }
         wp_delete_file(T.path);
     }
-    if (!map_file_open(T.file, T.path, &error)) return false;
+    if (!map_file_open(T.file, T.path, &error)) {
+        g_held_elsewhere = error == WIN_ERROR_SHARING_VIOLATION;
+        return false;
+    }
     uint64_t size = 0;
     if (!map_file_size(T.file, &size) || size > kMaxTableTotal) {
         map_file_close(T.file);
@@ -188,6 +197,7 @@ bool inode_table_grow() {
 
 bool inode_table_open_with(const inode_table_options& o) {
     if (T.is_open) inode_table_close();
+    g_held_elsewhere = false;
     crit_init(&T.table_lock, o.spin_count);
     crit_init(&T.heap_lock, o.spin_count);
     T.in_memory = false;
@@ -214,6 +224,8 @@ bool inode_table_open(bool reset) {
     o.check_vanished = g_settings.record.inode_check != 0;
     return inode_table_open_with(o);
 }
+
+bool inode_table_held_elsewhere() { return g_held_elsewhere; }
 
 bool inode_table_open_image(uint8_t* image, uint32_t capacity, uint32_t old_size) {
     if (T.is_open) inode_table_close();

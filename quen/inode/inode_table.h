@@ -54,6 +54,8 @@ extern inode_table g_inode_table;
 // "InodeSize", "SpinCount", "InodeCheck"); reset is "InodeReset".
 bool inode_table_open(bool reset);
 bool inode_table_open_with(const inode_table_options& options);
+// After an open that failed: another process (a running server) holds the file.
+bool inode_table_held_elsewhere();
 // Runs the load on an image in memory as if it were a file of old_size bytes
 // mapped at capacity bytes (capacity >= old_size, a multiple of 32). The image
 // must outlive the table; the table cannot grow.

@@ -3,6 +3,7 @@
 #include "quen/mount/export_text.h"
 
 #include "platform/file.h"
+#include "platform/file_replace.h"
 #include "quen/config/settings.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_text.h"
@@ -21,10 +22,6 @@ size_t put(char* text, size_t size, const char* s) {
     return n < 0 ? 0 : size_t(n);
 }
 
-bool write_all(wp_handle h, const std::string& s) {
-    uint32_t done = 0;
-    return wp_write_file(h, s.data(), uint32_t(s.size()), &done) && done == s.size();
-}
 
 }  // namespace
 
@@ -163,8 +160,6 @@ bool exports_rewrite() {
     file_handle in(wp_create_file(old.c_str(), WP_GENERIC_READ, WP_FILE_SHARE_READ, WP_OPEN_EXISTING,
                                   WP_FILE_ATTRIBUTE_NORMAL));
     if (!in.valid()) return false;
-    file_handle out(wp_create_file(current.c_str(), WP_GENERIC_WRITE, 0, WP_CREATE_ALWAYS, WP_FILE_ATTRIBUTE_NORMAL));
-    if (!out.valid()) return false;
     if (!step(REWRITE_STEP_COPY_HEADER)) return false;
     // The header comment: the leading lines that begin with "#".
     std::string header;
@@ -188,13 +183,12 @@ bool exports_rewrite() {
     }
     if (!header.empty() && header.back() != '\n') header += '\n';
     in.reset();
-    if (!write_all(out.get(), header)) return false;
+    std::string text = header;
     for (export_entry* e = exports_active(); e; e = e->next) {
         if (!step(REWRITE_STEP_WRITE_ENTRY)) return false;
-        if (!write_all(out.get(), export_line_text(*e, false))) return false;
+        text += export_line_text(*e, false);
     }
     if (!step(REWRITE_STEP_CLOSE)) return false;
-    if (!wp_flush_file_buffers(out.get())) return false;
-    out.reset();
-    return true;
+    // The new file appears whole or not at all; until then "exports.old" holds the old one.
+    return file_replace_contents(current.c_str(), text);
 }

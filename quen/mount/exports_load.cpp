@@ -13,6 +13,7 @@
 #include "quen/mount/export_text.h"
 #include "quen/mount/exports_lists.h"
 #include "quen/mount/exports_tokens.h"
+#include "quen/mount/mount_text.h"
 #include "rpc/log.h"
 
 #include <cerrno>
@@ -41,8 +42,46 @@ const char* message_of(uint32_t code) {
     return "";
 }
 
+// Well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
+bool valid_utf8(const unsigned char* p, size_t n, bool* non_ascii) {
+    *non_ascii = false;
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        *non_ascii = true;
+        size_t len = 0;
+        uint32_t cp = 0;
+        if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
+        else return false;
+        if (n - i < len) return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (p[i + k] & 0x3F);
+        }
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// Text of the file as UTF-8 in place: as it is in a UTF-8 file, else from the
+// ANSI code page. Result: converted (false: the text does not convert).
+bool text_to_utf8(bool utf8, char* buffer, size_t size) {
+    if (!utf8) return codepage_to_utf8(0, buffer, size) != 0;
+    bool non_ascii = false;
+    return buffer[0] && valid_utf8(reinterpret_cast<const unsigned char*>(buffer), std::strlen(buffer), &non_ascii);
+}
+
 struct parse_state {
     export_tokenizer tok;
+    bool utf8 = false;  // the file is UTF-8, not in the ANSI code page
     exports_report report;
     export_entry* built_head = nullptr;
     export_entry* built_tail = nullptr;
@@ -94,7 +133,7 @@ bool read_ids(const char* p, uint32_t& uid, uint32_t& gid, bool& has_gid) {
     return true;
 }
 
-bool set_alias(export_entry& e, const char* value) {
+bool set_alias(export_entry& e, const char* value, bool utf8) {
     const size_t n = std::strlen(value);
     if (n == 0 || value[0] == '/' || value[n - 1] == '/' || std::strchr(value, ':') || std::strchr(value, '\\') ||
         std::strstr(value, "//"))
@@ -102,13 +141,13 @@ bool set_alias(export_entry& e, const char* value) {
     char buf[kExportAliasMax + 1];
     if (n > kExportAliasMax) return false;
     std::memcpy(buf, value, n + 1);
-    if (codepage_to_utf8(0, buf, sizeof buf) == 0) return false;
+    if (!text_to_utf8(utf8, buf, sizeof buf)) return false;
     e.alias = std::string("/") + buf;
     return true;
 }
 
 // Applies one option. false for an unknown option.
-bool apply_option(export_entry& e, const std::string& option) {
+bool apply_option(export_entry& e, const std::string& option, bool utf8) {
     struct simple {
         const char* word;
         uint32_t flags;
@@ -182,7 +221,7 @@ bool apply_option(export_entry& e, const std::string& option) {
         return true;
     }
     if (key == "name") {
-        set_alias(e, value);  // an unusable alias is ignored
+        set_alias(e, value, utf8);  // an unusable alias is ignored
         return true;
     }
     return false;
@@ -271,6 +310,9 @@ void finish_entry(parse_state& s, std::unique_ptr<export_entry> e, size_t client
         problem(s, EXPORTS_REPARSE_POINT, line);
         return;
     }
+    // Kept, as the folder may appear later; until then a mount of it fails.
+    if (attributes == WP_INVALID_FILE_ATTRIBUTES || !(attributes & WP_FILE_ATTRIBUTE_DIRECTORY))
+        log_printf(1, "mountd: Line %u warning, folder %s does not exist\n", line, ansi_text(e->folder).c_str());
     f.export_id = export_identifier(*e);
     for (export_entry* a = s.built_head; a; a = a->next) {
         if (a->fixed.export_id == f.export_id) {
@@ -301,7 +343,7 @@ export_token parse_entry(parse_state& s, const export_token& path_token) {
     char folder[2048];
     std::snprintf(folder, sizeof folder, "%s", path_token.text.c_str());
     size_t prefix = 0;
-    if (codepage_to_utf8(0, folder, sizeof folder) != 0) prefix = root_prefix_length(folder, sizeof folder);
+    if (text_to_utf8(s.utf8, folder, sizeof folder)) prefix = root_prefix_length(folder, sizeof folder);
     if (prefix == 0) {
         problem(s, EXPORTS_EXPECTED_PATH, t.line);
         export_skip_line(t);
@@ -320,7 +362,7 @@ export_token parse_entry(parse_state& s, const export_token& path_token) {
     // Options, also on the following lines.
     for (;;) {
         if (tok.kind == export_token_kind::option) {
-            if (!apply_option(*e, tok.text)) {
+            if (!apply_option(*e, tok.text, s.utf8)) {
                 problem(s, EXPORTS_BAD_OPTION, t.line, tok.text.c_str());
                 export_skip_line(t);
                 return export_next_token(t);
@@ -354,6 +396,18 @@ export_token parse_entry(parse_state& s, const export_token& path_token) {
 exports_report parse_all(const char* text, size_t length) {
     exports_lists_retire_active();
     parse_state s;
+    // Notepad saves UTF-8, with or without a byte-order mark; the control
+    // panel writes the ANSI code page, in which non-ASCII text is hardly ever
+    // also valid UTF-8.
+    static const char kBom[] = "\xEF\xBB\xBF";
+    bool non_ascii = false;
+    if (length >= 3 && std::memcmp(text, kBom, 3) == 0) {
+        s.utf8 = true;
+        text += 3;
+        length -= 3;
+    } else {
+        s.utf8 = valid_utf8(reinterpret_cast<const unsigned char*>(text), length, &non_ascii) && non_ascii;
+    }
     s.tok.text = text;
     s.tok.length = length;
     export_token tok = export_next_token(s.tok);

@@ -1,6 +1,7 @@
 #include "quen/mount/mount_file.h"
 
 #include "platform/file.h"
+#include "platform/file_replace.h"
 #include "quen/config/settings.h"
 #include "quen/inode/paths.h"
 #include "quen/mount/volume_probe.h"
@@ -65,29 +66,6 @@ bool read_whole_file(const char* path, std::string& out, bool* opened) {
         out.resize(last == std::string::npos ? 0 : last + 1);
         log_printf(1, "mountd: %s is larger than %u bytes, only its first lines are read\n", path,
                    unsigned(kMounttabMaxBytes));
-    }
-    return true;
-}
-
-bool write_whole_file(const char* path, const std::string& text) {
-    const std::string temporary = std::string(path) + ".tmp";
-    {
-        file_handle h(wp_create_file(temporary.c_str(), WP_GENERIC_WRITE, 0, WP_CREATE_ALWAYS,
-                                     WP_FILE_ATTRIBUTE_NORMAL));
-        if (!h.valid()) return false;
-        uint32_t done = 0;
-        const bool written = text.empty() || (wp_write_file(h.get(), text.data(), uint32_t(text.size()), &done) &&
-                                              done == text.size());
-        if (!written || !wp_flush_file_buffers(h.get())) {
-            h.reset();
-            wp_delete_file(temporary.c_str());
-            return false;
-        }
-    }
-    // A crash before the rename leaves the old table whole.
-    if (!wp_move_file_ex(temporary.c_str(), path, WP_MOVEFILE_REPLACE_EXISTING)) {
-        wp_delete_file(temporary.c_str());
-        return false;
     }
     return true;
 }
@@ -232,7 +210,7 @@ mounttab_save_result mounttab_save(const char* path) {
     mount_lock_hold hold;
     std::string text = mounttab_text();
     if (g_last_known && text == g_last_text) return MOUNTTAB_UNCHANGED;
-    if (!write_whole_file(path, text)) {
+    if (!file_replace_contents(path, text)) {
         log_printf(2, "mountd: cannot write %s\n", path);
         return MOUNTTAB_FAILED;
     }

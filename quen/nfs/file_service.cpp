@@ -37,6 +37,11 @@ void log_started(uint16_t port) {
     log_flush();
 }
 
+bool mountd_unregistered(int result) {
+    return result == MOUNTD_UDP_VERSION3 || result == MOUNTD_UDP_VERSION2 || result == MOUNTD_TCP_VERSION3 ||
+           result == MOUNTD_TCP_VERSION2;
+}
+
 }  // namespace
 
 int file_service_start() {
@@ -46,7 +51,7 @@ int file_service_start() {
     g_inode_table_open = inode_table_open(r.inode_reset != 0);
     if (!g_inode_table_open) {
         log_event(1, "quen: Inode table initialization failed\n");
-        return FILE_SERVICE_INODE_TABLE_FAILED;
+        return inode_table_held_elsewhere() ? FILE_SERVICE_INODE_TABLE_IN_USE : FILE_SERVICE_INODE_TABLE_FAILED;
     }
     g_fs_layer_started = fs_layer_start();
     if (!g_fs_layer_started) {
@@ -63,12 +68,13 @@ int file_service_start() {
     // A MOUNT start that failed has reached no portmapper (or none that took
     // its registrations): withdrawing them again would only wait out a
     // time-out per registration.
-    const bool mount_failed = mountd_start(r.mount_port) != MOUNTD_STARTED;
+    const int mount = mountd_start(r.mount_port);
+    const bool mount_failed = mount != MOUNTD_STARTED;
     g_mountd_started = !mount_failed;
     nfs_verifier_init();
     g_nfs_registered = true;
     if (nfs_sockets_create(r.port) != 0) return FILE_SERVICE_NO_SOCKETS;
-    if (mount_failed) return FILE_SERVICE_MOUNT_FAILED;
+    if (mount_failed) return mountd_unregistered(mount) ? FILE_SERVICE_NO_PORTMAPPER : FILE_SERVICE_MOUNT_FAILED;
     if (portmap_failed) return FILE_SERVICE_PORTMAP_FAILED;
     log_started(r.port);
     // The lock manager starts here once there is one.

@@ -11,7 +11,9 @@ enum : int {
     FILE_SERVICE_NO_SOCKETS = 2,
     FILE_SERVICE_MOUNT_FAILED = 3,
     FILE_SERVICE_PORTMAP_FAILED = 4,
+    FILE_SERVICE_NO_PORTMAPPER = 5,  // MOUNT's sockets are bound, but no portmapper took its registrations
     FILE_SERVICE_INODE_TABLE_FAILED = 6,
+    FILE_SERVICE_INODE_TABLE_IN_USE = 7,  // another process (a running server) holds the table file
 };
 
 int file_service_start();

@@ -77,8 +77,41 @@ def write_registry(path, values):
         f.write("\r\n".join(lines) + "\r\n")
 
 
+def run(argv, registry, env_extra=None):
+    env = {k: v for k, v in dict(os.environ, TERVALO_REGISTRY=registry).items() if k != "INVOCATION_ID"}
+    env.update(env_extra or {})
+    return subprocess.run(argv, capture_output=True, text=True, timeout=60, env=env)
+
+
+def check_failed_starts(c, quen, ostel, registry, work):
+    """Each failure says what failed and ends with a non-zero status."""
+    r = run([quen, "-debug"], registry)
+    c.true(r.returncode != 0, "exit code without a portmapper: %d" % r.returncode)
+    c.true("no portmapper answers on 127.0.0.1 port 111" in r.stdout and "-portmap" in r.stdout,
+           "console says what is missing: %r" % r.stdout[-300:])
+    units = os.path.join(work, "units")
+    os.mkdir(units)
+    open(os.path.join(units, "NFSserver.service"), "w").close()
+    r = run([quen, "-install", "-portmap"], registry, {"TERVALO_SYSTEMD_DIR": units, "TERVALO_SYSTEMCTL": "true"})
+    c.true(r.returncode != 0 and "installation failed" in r.stdout, "installing an existing service fails")
+    s = Server(quen, ["-debug", "-portmap"], registry)
+    try:
+        c.true(wait_for(portmapper_entries) is not None, "first server runs")
+        r = run([quen, "-debug", "-portmap"], registry)
+        c.true(r.returncode != 0, "exit code of a second server: %d" % r.returncode)
+        c.true("inodes.nfs" in r.stdout and "in use" in r.stdout, "second server names the inode table in use")
+        if ostel:
+            r = run([ostel, "-debug"], registry)
+            c.true(r.returncode != 0 and "bind on port 111 failed" in r.stdout,
+                   "ostel beside a portmapper fails: %d %r" % (r.returncode, r.stdout[-200:]))
+        c.equal(s.stop(signal.SIGINT), 0, "exit code of the first server")
+    finally:
+        s.close()
+
+
 def main(args):
     quen = args[0]
+    ostel = args[1] if len(args) > 1 else None
     c = nstest.Checks()
     work = tempfile.mkdtemp(prefix="quen-startup-")
     registry = os.path.join(work, "registry.reg")
@@ -96,6 +129,7 @@ def main(args):
                                 if k != "INVOCATION_ID"})
         c.equal(r.returncode, 0, "exit code without arguments")
         c.equal(r.stdout, USAGE, "usage text")
+        check_failed_starts(c, quen, ostel, registry, work)
 
         # Console mode with options in either order; SIGINT stops it once.
         for options in (["-cache", "-portmap"], ["-portmap", "-cache"], ["-PORTMAP"]):
@@ -119,7 +153,8 @@ def main(args):
         try:
             time.sleep(1.0)
             c.equal(portmapper_entries(), None, "no portmapper when -portmap follows a plain word")
-            c.equal(s.stop(signal.SIGINT), 0, "exit code after SIGINT (no portmapper)")
+            # Without a portmapper the start fails, and says so by its status.
+            c.true(s.stop(signal.SIGINT) != 0, "exit code after a start without a portmapper")
         finally:
             s.close()
 

@@ -73,8 +73,12 @@ int file_service_start() {
     g_mountd_started = !mount_failed;
     nfs_verifier_init();
     g_nfs_registered = true;
-    if (nfs_sockets_create(r.port) != 0) return FILE_SERVICE_NO_SOCKETS;
-    if (mount_failed) return mountd_unregistered(mount) ? FILE_SERVICE_NO_PORTMAPPER : FILE_SERVICE_MOUNT_FAILED;
+    // Without a portmapper the NFS registrations fail as MOUNT's did: say
+    // what is missing rather than which socket step gave up.
+    const bool no_portmapper = mount_failed && mountd_unregistered(mount);
+    if (nfs_sockets_create(r.port) != 0) return no_portmapper ? FILE_SERVICE_NO_PORTMAPPER : FILE_SERVICE_NO_SOCKETS;
+    if (no_portmapper) return FILE_SERVICE_NO_PORTMAPPER;
+    if (mount_failed) return FILE_SERVICE_MOUNT_FAILED;
     if (portmap_failed) return FILE_SERVICE_PORTMAP_FAILED;
     log_started(r.port);
     // The lock manager starts here once there is one.

@@ -24,8 +24,13 @@ USAGE = ("OSTEL -install <group> to install the service\n"
          "This may take several seconds.  Please wait.\n")
 TITLE = "Tervalo SunRPC Portmap Daemon 1.3"
 FAKE_SYSTEMCTL = """#!/bin/sh
-printf '%s\\n' "$*" >> "$(dirname "$0")/calls"
-if [ "$1" = is-active ]; then echo inactive; exit 3; fi
+d=$(dirname "$0")
+printf '%s\\n' "$*" >> "$d/calls"
+case "$1" in
+  start) touch "$d/active" ;;
+  stop) rm -f "$d/active" ;;
+  is-active) if [ -e "$d/active" ]; then echo active; exit 0; fi; echo inactive; exit 3 ;;
+esac
 exit 0
 """
 
@@ -70,13 +75,14 @@ def check_install(c, ostel_bin, work):
         c.true("start OstelDaemon.service\n" in f.read(), "the service was started")
 
     rc, out = run([ostel_bin, "-install"], env)
-    c.true(rc == 0 and "SunRPC Portmap Daemon service installation failed - " in out, "second -install: %r" % out)
+    c.true(rc != 0 and "SunRPC Portmap Daemon service installation failed - " in out, "second -install: %r" % out)
 
     rc, out = run([ostel_bin, "-REMOVE"], env)
-    c.equal((rc, out), (0, "SunRPC Portmap Daemon deleted.\n"), "-remove")
+    c.equal((rc, out), (0, "Stopping SunRPC Portmap Daemon.\nSunRPC Portmap Daemon stopped.\n"
+                         "SunRPC Portmap Daemon deleted.\n"), "-remove of the running service")
     c.true(not os.path.exists(unit_path), "unit file removed")
     rc, out = run([ostel_bin, "-remove"], env)
-    c.true(rc == 0 and out.startswith("SunRPC Portmap Daemon failed to access service - "), "second -remove: %r" % out)
+    c.true(rc != 0 and out.startswith("SunRPC Portmap Daemon failed to access service - "), "second -remove: %r" % out)
 
     rc, out = run([ostel_bin, "-Install"], env)
     unit = open(unit_path).read() if os.path.exists(unit_path) else ""

@@ -40,7 +40,8 @@ def main(args):
                 c.true(p is not None and p[1] == rpcwire.GARBAGE_ARGS, "%s: DUMP GARBAGE_ARGS" % cl.proto)
         # A daemon started now cannot bind; the built-in copy keeps serving.
         with pw.ostel(ostel_bin, ready=False) as d:
-            c.equal(d.proc.wait(10), 0, "ostel exits when the port is taken")
+            rc = d.proc.wait(10)
+            c.true(rc != 0, "ostel exits with a failure when the port is taken: %r" % rc)
             c.true("bind on port 111 failed" in d.output(), "ostel names the failure")
         o.proc.send_signal(signal.SIGTERM)
         c.true(wait_for(o, "restarted, running 1"), "restarted: %r" % o.output())

@@ -226,7 +226,7 @@ def main(args):
         except Exception:
             rc = None
         second.kill()
-        c.equal(rc, 0, "exit code of a daemon that cannot bind")
+        c.true(rc not in (0, None), "exit code of a daemon that cannot bind: %r" % rc)
         c.true("bind on port 111 failed" in second.output(), "bind failure logged: %r" % second.output())
         c.true(o.alive(), "the first daemon still runs")
         rc = o.stop()

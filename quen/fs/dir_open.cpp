@@ -3,37 +3,10 @@
 #include "quen/fs/dir_scan.h"
 
 #include "quen/fs/nfs_status.h"
-#include "quen/inode/paths.h"
+#include "quen/fs/parent_dir.h"
 #include "quen/inode/inode_tree.h"
 
 #include <cstring>
-
-namespace {
-
-// File id mode: the file index of the parent directory, 0 when it lies
-// outside the mount or cannot be opened. The parent of a volume root is the
-// root itself.
-uint64_t parent_by_file_id(const mount_context& ctx, const char* path) {
-    char parent[kResolvePathSize];
-    const size_t n = std::strlen(path);
-    if (n >= sizeof parent) return 0;
-    std::memcpy(parent, path, n + 1);
-    const size_t prefix = root_prefix_length(parent, sizeof parent);
-    char* cut = std::strrchr(parent, '\\');
-    if (prefix == 0 || !cut) return 0;
-    if (size_t(cut - parent) + 1 == prefix)
-        cut[1] = 0;   // "C:\dir" -> "C:\"
-    else
-        cut[0] = 0;
-    if (!path_inside_mount(ctx, parent, true)) return 0;
-    file_handle h(wp_create_file(parent, 0, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING,
-                                 WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
-    wp_file_information info;
-    if (!h.valid() || !wp_get_file_information_by_handle(h.get(), &info)) return 0;
-    return info.file_index;
-}
-
-}  // namespace
 
 uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bool want_attributes, open_dir& d) {
     d.attributes = {};
@@ -69,9 +42,12 @@ uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bo
     const bool volume_root = n > 0 && d.path[n - 1] == '\\';
     if (!volume_root && permitted_bits(0111, a, d.cred) == 0 && !is_owner(a.uid, d.cred)) return NFSERR_ACCES;
 
-    if (d.ctx.flags & MOUNT_FLAG_FILE_ID)
-        d.parent = parent_by_file_id(d.ctx, d.path);
-    else
+    if (d.ctx.flags & MOUNT_FLAG_FILE_ID) {
+        char parent[kResolvePathSize];
+        std::memcpy(parent, d.path, n + 1);
+        d.parent = parent_directory(d.ctx, d.inode, parent);
+    } else {
         d.parent = inode_parent(uint32_t(d.inode));
+    }
     return NFS_OK;
 }

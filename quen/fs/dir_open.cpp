@@ -4,7 +4,6 @@
 
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/parent_dir.h"
-#include "quen/inode/inode_tree.h"
 
 #include <cstring>
 
@@ -42,12 +41,10 @@ uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bo
     const bool volume_root = n > 0 && d.path[n - 1] == '\\';
     if (!volume_root && permitted_bits(0111, a, d.cred) == 0 && !is_owner(a.uid, d.cred)) return NFSERR_ACCES;
 
-    if (d.ctx.flags & MOUNT_FLAG_FILE_ID) {
-        char parent[kResolvePathSize];
-        std::memcpy(parent, d.path, n + 1);
-        d.parent = parent_directory(d.ctx, d.inode, parent);
-    } else {
-        d.parent = inode_parent(uint32_t(d.inode));
-    }
+    // The export root's ".." is the root itself, in both modes: the folder
+    // above is not the client's to see.
+    char parent[kResolvePathSize];
+    std::memcpy(parent, d.path, n + 1);
+    d.parent = parent_directory(d.ctx, d.inode, parent);
     return NFS_OK;
 }

@@ -99,7 +99,8 @@ TEST_F(dir_scan_test, a_first_scan_gives_dot_dotdot_then_the_entries) {
     EXPECT_EQ(all[0].inode, d->inode);
     EXPECT_EQ(position_of(all[0].cookie), 1u);
     EXPECT_STREQ(all[1].name, "..");
-    EXPECT_EQ(all[1].inode, inode_of_path(dir.substr(0, dir.size() - 1).c_str()));
+    // The export root's ".." is the root itself: the folder above is not exported.
+    EXPECT_EQ(all[1].inode, d->inode);
     EXPECT_EQ(position_of(all[1].cookie), 2u);
     EXPECT_EQ(names(all), (std::vector<std::string>{".", "..", "a.txt", "b.txt", "lower", "sub"}));
     for (size_t i = 2; i < all.size(); ++i) {

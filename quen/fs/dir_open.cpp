@@ -9,22 +9,14 @@
 
 uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bool want_attributes, open_dir& d) {
     d.attributes = {};
-    d.mount_id = fh.word[HANDLE_WORD_MOUNT];
-    d.inode = handle_resolve(fh, &d.ctx, d.mounted);
     d.parent = 0;
-    d.path[0] = 0;
-    // A handle that no longer leads to a file inside its mount is stale,
-    // as for every other call on a handle.
-    if (d.inode == 0) return NFSERR_STALE;
-    file_handle opened;
-    if (!resolve_handle_path(d.ctx, d.inode, d.path, &opened)) return NFSERR_STALE;
-    d.cred = cred;
-    map_credential(d.ctx, d.cred);
+    if (uint32_t status = resolve_file(fh, cred, RESOLVE_PATH, d)) return status;
+    file_handle opened = std::move(d.opened);
 
     uint32_t status = NFS_OK;
     file_attributes& a = d.attributes;
     if (want_attributes) {
-        if (get_attributes(d.inode, d.ctx, d.path, opened.get(), d.cred, a, &status) == WP_INVALID_FILE_ATTRIBUTES)
+        if (get_attributes(d.identity, d.ctx, d.path, opened.get(), d.cred, a, &status) == WP_INVALID_FILE_ATTRIBUTES)
             return NFSERR_NOENT;
     } else {
         type_and_mode t;
@@ -45,6 +37,6 @@ uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bo
     // above is not the client's to see.
     char parent[kResolvePathSize];
     std::memcpy(parent, d.path, n + 1);
-    d.parent = parent_directory(d.ctx, d.inode, parent);
+    d.parent = parent_directory(d.ctx, d.identity, parent);
     return NFS_OK;
 }

@@ -55,6 +55,13 @@ uint32_t failed(open_file& f, bool keep, const char* format, Args... args) {
     return win32_to_nfs_status(error);
 }
 
+// Whether a cached slot may serve the request without resolving the file in
+// full: only through the mount and export it was resolved through. A handle
+// of one export may carry the inode number of a file another export has open.
+bool validated_here(const cache_slot* slot, const resolved_file& r) {
+    return slot && cache_validated_for(slot, r.mount_id, r.ctx.entry);
+}
+
 bool seek(wp_handle h, uint64_t offset) {
     int32_t high = int32_t(offset >> 32);
     return wp_set_file_pointer(h, int32_t(uint32_t(offset)), &high, WP_FILE_BEGIN) != WP_INVALID_SET_FILE_POINTER ||
@@ -83,18 +90,19 @@ uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, 
     open_file f;
     file_attributes attrs{};
     f.slot = cache_find(r.key, CACHE_READ, &f.handle, &attrs);
-    if (f.slot) {
-        if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
-    } else {
+    if (!validated_here(f.slot, r)) {
         uint32_t windows = 0;
         if (uint32_t status = look_up(r, attrs, &windows)) return status;
         if (attrs.type == NF_DIR) return NFSERR_ISDIR;
-        if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
+    }
+    if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
+    if (!f.slot) {
         f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
         if (f.handle == WP_INVALID_HANDLE)
             return failed(f, false, "quen read error %u %llu %s\n", ull(r.identity), r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ);
     }
+    if (f.slot) cache_validate(f.slot, r.mount_id, r.ctx.entry);
     if (!seek(f.handle, offset))
         return failed(f, false, "quen read seek error %u %llu %llu\n", ull(r.identity), ull(offset));
     uint32_t done = 0;
@@ -125,13 +133,13 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
     attribute_lift lifted;
     file_attributes attrs{};
     f.slot = cache_find(r.key, CACHE_READ_WRITE, &f.handle, &attrs);
-    if (f.slot) {
-        if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
-    } else {
-        uint32_t windows = 0;
+    uint32_t windows = 0;
+    if (!validated_here(f.slot, r)) {
         if (uint32_t status = look_up(r, attrs, &windows)) return status;
         if (attrs.type == NF_DIR) return NFSERR_ISDIR;
-        if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
+    }
+    if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
+    if (!f.slot) {
         constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;
         if ((attrs.mode & 0222) == 0 && (windows & blocking)) lifted.lift(r.path, windows);
         f.handle = wp_create_file(r.path, WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
@@ -139,6 +147,7 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
             return failed(f, false, "quen write open error %u %llu %x %s\n", ull(r.identity), lifted.saved, r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ_WRITE);
     }
+    if (f.slot) cache_validate(f.slot, r.mount_id, r.ctx.entry);
     before = attrs;
     if (!seek(f.handle, offset))
         return failed(f, false, "quen write seek error %u %llu %llu\n", ull(r.identity), ull(offset));
@@ -177,18 +186,20 @@ uint32_t file_commit(const internal_handle& fh, const fs_credential& cred, file_
     if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
     bucket_guard guard(r.identity);
 
+    // Before the cache: a read-only export commits nothing, not even a slot
+    // that a read-write mount of the same file left open.
+    if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
+
     wp_handle handle = WP_INVALID_HANDLE;
     file_attributes attrs{};
-    if (cache_slot* slot = cache_find(r.key, CACHE_READ_WRITE, &handle, &attrs)) {
-        cache_commit(slot);
-        attributes = attrs;
-        return NFS_OK;
+    cache_slot* slot = cache_find(r.key, CACHE_READ_WRITE, &handle, &attrs);
+    if (!validated_here(slot, r)) {
+        uint32_t windows = 0;
+        if (uint32_t status = look_up(r, attrs, &windows)) return status;
+        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
     }
-    if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
     // The data of a file not in the cache went to disk when its handle closed.
-    uint32_t windows = 0;
-    uint32_t status = look_up(r, attrs, &windows);
-    if (status == NFS_OK && attrs.type == NF_DIR) return NFSERR_ISDIR;
-    if (status == NFS_OK) attributes = attrs;
-    return status;
+    if (slot) cache_commit(slot);
+    attributes = attrs;
+    return NFS_OK;
 }

@@ -62,6 +62,16 @@ bool validated_here(const cache_slot* slot, const resolved_file& r) {
     return slot && cache_validated_for(slot, r.mount_id, r.ctx.entry);
 }
 
+// Data is read and written in the file itself, never through a link: the
+// target may lie outside the export.
+constexpr uint32_t kNoFollow = WP_FILE_FLAG_OPEN_REPARSE_POINT;
+
+// A file READ and WRITE do not take: a directory, or a link.
+uint32_t not_data(const file_attributes& attrs) {
+    if (attrs.type == NF_DIR) return NFSERR_ISDIR;
+    return attrs.type == NF_LNK ? NFSERR_INVAL : NFS_OK;
+}
+
 bool seek(wp_handle h, uint64_t offset) {
     int32_t high = int32_t(offset >> 32);
     return wp_set_file_pointer(h, int32_t(uint32_t(offset)), &high, WP_FILE_BEGIN) != WP_INVALID_SET_FILE_POINTER ||
@@ -93,11 +103,11 @@ uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, 
     if (!validated_here(f.slot, r)) {
         uint32_t windows = 0;
         if (uint32_t status = look_up(r, attrs, &windows)) return status;
-        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
+        if (uint32_t status = not_data(attrs)) return status;
     }
     if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
     if (!f.slot) {
-        f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
+        f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, kNoFollow);
         if (f.handle == WP_INVALID_HANDLE)
             return failed(f, false, "quen read error %u %llu %s\n", ull(r.identity), r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ);
@@ -136,13 +146,13 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
     uint32_t windows = 0;
     if (!validated_here(f.slot, r)) {
         if (uint32_t status = look_up(r, attrs, &windows)) return status;
-        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
+        if (uint32_t status = not_data(attrs)) return status;
     }
     if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
     if (!f.slot) {
         constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;
         if ((attrs.mode & 0222) == 0 && (windows & blocking)) lifted.lift(r.path, windows);
-        f.handle = wp_create_file(r.path, WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
+        f.handle = wp_create_file(r.path, WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, kNoFollow);
         if (f.handle == WP_INVALID_HANDLE)
             return failed(f, false, "quen write open error %u %llu %x %s\n", ull(r.identity), lifted.saved, r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ_WRITE);

@@ -290,6 +290,17 @@ TEST_F(file_io_test, a_commit_through_a_read_only_export_leaves_another_exports_
     EXPECT_NE(slot_of(fh), nullptr);
 }
 
+// A link in the export whose target lies outside it is not followed.
+TEST_F(file_io_test, reads_and_writes_of_a_link_are_invalid_and_reach_no_target) {
+    make_link("share\\out", at("owned\\private"), false);
+    const internal_handle fh = handle_of("share\\out", rw_mount);
+    std::string got;
+    EXPECT_EQ(read(fh, 0, 6, got), uint32_t(NFSERR_INVAL));
+    EXPECT_EQ(got, "");
+    EXPECT_EQ(write(fh, 0, "X"), uint32_t(NFSERR_INVAL));
+    EXPECT_EQ(read_file("owned\\private"), "secret");
+}
+
 TEST_F(file_io_test, without_the_cache_every_request_opens_and_closes_the_file) {
     cache_init(false);
     const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);

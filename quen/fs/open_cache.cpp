@@ -112,11 +112,10 @@ void cache_validate(cache_slot* slot, uint32_t mount_id, const export_entry* ent
 
 void cache_store_attributes(cache_slot* slot, const file_attributes& attributes) { slot->attributes = attributes; }
 
-void cache_commit(cache_slot* slot) {
-    if (slot->lock_count == 0)
-        cache_evict(slot);
-    else
-        wp_flush_file_buffers(slot->handle);
+uint32_t cache_commit(cache_slot* slot) {
+    const uint32_t error = wp_flush_file_buffers(slot->handle) ? 0 : file_last_error();
+    if (slot->lock_count == 0) cache_evict(slot);
+    return error;
 }
 
 void cache_drop(const file_key& key) {

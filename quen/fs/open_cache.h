@@ -79,9 +79,10 @@ void cache_evict(cache_slot* slot);
 bool cache_validated_for(const cache_slot* slot, uint32_t mount_id, const export_entry* entry);
 void cache_validate(cache_slot* slot, uint32_t mount_id, const export_entry* entry);
 void cache_store_attributes(cache_slot* slot, const file_attributes& attributes);
-// Closes a slot that holds no locks (the data reaches the disk on close),
-// else flushes the handle: the locks live as long as the handle.
-void cache_commit(cache_slot* slot);
+// Flushes the slot's handle to stable storage (closing it would not), then
+// closes a slot that holds no locks; one with locks stays, as the locks live
+// as long as the handle. Result: 0, or the Win32 error of the flush.
+uint32_t cache_commit(cache_slot* slot);
 // Before a remove, rename or attribute change: the file's slot goes.
 void cache_drop(const file_key& key);
 // At stop: every slot goes, each under its bucket's section.

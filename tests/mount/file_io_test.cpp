@@ -76,8 +76,11 @@ struct file_io_test : mount_test {
     }
     // The cached slot of a file, looked up as a request would.
     cache_slot* slot_of(const internal_handle& fh) {
+        bucket_guard g(fh.word[HANDLE_WORD_ID_LOW]);
+        return slot_of_locked(fh);
+    }
+    cache_slot* slot_of_locked(const internal_handle& fh) {
         const file_key key{fh.word[HANDLE_WORD_ID_LOW], 0, false};
-        bucket_guard g(key.identity);
         wp_handle h = WP_INVALID_HANDLE;
         return cache_find(key, CACHE_READ, &h, nullptr);
     }
@@ -299,6 +302,23 @@ TEST_F(file_io_test, reads_and_writes_of_a_link_are_invalid_and_reach_no_target)
     EXPECT_EQ(got, "");
     EXPECT_EQ(write(fh, 0, "X"), uint32_t(NFSERR_INVAL));
     EXPECT_EQ(read_file("owned\\private"), "secret");
+}
+
+// COMMIT promises the data is on stable storage: a flush that fails is an
+// I/O error, not success.
+TEST_F(file_io_test, a_commit_whose_flush_fails_is_an_io_error) {
+    const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);
+    std::string got;
+    ASSERT_EQ(read(fh, 0, 1, got), uint32_t(NFS_OK));
+    {
+        // A slot whose handle cannot be flushed: opened for reading only.
+        bucket_guard g(fh.word[HANDLE_WORD_ID_LOW]);
+        cache_slot* slot = slot_of_locked(fh);
+        ASSERT_NE(slot, nullptr);
+        slot->access_mode = CACHE_READ_WRITE;
+    }
+    file_attributes a{};
+    EXPECT_EQ(file_commit(fh, user(1000, 1000), a), uint32_t(NFSERR_IO));
 }
 
 TEST_F(file_io_test, without_the_cache_every_request_opens_and_closes_the_file) {

@@ -28,6 +28,7 @@ uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bo
         a.gid = t.gid;
     }
     if (a.type != NF_DIR) return NFSERR_NOTDIR;
+    if (!directory_stays_inside(d.ctx, d.path)) return NFSERR_ACCES;
 
     const size_t n = std::strlen(d.path);
     const bool volume_root = n > 0 && d.path[n - 1] == '\\';

@@ -65,6 +65,7 @@ uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_len
     } else if (name_length == 1 && name[0] == '.') {
         identity = dir_identity;
     } else {
+        if (!directory_stays_inside(ctx, path)) return NFSERR_ACCES;
         size_t name_pos = 0;
         if (uint32_t status = nfs_name_to_windows(ctx, path, name, name_length, &name_pos)) return status;
         uint32_t attributes = WP_INVALID_FILE_ATTRIBUTES;

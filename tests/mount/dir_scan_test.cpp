@@ -238,6 +238,13 @@ TEST_F(dir_scan_test, open_directory_checks_type_permission_and_handle) {
     EXPECT_EQ(d.attributes.type, uint32_t(NF_DIR));
 }
 
+TEST_F(dir_scan_test, a_junction_out_of_the_export_is_not_listed) {
+    make_dir("elsewhere");
+    make_link("share\\out", at("elsewhere"), true, true);
+    open_dir d;
+    EXPECT_EQ(open_directory(handle_of("share\\out", share_mount), user(1000, 1000), true, d), uint32_t(NFSERR_ACCES));
+}
+
 TEST_F(dir_scan_test, names_follow_the_encoding_and_the_lowercase_option) {
     make_file("share\\sub\\caf\xc3\xa9", "");
     auto d = open("share\\sub", share_mount);

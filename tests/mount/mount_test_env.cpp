@@ -63,8 +63,8 @@ void mount_test::make_file(const std::string& relative, const std::string& data)
     ASSERT_EQ(done, data.size());
 }
 
-void mount_test::make_link(const std::string& relative, const std::string& target, bool directory) {
-    if (directory)
+void mount_test::make_link(const std::string& relative, const std::string& target, bool directory, bool junction) {
+    if (directory || junction)
         make_dir(relative);
     else
         make_file(relative, "");
@@ -74,10 +74,10 @@ void mount_test::make_link(const std::string& relative, const std::string& targe
     put16(body, uint32_t(name.size()));
     put16(body, uint32_t(name.size() + 2));
     put16(body, uint32_t(name.size()));
-    put32(body, 0);   // absolute
+    if (!junction) put32(body, 0);   // absolute
     body += name + std::string(2, '\0') + name + std::string(2, '\0');
     std::string data;
-    put32(data, WP_IO_REPARSE_TAG_SYMLINK);
+    put32(data, junction ? WP_IO_REPARSE_TAG_MOUNT_POINT : WP_IO_REPARSE_TAG_SYMLINK);
     put16(data, uint32_t(body.size()));
     put16(data, 0);
     data += body;

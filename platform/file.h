@@ -219,6 +219,14 @@ wp_handle wp_open_file_by_id(wp_handle volume_hint, uint64_t file_id, uint32_t a
 // Returns the path's length (UTF-8 bytes), or 0 on failure (out then empty).
 size_t wp_get_final_path_name_by_handle(wp_handle h, char* out, size_t size, uint32_t flags);
 
+// ---- the process ------------------------------------------------------------------------
+
+// Enables SeRestorePrivilege in the process token, which setting reparse
+// points needs; failures are left to the reparse call to report.
+void wp_enable_restore_privilege();
+// The major version of the running Windows (below 6: junctions only).
+uint32_t wp_windows_major_version();
+
 // ---- RAII holder ----------------------------------------------------------------------------
 
 // Owns one raw handle and closes it when it goes.

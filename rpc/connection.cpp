@@ -2,6 +2,7 @@
 // to read whole records and serving them in parallel.
 #include <cstdlib>
 #include <new>
+#include <unordered_map>
 
 #include "rpc/log.h"
 #include "rpc/serving.h"
@@ -9,26 +10,60 @@
 
 namespace {
 
-std::atomic<uint32_t> g_connections{0};
+// Connections being served, in all and by peer address.
+struct connection_counts {
+    crit_section lock;
+    uint32_t all = 0;
+    std::unordered_map<uint32_t, uint32_t> by_peer;
+    connection_counts() { crit_init(&lock); }
+};
 
-// Waits for data in slices so that a stopping server and an idle peer both
-// end the read; then receives like recv.
+// Never destroyed: connection threads may still end while the process exits.
+connection_counts& counts() {
+    static connection_counts* c = new connection_counts;
+    return *c;
+}
+
+// One record being read from a connection. Silence before a record may last
+// the idle time; once a record has begun it must be whole within the record
+// time, so a peer trickling a byte now and then cannot hold its slot.
+struct record_read {
+    rpc_handle* h;
+    bool begun = false;
+    uint32_t begun_at = 0;
+};
+
+// Waits for data in slices so that a stopping server, an idle peer and a
+// record past its time all end the read; then receives like recv.
 int connection_recv(void* ctx, uint8_t* dst, int len) {
-    auto* h = static_cast<rpc_handle*>(ctx);
+    auto* r = static_cast<record_read*>(ctx);
+    rpc_handle* h = r->h;
     int64_t idle_left = int64_t(g_rpc_settings.tcp_idle_seconds) * 1000;
     for (;;) {
         if (rpc_stopping()) return -1;
         if (h->group && h->group->ended.load()) return -1;
-        int slice = idle_left < RPC_STOP_POLL_MS ? int(idle_left) : RPC_STOP_POLL_MS;
-        int w = net_wait_one(h->socket, slice);
-        if (w > 0) return net_recv(h->socket, dst, len);
+        int64_t left = idle_left;
+        if (r->begun) left = int64_t(g_rpc_settings.tcp_record_seconds) * 1000 - int64_t(tick_count_ms() - r->begun_at);
+        if (left <= 0) return -1;
+        const int slice = left < RPC_STOP_POLL_MS ? int(left) : RPC_STOP_POLL_MS;
+        const int w = net_wait_one(h->socket, slice);
+        if (w > 0) {
+            const int n = net_recv(h->socket, dst, len);
+            if (n > 0 && !r->begun) {
+                r->begun = true;
+                r->begun_at = tick_count_ms();
+            }
+            return n;
+        }
         if (w < 0 && net_last_error() != NET_WSAEINTR) return -1;
         idle_left -= slice;
-        if (idle_left <= 0) return -1;
     }
 }
 
-bool read_request(rpc_handle* h) { return rpc_read_record_from(h, connection_recv, nullptr, h); }
+bool read_request(rpc_handle* h) {
+    record_read r{h};
+    return rpc_read_record_from(h, connection_recv, nullptr, &r);
+}
 
 void connection_thread(void* arg) {
     auto* h = static_cast<rpc_handle*>(arg);
@@ -36,8 +71,9 @@ void connection_thread(void* arg) {
     while (read_request(h) && serve_message(h, &call)) {
     }
     rpc_close_socket(h->socket);
+    const uint32_t peer = h->peer.addr;
     rpc_handle_free(h);
-    connection_release();
+    connection_release(peer);
     serving_thread_leave();
 }
 
@@ -48,14 +84,14 @@ void end_connection(conn_group* g, net_socket s) {
     if (!g->ended.exchange(true)) net_shutdown(s);
 }
 
-void release_group(conn_group* g, net_socket s) {
+void release_group(conn_group* g, net_socket s, uint32_t peer) {
     if (g->threads.fetch_sub(1) > 1) return;
     rpc_close_socket(s);
     crit_delete(&g->read_lock);
     crit_delete(&g->send_lock);
     g->~conn_group();
     std::free(g);
-    connection_release();
+    connection_release(peer);
 }
 
 void group_thread(void* arg) {
@@ -70,8 +106,9 @@ void group_thread(void* arg) {
     }
     end_connection(g, h->socket);
     net_socket s = h->socket;
+    const uint32_t peer = h->peer.addr;
     rpc_handle_free(h);
-    release_group(g, s);
+    release_group(g, s, peer);
     serving_thread_leave();
 }
 
@@ -99,20 +136,31 @@ void start_single(rpc_handle* listener, net_socket s, const net_addr4& peer, int
     if (h && start_thread(connection_thread, h)) return;
     rpc_close_socket(s);
     rpc_handle_free(h);
-    connection_release();
+    connection_release(peer.addr);
 }
 
 }  // namespace
 
-bool connection_admit() {
-    uint32_t limit = g_rpc_settings.tcp_max_connections;
-    uint32_t now = g_connections.fetch_add(1) + 1;
-    if (limit == 0 || now <= limit) return true;
-    g_connections.fetch_sub(1);
-    return false;
+bool connection_admit(uint32_t peer) {
+    connection_counts& c = counts();
+    crit_guard guard(&c.lock);
+    const uint32_t all_limit = g_rpc_settings.tcp_max_connections, peer_limit = g_rpc_settings.tcp_per_client;
+    if (all_limit && c.all >= all_limit) return false;
+    auto at = c.by_peer.find(peer);
+    if (peer_limit && at != c.by_peer.end() && at->second >= peer_limit) return false;
+    ++c.all;
+    ++c.by_peer[peer];
+    return true;
 }
 
-void connection_release() { g_connections.fetch_sub(1); }
+void connection_release(uint32_t peer) {
+    connection_counts& c = counts();
+    crit_guard guard(&c.lock);
+    auto at = c.by_peer.find(peer);
+    if (at == c.by_peer.end()) return;
+    --c.all;
+    if (--at->second == 0) c.by_peer.erase(at);
+}
 
 void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len) {
     uint32_t n = g_rpc_settings.tcp_threads;
@@ -146,5 +194,5 @@ void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr
         }
     }
     if (g->threads.load() == 1) end_connection(g, s);   // not a single thread started
-    release_group(g, s);
+    release_group(g, s, peer.addr);
 }

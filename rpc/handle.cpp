@@ -35,7 +35,10 @@ net_socket rpc_tcp_server_socket(uint32_t local_addr, uint16_t port) {
     // A restarted server must be able to bind again while old connections linger.
     net_set_option(s, NET_SO_REUSEADDR, 1);
     s = bound_socket(s, local_addr, port);
-    if (s != NET_INVALID && !net_listen(s, 5)) return rpc_close_socket(s);
+    // The largest backlog: the system clamps it to its own maximum, so a burst
+    // of connects waits in the queue instead of retrying for seconds.
+    constexpr int kLargestBacklog = 0x7FFFFFFF;
+    if (s != NET_INVALID && !net_listen(s, kLargestBacklog)) return rpc_close_socket(s);
     return s;
 }
 

@@ -69,7 +69,7 @@ void accept_connection(rpc_handle* listener) {
     // Replies go out as whole records in one send each: without this, the
     // second of two pipelined replies waits for the client's delayed ACK.
     net_set_option(s, NET_TCP_NODELAY, 1);
-    if (!connection_admit()) {
+    if (!connection_admit(peer.addr)) {
         log_printf(2, "quen: too many connections\n");
         net_close(s);
         return;

@@ -21,8 +21,9 @@ void serving_thread_enter();
 void serving_thread_leave();
 
 // Accepted connections alive now, and the start of threads for a new one.
-bool connection_admit();
-void connection_release();
+// Counted by peer address (network order) too, so one host cannot take them all.
+bool connection_admit(uint32_t peer);
+void connection_release(uint32_t peer);
 void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len);
 
 // Decodes the message in h's buffer and dispatches it when accepted.

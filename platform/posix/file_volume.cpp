@@ -147,3 +147,9 @@ size_t wp_get_final_path_name_by_handle(wp_handle, char* out, size_t size, uint3
     set_file_error(WIN_ERROR_CALL_NOT_IMPLEMENTED);
     return 0;
 }
+
+// The stand-in volume sets reparse data without a privilege.
+void wp_enable_restore_privilege() {}
+
+// It behaves as a Windows with symbolic links.
+uint32_t wp_windows_major_version() { return 10; }

@@ -314,3 +314,20 @@ size_t wp_get_final_path_name_by_handle(wp_handle h, char* out, size_t size, uin
     }
     return std::strlen(out);
 }
+
+void wp_enable_restore_privilege() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    TOKEN_PRIVILEGES tp{};
+    tp.PrivilegeCount = 1;
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &tp.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &tp, sizeof tp, nullptr, nullptr);
+    CloseHandle(token);
+}
+
+uint32_t wp_windows_major_version() {
+    // GetVersion keeps answering for the manifested version; its low byte
+    // is the major number, which is all that is asked here.
+    return uint32_t(GetVersion() & 0xFF);
+}

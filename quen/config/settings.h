@@ -25,6 +25,12 @@ struct quen_settings {
     int32_t dir_limit;                // "DirLimit", 0 read as 9999
     int32_t dir_timeout;              // "DirTimeout", ms
     int32_t spin_count;               // "SpinCount"
+    uint32_t mounts_per_client;       // "MountsPerClient", 0: no limit
+    uint32_t mounts_max;              // "Mounts", entries of the whole table; 0: no limit
+    uint32_t tcp_idle;                // "TCPidle", seconds a connection may stay silent
+    uint32_t tcp_record_time;         // "TCPrecordTime", seconds to complete a begun record
+    uint32_t tcp_connections;         // "TCPconnections", served at once; 0: no limit
+    uint32_t tcp_per_client;          // "TCPperClient", from one address; 0: no limit
     uint32_t local_ip_address;        // "LocalIPAddress", host order; 0 = any
     char local_ip_text[16];
     char program_dir[kPathSize];      // with trailing backslash

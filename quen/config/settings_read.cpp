@@ -65,6 +65,12 @@ constexpr numeric_setting kNumeric[] = {
     {"DirLimit", 9999, EXT(dir_limit), W32},
     {"DirTimeout", 5000, EXT(dir_timeout), W32},
     {"SpinCount", 4000, EXT(spin_count), W32},
+    {"MountsPerClient", 64, EXT(mounts_per_client), W32},
+    {"Mounts", 4096, EXT(mounts_max), W32},
+    {"TCPidle", 900, EXT(tcp_idle), W32},
+    {"TCPrecordTime", 30, EXT(tcp_record_time), W32},
+    {"TCPconnections", 512, EXT(tcp_connections), W32},
+    {"TCPperClient", 32, EXT(tcp_per_client), W32},
     {"PortMapper", 0, REC(portmapper), W32},
     {"Mount", 1, REC(mount), W32},
     {"Dirsize", 6400, REC(dir_reply_size), W32},
@@ -203,4 +209,9 @@ void config_apply_to_rpc(const quen_settings& s) {
     g_rpc_settings.tcp_threads = uint32_t(s.tcp_threads);
     g_rpc_settings.portmapper_registration = uint32_t(s.portmapper_registration);
     g_rpc_settings.local_ip_address = s.local_ip_address;
+    // A connection needs some time to say anything at all.
+    g_rpc_settings.tcp_idle_seconds = s.tcp_idle ? s.tcp_idle : 1;
+    g_rpc_settings.tcp_record_seconds = s.tcp_record_time ? s.tcp_record_time : 1;
+    g_rpc_settings.tcp_max_connections = s.tcp_connections;
+    g_rpc_settings.tcp_per_client = s.tcp_per_client;
 }

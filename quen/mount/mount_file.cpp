@@ -6,6 +6,7 @@
 #include "quen/mount/volume_probe.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_folder.h"
+#include "quen/mount/mount_path.h"
 #include "rpc/log.h"
 
 #include <cstdio>
@@ -51,10 +52,20 @@ bool read_whole_file(const char* path, std::string& out, bool* opened) {
     *opened = true;
     uint32_t high = 0;
     const uint32_t low = wp_get_file_size(h.get(), &high);
-    if (high != 0 || low == WP_INVALID_FILE_SIZE || low > kMounttabMaxBytes) return false;
-    out.resize(low);
+    if (low == WP_INVALID_FILE_SIZE && high == 0) return false;
+    // A table grown past the limit still gives its first (newest) lines
+    // rather than none; the line the limit cuts is left out.
+    const bool cut = high != 0 || low > kMounttabMaxBytes;
+    const uint32_t size = cut ? uint32_t(kMounttabMaxBytes) : low;
+    out.resize(size);
     uint32_t done = 0;
-    if (low && (!wp_read_file(h.get(), out.data(), low, &done) || done != low)) return false;
+    if (size && (!wp_read_file(h.get(), out.data(), size, &done) || done != size)) return false;
+    if (cut) {
+        const size_t last = out.rfind('\n');
+        out.resize(last == std::string::npos ? 0 : last + 1);
+        log_printf(1, "mountd: %s is larger than %u bytes, only its first lines are read\n", path,
+                   unsigned(kMounttabMaxBytes));
+    }
     return true;
 }
 
@@ -99,7 +110,8 @@ bool mounttab_parse_line(const char* text, size_t length, mounttab_line* out) {
         return false;
     out->client = swap32(client);
     const size_t rest = size_t(end - p);
-    if (rest == 0 || rest > kMountPathMax) return false;
+    if (rest == 0) return false;
+    // Each of the two paths may be as long as the table holds one.
     const char* bar = static_cast<const char*>(std::memchr(p, '|', rest));
     if (bar) {
         if (bar == p || bar + 1 == end) return false;
@@ -109,7 +121,7 @@ bool mounttab_parse_line(const char* text, size_t length, mounttab_line* out) {
         out->mounted_path.assign(p, end);
         out->folder = out->mounted_path;
     }
-    return true;
+    return out->mounted_path.size() <= kMountPathMax && out->folder.size() <= kMountPathMax;
 }
 
 std::string mounttab_format_line(const mount_entry_copy& e) {
@@ -130,12 +142,27 @@ std::string mounttab_text() {
 }
 
 bool mounttab_restore(const mounttab_line& line) {
+    // A mount made by MNT comes back only as a fresh MNT of its folder would
+    // be admitted now (-alldirs, the export and the client's admission may
+    // have gone); WebNFS and automatic mounts need their export to admit
+    // the client still.
+    const bool by_mnt = !(line.origin & (MOUNT_ORIGIN_WEBNFS | MOUNT_ORIGIN_AUTO));
     char client_form[kMountPathMax + 1];
-    if (windows_path_to_nfs(line.folder.c_str(), client_form, sizeof client_form) == 0) return false;
-    uint32_t encoding = line.encoding;
+    if (windows_path_to_nfs((by_mnt ? line.mounted_path : line.folder).c_str(), client_form, sizeof client_form) == 0)
+        return false;
+    uint32_t encoding = NAME_ENCODING_UTF8;   // the stored paths are UTF-8 whatever the client spoke
     export_entry* exp = nullptr;
     std::string windows_path;
-    if (export_find(client_form, line.client, &encoding, &exp, &windows_path) != 0 || exp == nullptr) return false;
+    const char* refusal = nullptr;
+    if (export_find(client_form, line.client, &encoding, &exp, &windows_path) != 0 || exp == nullptr)
+        refusal = "no export admits it";
+    else if (by_mnt && !mount_path_inside_export(*exp, line.mounted_path))
+        refusal = "its path leaves the export";
+    if (refusal) {
+        log_printf(1, "mountd: mount %x of %s dropped, %s\n", unsigned(line.mount_id), line.mounted_path.c_str(),
+                   refusal);
+        return false;
+    }
     uint32_t flags = exp->fixed.mount_flags;
     volume_probe_result volume{exp->fixed.volume_serial, exp->fixed.max_name_length};
     if (!probe_volume(line.mounted_path.c_str(), &flags, &volume)) return false;
@@ -152,7 +179,8 @@ bool mounttab_restore(const mounttab_line& line) {
     r.encoding = line.encoding;
     r.origin = line.origin;
     r.given_id = line.mount_id;
-    return mount_record(r, nullptr) != MOUNT_RECORD_FAILED;
+    const mount_record_result recorded = mount_record(r, nullptr);
+    return recorded == MOUNT_RECORD_NEW || recorded == MOUNT_RECORD_EXISTING;
 }
 
 mounttab_load_report mounttab_load(const char* path, mounttab_restore_fn restore) {

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr size_t kMounttabMaxBytes = 16u << 20;   // a larger file is not read
+// Room for a full table at the default "Mounts" with paths of every length;
+// of a larger file only the lines within it are read.
+inline constexpr size_t kMounttabMaxBytes = 32u << 20;
 
 struct mounttab_line {
     uint32_t client = 0;      // network order

@@ -44,8 +44,8 @@ folder_mount mount_folder_record(uint32_t client, export_entry* exp, const std::
     r.encoding = encoding;
     r.origin = origin;
     m.recorded = mount_record(r, &m.mount_id);
-    if (m.recorded == MOUNT_RECORD_FAILED) {
-        m.status = MOUNT_FOLDER_NO_IDENTITY;
+    if (m.recorded == MOUNT_RECORD_FAILED || m.recorded == MOUNT_RECORD_FULL) {
+        m.status = m.recorded == MOUNT_RECORD_FULL ? MOUNT_FOLDER_REFUSED : MOUNT_FOLDER_NO_IDENTITY;
         return m;
     }
     mounttab_save(mounttab_path().c_str());

@@ -12,6 +12,7 @@ enum : uint32_t {
     MOUNT_FOLDER_OK = 0,
     MOUNT_FOLDER_MISSING = 2,
     MOUNT_FOLDER_NO_IDENTITY = 6,
+    MOUNT_FOLDER_REFUSED = 13,   // the client or the whole table holds as many mounts as allowed
     MOUNT_FOLDER_NO_VOLUME = 19,
     MOUNT_FOLDER_NOT_DIRECTORY = 20,
 };

@@ -1,7 +1,9 @@
 #include "quen/mount/mount_table.h"
 
 #include "platform/thread.h"
+#include "quen/config/settings.h"
 #include "quen/mount/crc32.h"
+#include "rpc/log.h"
 
 #include <atomic>
 #include <cstdio>
@@ -153,6 +155,24 @@ void unlink_and_free(mount_entry* victim) {
     relink_refs();
 }
 
+// Under the mount lock. Bounds that keep one client, or all of them, from
+// growing the table (and "mounttab") without end; 0 sets no bound.
+bool table_full_for(uint32_t client) {
+    const uint32_t per_client = g_settings.mounts_per_client, total = g_settings.mounts_max;
+    uint32_t of_client = 0, all = 0;
+    for (const mount_entry* e = g_mounts.head; e; e = e->next) {
+        ++all;
+        if (e->fixed.client_address == client) ++of_client;
+    }
+    const bool full = (per_client && of_client >= per_client) || (total && all >= total);
+    if (full) {
+        const auto* b = reinterpret_cast<const unsigned char*>(&client);
+        log_printf(1, "mountd: mount table full for %u.%u.%u.%u (%u of its own, %u in all)\n", b[0], b[1], b[2], b[3],
+                   unsigned(of_client), unsigned(all));
+    }
+    return full;
+}
+
 }  // namespace
 
 void mount_table_init() {
@@ -193,6 +213,7 @@ mount_record_result mount_record(const mount_request& r, uint32_t* id_out) {
         if (id_out) *id_out = e->fixed.mount_id;
         return MOUNT_RECORD_EXISTING;
     }
+    if (table_full_for(r.client)) return MOUNT_RECORD_FULL;
     mount_entry* e = new mount_entry;
     e->fixed.self_ref = new_self_ref();
     e->fixed.client_address = r.client;

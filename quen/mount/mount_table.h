@@ -85,7 +85,8 @@ struct mount_request {
     uint32_t given_id = 0;         // from "mounttab": taken as it is; 0: a new one
 };
 
-enum mount_record_result { MOUNT_RECORD_FAILED, MOUNT_RECORD_NEW, MOUNT_RECORD_EXISTING };
+// FULL: a new entry would pass "MountsPerClient" or "Mounts".
+enum mount_record_result { MOUNT_RECORD_FAILED, MOUNT_RECORD_NEW, MOUNT_RECORD_EXISTING, MOUNT_RECORD_FULL };
 
 // Initialises the mount lock (once), empties the table and starts the
 // identifier counter at a value of this run.

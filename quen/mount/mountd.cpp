@@ -6,11 +6,13 @@
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mount_folder.h"
+#include "quen/mount/mount_path.h"
 #include "quen/mount/mount_table.h"
 #include "quen/mount/mount_text.h"
 #include "rpc/log.h"
 #include "rpc/proc_table.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -47,8 +49,12 @@ struct dirpath_args {
     char path[XDR_PATH_MAX];
 };
 
+// A NUL inside the path would cut it short and name another folder.
 bool decode_dirpath(xdr_cursor* args, void* record) {
-    return xdr_get_name(args, static_cast<dirpath_args*>(record)->path, XDR_PATH_MAX);
+    xdr_cursor peek = *args;
+    uint32_t length = 0;
+    char* path = static_cast<dirpath_args*>(record)->path;
+    return xdr_get_u32(&peek, &length) && xdr_get_name(args, path, XDR_PATH_MAX) && std::strlen(path) == length;
 }
 
 void report_bad_path(const rpc_call* call, const rpc_proc*) {
@@ -77,6 +83,7 @@ size_t encode_mnt(uint8_t* dst, const void* result) {
 
 bool do_mnt(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     const char* path = static_cast<const dirpath_args*>(args)->path;
+    const std::string canonical = mount_path_canonical(path);
     auto* r = static_cast<mnt_result*>(result);
     const uint32_t client = h->peer.addr;
     uint32_t encoding = request_name_encoding(call->stamp);
@@ -86,13 +93,15 @@ bool do_mnt(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     r->status = MNT_ERR_ACCES;
     export_entry* exp = nullptr;
     std::string windows;
-    if (path[0] != 0 && export_find(path, client, &encoding, &exp, &windows) == 0 && exp) {
+    if (path[0] != 0 && export_find(canonical.c_str(), client, &encoding, &exp, &windows) == 0 && exp &&
+        mount_path_inside_export(*exp, windows)) {
         const folder_mount m = mount_folder_record(client, exp, windows, encoding, h->protocol);
         switch (m.status) {
         case MOUNT_FOLDER_OK:
             r->fh = handle_make(uint32_t(m.identity), uint32_t(m.identity >> 32), m.mount_id);
             r->status = MNT_OK;
             break;
+        case MOUNT_FOLDER_REFUSED: break;
         case MOUNT_FOLDER_NO_VOLUME: r->status = MNT_ERR_NODEV; break;
         case MOUNT_FOLDER_MISSING:
         case MOUNT_FOLDER_NOT_DIRECTORY: r->status = MNT_ERR_NOTDIR; break;
@@ -144,7 +153,7 @@ bool do_umnt(rpc_handle* h, rpc_call* call, const void* args, void*) {
     uint32_t encoding = request_name_encoding(call->stamp);
     export_entry* exp = nullptr;
     std::string windows;
-    if (path[0] != 0 && export_find(path, client, &encoding, &exp, &windows) == 0 &&
+    if (path[0] != 0 && export_find(mount_path_canonical(path).c_str(), client, &encoding, &exp, &windows) == 0 &&
         mount_remove_path(client, windows.c_str()))
         mounttab_save(mounttab_path().c_str());
     log_event(1, "unmount %s %s\n", dotted_ipv4(client).c_str(), ansi_text(path).c_str());

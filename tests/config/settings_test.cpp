@@ -225,3 +225,34 @@ TEST_F(SettingsTest, ShellCommandsRegisterAndRemoveCleanly) {
     EXPECT_EQ(reg_open_key(REG_CLASSES_ROOT, "Tervalo.UnitTestFolder\\nfsserver"), WIN_ERROR_FILE_NOT_FOUND);
     reg_delete_key(REG_CLASSES_ROOT, cls);
 }
+
+TEST_F(SettingsTest, LimitsAgainstHostileClientsAreSettings) {
+    read();
+    EXPECT_EQ(s.mounts_per_client, 64u);
+    EXPECT_EQ(s.mounts_max, 4096u);
+    config_apply_to_rpc(s);
+    EXPECT_EQ(g_rpc_settings.tcp_idle_seconds, 900u);
+    EXPECT_EQ(g_rpc_settings.tcp_record_seconds, 30u);
+    EXPECT_EQ(g_rpc_settings.tcp_max_connections, 512u);
+    EXPECT_EQ(g_rpc_settings.tcp_per_client, 32u);
+    const struct {
+        const char* name;
+        const char* value;
+        const uint32_t* field;
+        uint32_t expected;
+    } cases[] = {
+        {"MountsPerClient", "5", &s.mounts_per_client, 5},
+        {"Mounts", "0", &s.mounts_max, 0},
+        {"TCPidle", "60", &g_rpc_settings.tcp_idle_seconds, 60},
+        {"TCPrecordTime", "0", &g_rpc_settings.tcp_record_seconds, 1},
+        {"TCPconnections", "2000", &g_rpc_settings.tcp_max_connections, 2000},
+        {"TCPperClient", "4", &g_rpc_settings.tcp_per_client, 4},
+    };
+    for (const auto& c : cases) {
+        put(c.name, c.value);
+        read();
+        config_apply_to_rpc(s);
+        EXPECT_EQ(*c.field, c.expected) << c.name;
+    }
+    g_rpc_settings = rpc_settings{};
+}

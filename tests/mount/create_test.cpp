@@ -108,10 +108,24 @@ TEST(exclusive_stamp, off_ntfs_it_is_a_1980_time_in_whole_two_seconds) {
 TEST(exclusive_stamp, on_ntfs_it_is_the_verifier_as_a_filetime) {
     EXPECT_EQ(exclusive_stamp(kVerifier2000, true), 0x01BF53EB256D4000ull);
     EXPECT_EQ(filetime_to_unix(exclusive_stamp(kVerifier2000, true)).seconds, 946684800u);
+}
+
+// Verifiers SetFileTime would ignore or refuse get stamps it keeps, and
+// they stay apart from their neighbours.
+TEST(exclusive_stamp, verifiers_windows_takes_for_no_time_get_distinct_stamps_it_keeps) {
+    const uint8_t zero[8] = {}, one[8] = {1};
+    const uint8_t ones[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const uint8_t ones_low[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F};
     const uint8_t high[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0xF8};
-    EXPECT_EQ(exclusive_stamp(high, true), 0x7877665544332211ull) << "no time Windows refuses";
-    const uint8_t zero[8] = {};
-    EXPECT_NE(exclusive_stamp(zero, true), 0u) << "0 would leave the time unset";
+    const uint8_t high_low[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x78};
+    const std::pair<const uint8_t*, const uint8_t*> neighbours[] = {{zero, one}, {ones, ones_low}, {high, high_low}};
+    for (const auto& [special, other] : neighbours) {
+        const uint64_t stamp = exclusive_stamp(special, true);
+        EXPECT_NE(stamp, 0u);
+        EXPECT_LT(stamp, 1ull << 63);
+        EXPECT_LT(filetime_to_unix(stamp).seconds, 0xFFFFFFFFu) << "a time every volume keeps";
+        EXPECT_NE(stamp, exclusive_stamp(other, true));
+    }
 }
 
 TEST_F(create_test, a_new_file_answers_with_its_handle_and_attributes) {
@@ -129,13 +143,17 @@ TEST_F(create_test, a_new_file_answers_with_its_handle_and_attributes) {
     EXPECT_EQ(r.dir_attributes.type, uint32_t(NF_DIR));
 }
 
-TEST_F(create_test, unchecked_truncates_an_existing_file_guarded_refuses_it) {
+TEST_F(create_test, unchecked_truncates_an_existing_file_only_when_asked_guarded_refuses_it) {
     make_file("plain\\f", "hello");
     const uint32_t before = inode_of_path(at("plain\\f").c_str());
     create_result r;
     EXPECT_EQ(create("plain", plain, "f", CREATE_GUARDED, mode(0644), r), uint32_t(NFSERR_EXIST));
     EXPECT_EQ(read_file("plain\\f"), "hello");
     ASSERT_EQ(create("plain", plain, "f", CREATE_UNCHECKED, mode(0644), r), uint32_t(NFS_OK));
+    EXPECT_EQ(read_file("plain\\f"), "hello") << "no size asked for: the data stays";
+    xdr_sattr truncate = mode(0644);
+    truncate.set_size = true;
+    ASSERT_EQ(create("plain", plain, "f", CREATE_UNCHECKED, truncate, r), uint32_t(NFS_OK));
     EXPECT_EQ(read_file("plain\\f"), "");
     EXPECT_EQ(r.attributes.size, 0u);
     EXPECT_EQ(r.handle.word[HANDLE_WORD_ID_LOW], before) << "the same file, the same number";
@@ -146,7 +164,7 @@ TEST_F(create_test, an_overwritten_file_keeps_its_mode) {
     ASSERT_TRUE(wp_set_file_attributes(at("plain\\run").c_str(), exec_marker()));
     create_result r;
     ASSERT_EQ(create("plain", plain, "run", CREATE_UNCHECKED, mode(0600), r), uint32_t(NFS_OK));
-    EXPECT_EQ(read_file("plain\\run"), "");
+    EXPECT_EQ(read_file("plain\\run"), "#!/bin/sh\n");
     EXPECT_EQ(r.attributes.mode, 0100755u) << "open(O_CREAT) leaves an existing file's mode";
 }
 
@@ -177,6 +195,20 @@ TEST_F(create_test, an_exclusive_create_repeated_with_its_verifier_succeeds) {
     EXPECT_EQ(read_file("plain\\y"), "data");
 }
 
+TEST_F(create_test, every_verifier_survives_its_retransmission) {
+    const uint8_t verifiers[][8] = {{0}, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                                    {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0xF8}};
+    for (const auto& v : verifiers) {
+        const std::string name = "x" + std::to_string(v[7]);
+        create_result first, again, other;
+        ASSERT_EQ(create("plain", plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, first, v), uint32_t(NFS_OK)) << name;
+        EXPECT_EQ(create("plain", plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, again, v), uint32_t(NFS_OK)) << name;
+        EXPECT_EQ(create("plain", plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, other, kOtherVerifier),
+                  uint32_t(NFSERR_EXIST))
+            << name;
+    }
+}
+
 TEST_F(create_test, default_modes) {
     create_result r;
     ASSERT_EQ(create("plain", plain, "nomode", CREATE_GUARDED, xdr_sattr{}, r), uint32_t(NFS_OK));
@@ -201,6 +233,52 @@ TEST_F(create_test, set_user_id_needs_root) {
     ASSERT_EQ(create("plain", plain, "s", CREATE_GUARDED, mode(04755), r), uint32_t(NFS_OK));
     EXPECT_EQ(r.attributes.mode, 0100755u);
     EXPECT_EQ(windows_attributes("plain\\s") & SYSTEM, 0u);
+}
+
+// A request's owner is checked as SETATTR checks one: only root names
+// another uid, a gid must be one of the caller's groups, and only root
+// keeps a set-id bit. A squashed root owns its files as nobody.
+TEST_F(create_test, the_owner_a_request_names_is_checked) {
+    SKIP_ON_WINE("creation times are not stored");
+    fs_credential grouped = user(1000, 1000);
+    grouped.gids[0] = 20;
+    grouped.gid_count = 1;
+    auto owned = [](uint32_t m, int64_t uid, int64_t gid) {
+        xdr_sattr s = mode(m);
+        s.set_uid = uid >= 0, s.uid = uint32_t(uid);
+        s.set_gid = gid >= 0, s.gid = uint32_t(gid);
+        return s;
+    };
+    struct owner_case {
+        const char* name;
+        xdr_sattr request;
+        fs_credential cred;
+        uint32_t status, mode, uid, gid;
+    } cases[] = {
+        {"as_root", owned(04755, 0, 0), grouped, NFSERR_PERM, 0, 0, 0},
+        {"other_group", owned(0644, -1, 30), grouped, NFSERR_PERM, 0, 0, 0},
+        {"own_group", owned(0644, 1000, 20), grouped, NFS_OK, 0100644, 1000, 20},
+        {"set_ids", owned(06755, -1, -1), grouped, NFS_OK, 0100755, 1000, 1000},
+        {"root_gives", owned(04755, 7, 8), user(0, 0), NFS_OK, 0104755, 7, 8},
+    };
+    const uint32_t was = g_settings.record.map_root;
+    g_settings.record.map_root = 1;
+    for (const owner_case& c : cases) {
+        create_result r;
+        ASSERT_EQ(create("saved", saved, c.name, CREATE_GUARDED, c.request, r, nullptr, c.cred), c.status) << c.name;
+        EXPECT_EQ(exists(std::string("saved\\") + c.name), c.status == NFS_OK) << c.name;
+        if (c.status != NFS_OK) continue;
+        EXPECT_EQ(r.attributes.mode, c.mode) << c.name;
+        EXPECT_EQ(r.attributes.uid, c.uid) << c.name;
+        EXPECT_EQ(r.attributes.gid, c.gid) << c.name;
+    }
+    g_settings.record.map_root = 0;
+    create_result r, pub;
+    ASSERT_EQ(mkdir("saved", saved, "pub", mode(0777), pub), uint32_t(NFS_OK));
+    ASSERT_EQ(fs_mkdir(pub.handle, "squashed", 8, mode(02755), user(0, 0), true, r), uint32_t(NFS_OK));
+    EXPECT_EQ(r.attributes.uid, uint32_t(kNobodyId));
+    EXPECT_EQ(r.attributes.mode, 040755u);
+    g_settings.record.map_root = was;
 }
 
 TEST_F(create_test, saved_attributes_keep_the_requested_mode_and_the_creator) {

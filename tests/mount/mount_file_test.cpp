@@ -58,6 +58,20 @@ TEST(mounttab_line_parse, damaged_lines_are_refused) {
     EXPECT_TRUE(ok) << "the longest path still fits";
 }
 
+TEST(mounttab_line_parse, the_longest_paths_the_table_holds_are_read_back) {
+    export_entry exp;
+    exp.folder = "C:\\" + std::string(kMountPathMax - 3, 'f');
+    mount_entry_copy e{};
+    e.exp = &exp;
+    e.path = exp.folder.substr(0, 1000) + "\\" + std::string(kMountPathMax - 1001, 'p');
+    const std::string line = mounttab_format_line(e);
+    bool ok = false;
+    const mounttab_line back = parse(line.substr(0, line.size() - 1), &ok);
+    ASSERT_TRUE(ok) << "a line of " << line.size() << " bytes";
+    EXPECT_EQ(back.mounted_path, e.path);
+    EXPECT_EQ(back.folder, exp.folder);
+}
+
 TEST(mounttab_line_parse, format_and_parse_agree) {
     export_entry exp;
     exp.folder = "D:\\exports\\x";
@@ -223,4 +237,29 @@ TEST_F(mounttab_test, a_restart_without_the_file_makes_old_handles_stale) {
     mount_context ctx{};
     char path[kHandlePathSize];
     EXPECT_EQ(handle_resolve(handle_make(root, 0, a), &ctx, path), 0u);
+}
+
+TEST_F(mounttab_test, restored_mounts_are_checked_against_the_exports_as_they_are_now) {
+    mount_folder(ip("192.0.2.1"), at("share"), exp);
+    mount_folder(ip("192.0.2.1"), at("share\\sub"), exp);
+    ASSERT_EQ(mounttab_save(file.c_str()), MOUNTTAB_WRITTEN);
+    load_exports("@\\share -ci\n@\\other -ci 192.0.2.1\n");   // -alldirs is gone
+    const mounttab_load_report r = restart();
+    EXPECT_EQ(r.restored, 1u);
+    EXPECT_EQ(r.dropped, 1u) << "a fresh MNT of the subfolder would be refused";
+    const auto entries = mount_table_snapshot();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].path.empty()) << "the export's own folder stays";
+}
+
+TEST_F(mounttab_test, a_file_past_the_read_limit_still_gives_its_first_lines) {
+    const std::string line = "c0000201 11 2 1234 " + at("share") + "\n";
+    std::string text;
+    while (text.size() <= kMounttabMaxBytes) text += line;
+    make_file("mounttab", text);
+    static size_t seen;
+    seen = 0;
+    const mounttab_load_report r = mounttab_load(file.c_str(), [](const mounttab_line&) { return ++seen > 0; });
+    EXPECT_EQ(r.restored, kMounttabMaxBytes / line.size());
+    EXPECT_EQ(r.damaged, 0u) << "a line cut by the limit is left out, not counted as damaged";
 }

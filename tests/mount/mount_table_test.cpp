@@ -1,6 +1,7 @@
 // The mount table: identifiers, refreshing, removal, the origin word and the
 // bounded reverse name lookups.
 #include "platform/thread.h"
+#include "quen/config/settings.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/crc32.h"
 #include "quen/mount/mount_folder.h"
@@ -305,4 +306,23 @@ TEST_F(mount_table_test, the_folder_must_be_an_existing_directory) {
     uint64_t other = 0;
     ASSERT_EQ(mount_folder_identity(at("share\\b").c_str(), MOUNT_FLAG_FILE_ID, &other), uint32_t(MOUNT_FOLDER_OK));
     EXPECT_NE(file_id, other);
+}
+
+TEST_F(mount_table_test, entries_are_bounded_per_client_and_in_all) {
+    make_dir("share\\c");
+    const uint32_t saved_per_client = g_settings.mounts_per_client, saved_total = g_settings.mounts_max;
+    g_settings.mounts_per_client = 2;
+    g_settings.mounts_max = 3;
+    const uint32_t a = ip("192.0.2.1"), b = ip("192.0.2.2");
+    EXPECT_NE(mount_folder(a, at("share\\a"), exp), 0u);
+    EXPECT_NE(mount_folder(a, at("share\\b"), exp), 0u);
+    mount_request more{a, at("share\\c"), exp, 1};
+    EXPECT_EQ(mount_record(more, nullptr), MOUNT_RECORD_FULL) << "a third folder of one client";
+    EXPECT_NE(mount_folder(a, at("share\\a"), exp), 0u) << "a mount already held is refreshed";
+    EXPECT_NE(mount_folder(b, at("share\\a"), exp), 0u) << "another client still mounts";
+    more.client = b;
+    EXPECT_EQ(mount_record(more, nullptr), MOUNT_RECORD_FULL) << "the whole table is full";
+    EXPECT_EQ(mount_table_size(), 3u);
+    g_settings.mounts_per_client = saved_per_client;
+    g_settings.mounts_max = saved_total;
 }

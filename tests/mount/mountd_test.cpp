@@ -6,6 +6,9 @@
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mountd.h"
 #include "tests/mount/mount_test_env.h"
+#include "platform/file.h"
+#include "tests/support/file_tree.h"
+#include "tests/support/reparse_bytes.h"
 #include "tests/unit/unit_support.h"
 
 #include <algorithm>
@@ -292,4 +295,56 @@ TEST_F(mountd_test, dump_and_export_replies_byte_for_byte) {
     for (const char* group : {"-u", "-ci", "-alldirs"}) exported.u32(1).opaque(std::string(group));
     exported.u32(0).u32(0);
     EXPECT_EQ(call(3, MOUNTPROC_EXPORT).results, exported.b);
+}
+
+TEST_F(mountd_test, every_spelling_of_a_folder_is_one_mount) {
+    const struct {
+        const char* spelling;
+        const char* canonical;
+    } cases[] = {
+        {"//sub", "/sub"},     {"/./sub/.", "/sub"}, {"/sub/", "/sub"},  {"/sub//", "/sub"},
+        {"/././/sub", "/sub"}, {"/", ""},            {"/.", ""},         {"//.//", ""},
+    };
+    for (const auto& c : cases) {
+        reply_view want = call(1, MOUNTPROC_MNT, path_arg(share_client + c.canonical));
+        reply_view got = call(1, MOUNTPROC_MNT, path_arg(share_client + c.spelling));
+        ASSERT_EQ(got.u32(), MNT_OK) << c.spelling;
+        EXPECT_EQ(got.results, want.results) << c.spelling << " gives the handle of " << c.canonical;
+    }
+    EXPECT_EQ(mount_table_size(), 2u);
+    call(1, MOUNTPROC_UMNT, path_arg(share_client + "//sub/."));
+    EXPECT_EQ(mount_table_size(), 1u) << "UMNT finds the mount under any spelling too";
+}
+
+TEST_F(mountd_test, a_mount_path_never_passes_through_a_link) {
+    SKIP_ON_WINE("FSCTL_SET_REPARSE_POINT gives error 50");
+    make_dir("outside");
+    make_dir("outside\\deeper");
+    make_dir("share\\link");
+    const std::string target = at("outside");
+    const std::string sub = utf16le("\\??\\" + target), print = utf16le(target);
+    std::string body;
+    for (uint32_t v : {0u, uint32_t(sub.size()), uint32_t(sub.size() + 2), uint32_t(print.size())}) put16(body, v);
+    body += sub + std::string(2, '\0') + print + std::string(2, '\0');
+    std::string data;
+    put32(data, WP_IO_REPARSE_TAG_MOUNT_POINT);
+    put32(data, uint32_t(body.size()));
+    data += body;
+    {
+        file_handle h(wp_create_file(at("share\\link").c_str(), WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL,
+                                     WP_OPEN_EXISTING, WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
+        ASSERT_TRUE(h.valid());
+        ASSERT_TRUE(wp_device_io_control(h.get(), WP_FSCTL_SET_REPARSE_POINT, data.data(), uint32_t(data.size()),
+                                         nullptr, 0, nullptr));
+    }
+    ASSERT_NE(wp_get_file_attributes(at("share\\link\\deeper").c_str()), WP_INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(call(3, MOUNTPROC_MNT, path_arg(share_client + "/link")).u32(), MNT_ERR_ACCES);
+    EXPECT_EQ(call(3, MOUNTPROC_MNT, path_arg(share_client + "/link/deeper")).u32(), MNT_ERR_ACCES);
+    EXPECT_EQ(mount_table_size(), 0u);
+}
+
+TEST_F(mountd_test, a_nul_inside_a_mount_path_is_refused) {
+    const std::string cut = share_client + std::string("/sub\0/../../secret", 19);
+    EXPECT_EQ(call(3, MOUNTPROC_MNT, path_arg(cut)).accept, uint32_t(ACCEPT_GARBAGE_ARGS));
+    EXPECT_EQ(mount_table_size(), 0u);
 }

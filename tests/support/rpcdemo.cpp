@@ -39,7 +39,8 @@ void stop_watcher(void* arg) {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: rpcdemo [-port N] [-noportmap] [-threads N] [-tcpthreads N] [-log N] [-idle SECONDS]\n");
+                 "usage: rpcdemo [-port N] [-noportmap] [-threads N] [-tcpthreads N] [-log N] [-idle SECONDS]\n"
+                 "       [-recordtime SECONDS] [-maxconn N] [-perclient N]\n");
 }
 
 bool parse_number(const char* text, uint32_t max, uint32_t* out) {
@@ -70,6 +71,12 @@ bool parse_options(int argc, char** argv, demo_options* o) {
             g_log_level = int(n);
         } else if (std::strcmp(a, "-idle") == 0 && parse_number(value, 86400, &n) && n > 0) {
             g_rpc_settings.tcp_idle_seconds = n;
+        } else if (std::strcmp(a, "-recordtime") == 0 && parse_number(value, 86400, &n) && n > 0) {
+            g_rpc_settings.tcp_record_seconds = n;
+        } else if (std::strcmp(a, "-maxconn") == 0 && parse_number(value, 100000, &n)) {
+            g_rpc_settings.tcp_max_connections = n;
+        } else if (std::strcmp(a, "-perclient") == 0 && parse_number(value, 100000, &n)) {
+            g_rpc_settings.tcp_per_client = n;
         } else {
             return false;
         }

@@ -3,56 +3,20 @@
 #include "quen/fs/dir_scan.h"
 
 #include "quen/fs/nfs_status.h"
-#include "quen/inode/paths.h"
-#include "quen/inode/inode_tree.h"
+#include "quen/fs/parent_dir.h"
 
 #include <cstring>
 
-namespace {
-
-// File id mode: the file index of the parent directory, 0 when it lies
-// outside the mount or cannot be opened. The parent of a volume root is the
-// root itself.
-uint64_t parent_by_file_id(const mount_context& ctx, const char* path) {
-    char parent[kResolvePathSize];
-    const size_t n = std::strlen(path);
-    if (n >= sizeof parent) return 0;
-    std::memcpy(parent, path, n + 1);
-    const size_t prefix = root_prefix_length(parent, sizeof parent);
-    char* cut = std::strrchr(parent, '\\');
-    if (prefix == 0 || !cut) return 0;
-    if (size_t(cut - parent) + 1 == prefix)
-        cut[1] = 0;   // "C:\dir" -> "C:\"
-    else
-        cut[0] = 0;
-    if (!path_inside_mount(ctx, parent, true)) return 0;
-    file_handle h(wp_create_file(parent, 0, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING,
-                                 WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
-    wp_file_information info;
-    if (!h.valid() || !wp_get_file_information_by_handle(h.get(), &info)) return 0;
-    return info.file_index;
-}
-
-}  // namespace
-
 uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bool want_attributes, open_dir& d) {
     d.attributes = {};
-    d.mount_id = fh.word[HANDLE_WORD_MOUNT];
-    d.inode = handle_resolve(fh, &d.ctx, d.mounted);
     d.parent = 0;
-    d.path[0] = 0;
-    // A handle that no longer leads to a file inside its mount is stale,
-    // as for every other call on a handle.
-    if (d.inode == 0) return NFSERR_STALE;
-    file_handle opened;
-    if (!resolve_handle_path(d.ctx, d.inode, d.path, &opened)) return NFSERR_STALE;
-    d.cred = cred;
-    map_credential(d.ctx, d.cred);
+    if (uint32_t status = resolve_file(fh, cred, RESOLVE_PATH, d)) return status;
+    file_handle opened = std::move(d.opened);
 
     uint32_t status = NFS_OK;
     file_attributes& a = d.attributes;
     if (want_attributes) {
-        if (get_attributes(d.inode, d.ctx, d.path, opened.get(), d.cred, a, &status) == WP_INVALID_FILE_ATTRIBUTES)
+        if (get_attributes(d.identity, d.ctx, d.path, opened.get(), d.cred, a, &status) == WP_INVALID_FILE_ATTRIBUTES)
             return NFSERR_NOENT;
     } else {
         type_and_mode t;
@@ -64,14 +28,16 @@ uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bo
         a.gid = t.gid;
     }
     if (a.type != NF_DIR) return NFSERR_NOTDIR;
+    if (!directory_stays_inside(d.ctx, d.path)) return NFSERR_ACCES;
 
     const size_t n = std::strlen(d.path);
     const bool volume_root = n > 0 && d.path[n - 1] == '\\';
     if (!volume_root && permitted_bits(0111, a, d.cred) == 0 && !is_owner(a.uid, d.cred)) return NFSERR_ACCES;
 
-    if (d.ctx.flags & MOUNT_FLAG_FILE_ID)
-        d.parent = parent_by_file_id(d.ctx, d.path);
-    else
-        d.parent = inode_parent(uint32_t(d.inode));
+    // The export root's ".." is the root itself, in both modes: the folder
+    // above is not the client's to see.
+    char parent[kResolvePathSize];
+    std::memcpy(parent, d.path, n + 1);
+    d.parent = parent_directory(d.ctx, d.identity, parent);
     return NFS_OK;
 }

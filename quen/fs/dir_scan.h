@@ -17,16 +17,11 @@
 
 #include <cstdint>
 
-// The directory a READDIR names, as open_directory finds it. ctx.mounted_path
-// points into mounted: use the record where it was filled, do not copy it.
-struct open_dir {
-    char mounted[kHandlePathSize];
-    char path[kResolvePathSize];
-    mount_context ctx;
-    fs_credential cred;           // as mapped by the export's options
-    uint32_t mount_id;            // of the handle
-    uint64_t inode;               // inode number, or file id in file id mode
-    uint64_t parent;              // the same for the parent; 0 when unknown or outside the mount
+// The directory a READDIR names, as open_directory finds it: the resolved
+// file with its path. ctx.mounted_path points into mounted: use the record
+// where it was filled, do not copy it.
+struct open_dir : resolved_file {
+    uint64_t parent;              // identity of the folder above; 0 when unknown or outside the mount
     file_attributes attributes;   // when asked for; else type, mode and owner only
 };
 

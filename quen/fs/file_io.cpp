@@ -55,6 +55,40 @@ uint32_t failed(open_file& f, bool keep, const char* format, Args... args) {
     return win32_to_nfs_status(error);
 }
 
+// Whether a cached slot may serve the request without resolving the file in
+// full: only through the mount and export it was resolved through. A handle
+// of one export may carry the inode number of a file another export has open.
+bool validated_here(const cache_slot* slot, const resolved_file& r) {
+    return slot && cache_validated_for(slot, r.mount_id, r.ctx.entry);
+}
+
+unsigned long long ull(uint64_t v) { return v; }
+
+// Data is read and written in the file itself, never through a link: the
+// target may lie outside the export.
+constexpr uint32_t kNoFollow = WP_FILE_FLAG_OPEN_REPARSE_POINT;
+
+// A file READ and WRITE do not take: a directory, or a link.
+uint32_t not_data(const file_attributes& attrs) {
+    if (attrs.type == NF_DIR) return NFSERR_ISDIR;
+    return attrs.type == NF_LNK ? NFSERR_INVAL : NFS_OK;
+}
+
+// A flush that failed leaves the data short of stable storage: an I/O error.
+uint32_t flush_failed(uint64_t identity) {
+    log_printf(1, "quen flush error %u %llu\n", file_last_error(), ull(identity));
+    return NFSERR_IO;
+}
+
+// A read-write handle of a file found by look_up; a read-only, hidden or
+// system file that its mode lets the caller write is lifted for the open.
+wp_handle open_for_writing(const resolved_file& r, const file_attributes& attrs, uint32_t windows,
+                           attribute_lift& lifted) {
+    constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;
+    if ((attrs.mode & 0222) == 0 && (windows & blocking)) lifted.lift(r.path, windows);
+    return wp_create_file(r.path, WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, kNoFollow);
+}
+
 bool seek(wp_handle h, uint64_t offset) {
     int32_t high = int32_t(offset >> 32);
     return wp_set_file_pointer(h, int32_t(uint32_t(offset)), &high, WP_FILE_BEGIN) != WP_INVALID_SET_FILE_POINTER ||
@@ -63,7 +97,6 @@ bool seek(wp_handle h, uint64_t offset) {
 
 nfs_time now() { return nfs_time{uint32_t(std::time(nullptr)), 0}; }
 
-unsigned long long ull(uint64_t v) { return v; }
 
 bool may_write(const file_attributes& attrs, const fs_credential& cred) {
     return permitted_bits(0222, attrs, cred) != 0 || is_owner(attrs.uid, cred);
@@ -83,18 +116,19 @@ uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, 
     open_file f;
     file_attributes attrs{};
     f.slot = cache_find(r.key, CACHE_READ, &f.handle, &attrs);
-    if (f.slot) {
-        if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
-    } else {
+    if (!validated_here(f.slot, r)) {
         uint32_t windows = 0;
         if (uint32_t status = look_up(r, attrs, &windows)) return status;
-        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
-        if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
-        f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
+        if (uint32_t status = not_data(attrs)) return status;
+    }
+    if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
+    if (!f.slot) {
+        f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, kNoFollow);
         if (f.handle == WP_INVALID_HANDLE)
             return failed(f, false, "quen read error %u %llu %s\n", ull(r.identity), r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ);
     }
+    if (f.slot) cache_validate(f.slot, r.mount_id, r.ctx.entry);
     if (!seek(f.handle, offset))
         return failed(f, false, "quen read seek error %u %llu %llu\n", ull(r.identity), ull(offset));
     uint32_t done = 0;
@@ -125,20 +159,19 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
     attribute_lift lifted;
     file_attributes attrs{};
     f.slot = cache_find(r.key, CACHE_READ_WRITE, &f.handle, &attrs);
-    if (f.slot) {
-        if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
-    } else {
-        uint32_t windows = 0;
+    uint32_t windows = 0;
+    if (!validated_here(f.slot, r)) {
         if (uint32_t status = look_up(r, attrs, &windows)) return status;
-        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
-        if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
-        constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;
-        if ((attrs.mode & 0222) == 0 && (windows & blocking)) lifted.lift(r.path, windows);
-        f.handle = wp_create_file(r.path, WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
+        if (uint32_t status = not_data(attrs)) return status;
+    }
+    if (attrs.type != NF_REG || !may_write(attrs, r.cred)) return NFSERR_ACCES;
+    if (!f.slot) {
+        f.handle = open_for_writing(r, attrs, windows, lifted);
         if (f.handle == WP_INVALID_HANDLE)
             return failed(f, false, "quen write open error %u %llu %x %s\n", ull(r.identity), lifted.saved, r.path);
         f.slot = cache_insert(r.key, f.handle, CACHE_READ_WRITE);
     }
+    if (f.slot) cache_validate(f.slot, r.mount_id, r.ctx.entry);
     before = attrs;
     if (!seek(f.handle, offset))
         return failed(f, false, "quen write seek error %u %llu %llu\n", ull(r.identity), ull(offset));
@@ -153,17 +186,15 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
     lifted.restore();
     attrs.size = uint64_t(size_high) << 32 | size_low;
     attrs.atime = attrs.mtime = attrs.ctime = now();
-    if (f.slot) {
-        if (sync_mode == WRITE_CLOSED) {
-            cache_evict(f.slot);
-            f.slot = nullptr;
-            f.handle = WP_INVALID_HANDLE;
-        } else {
-            if (sync_mode == WRITE_FLUSHED) wp_flush_file_buffers(f.handle);
-            cache_store_attributes(f.slot, attrs);
-        }
-    } else if (sync_mode == WRITE_FLUSHED) {
-        wp_flush_file_buffers(f.handle);
+    // Modes 1 and 2 promise stable storage, which closing a handle does not give.
+    if (sync_mode != WRITE_CACHED && !wp_flush_file_buffers(f.handle)) {
+        f.release();
+        return flush_failed(r.identity);
+    }
+    if (f.slot && sync_mode == WRITE_CLOSED) {
+        f.discard();
+    } else if (f.slot) {
+        cache_store_attributes(f.slot, attrs);
     }
     f.release();
     *count = done;
@@ -177,18 +208,32 @@ uint32_t file_commit(const internal_handle& fh, const fs_credential& cred, file_
     if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
     bucket_guard guard(r.identity);
 
+    // Before the cache: a read-only export commits nothing, not even a slot
+    // that a read-write mount of the same file left open.
+    if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
+
     wp_handle handle = WP_INVALID_HANDLE;
     file_attributes attrs{};
-    if (cache_slot* slot = cache_find(r.key, CACHE_READ_WRITE, &handle, &attrs)) {
-        cache_commit(slot);
-        attributes = attrs;
-        return NFS_OK;
-    }
-    if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
-    // The data of a file not in the cache went to disk when its handle closed.
+    cache_slot* slot = cache_find(r.key, CACHE_READ_WRITE, &handle, &attrs);
     uint32_t windows = 0;
-    uint32_t status = look_up(r, attrs, &windows);
-    if (status == NFS_OK && attrs.type == NF_DIR) return NFSERR_ISDIR;
-    if (status == NFS_OK) attributes = attrs;
-    return status;
+    if (!validated_here(slot, r)) {
+        if (uint32_t status = look_up(r, attrs, &windows)) return status;
+        if (attrs.type == NF_DIR) return NFSERR_ISDIR;
+    }
+    if (slot) {
+        if (cache_commit(slot) != 0) return flush_failed(r.identity);
+    } else {
+        // Data written through a handle since closed may still sit in the
+        // system cache: the file is opened to flush it.
+        attribute_lift lifted;
+        file_handle h(open_for_writing(r, attrs, windows, lifted));
+        if (!h.valid()) {
+            const uint32_t error = file_last_error();
+            log_printf(1, "quen commit open error %u %llu\n", error, ull(r.identity));
+            return win32_to_nfs_status(error);
+        }
+        if (!wp_flush_file_buffers(h.get())) return flush_failed(r.identity);
+    }
+    attributes = attrs;
+    return NFS_OK;
 }

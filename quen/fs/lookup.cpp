@@ -6,6 +6,7 @@
 #include "quen/mount/mount_context.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
+#include "quen/fs/parent_dir.h"
 #include "quen/inode/paths.h"
 #include "quen/fs/resolve.h"
 #include "quen/inode/inode_tree.h"
@@ -16,34 +17,10 @@ namespace {
 
 bool not_found(uint32_t e) { return e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND; }
 
-// Length of the volume part of the path ("C:\" is 3), as the export knows it.
-size_t volume_prefix_of(const mount_context& ctx, const char* path) {
-    if (ctx.entry) return ctx.entry->fixed.volume_prefix_length;
-    char copy[kNamePathSize];
-    std::snprintf(copy, sizeof copy, "%s", path);
-    return root_prefix_length(copy, sizeof copy);
-}
-
 // The identity that names the file at path in a file id mount: its file index.
 uint64_t file_id_of(const char* path) {
     uint64_t index = 0;
     return file_index_of(path, index) ? index : 0;
-}
-
-// "..": the folder above, as long as it is still inside the mount.
-uint32_t parent_of(const mount_context& ctx, uint64_t dir, char* path, uint64_t* identity) {
-    char* cut = std::strrchr(path, '\\');
-    if (!cut) return NFSERR_STALE;
-    const size_t prefix = volume_prefix_of(ctx, path);
-    if (prefix >= std::strlen(path)) return NFSERR_STALE;   // a volume root has no parent here
-    const size_t at = size_t(cut - path);
-    path[at + 1 == prefix ? at + 1 : at] = '\0';
-    if (!path_inside_mount(ctx, path, !(ctx.flags & MOUNT_FLAG_FIXED_DRIVE))) return NFSERR_STALE;
-    if (ctx.flags & MOUNT_FLAG_FILE_ID)
-        *identity = file_id_of(path);
-    else
-        *identity = dir <= 0xFFFFFFFFu ? inode_parent(uint32_t(dir)) : 0;
-    return NFS_OK;
 }
 
 bool is_junction_to_another_volume(const mount_context& ctx, const char* path, uint32_t attributes) {
@@ -83,10 +60,12 @@ uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_len
     mount_context file_ctx = ctx;
     char file_mounted[kHandlePathSize];
     if (name_length == 2 && name[0] == '.' && name[1] == '.') {
-        if (uint32_t status = parent_of(ctx, dir_identity, path, &identity)) return status;
+        identity = parent_directory(ctx, dir_identity, path);
+        if (identity == 0) return NFSERR_STALE;
     } else if (name_length == 1 && name[0] == '.') {
         identity = dir_identity;
     } else {
+        if (!directory_stays_inside(ctx, path)) return NFSERR_ACCES;
         size_t name_pos = 0;
         if (uint32_t status = nfs_name_to_windows(ctx, path, name, name_length, &name_pos)) return status;
         uint32_t attributes = WP_INVALID_FILE_ATTRIBUTES;

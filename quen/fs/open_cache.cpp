@@ -85,7 +85,7 @@ cache_slot* cache_insert(const file_key& key, wp_handle handle, uint8_t mode) {
     if (!g_enabled.load() || key.identity == 0) return nullptr;
     for (cache_slot& s : g_slots[bucket_of(key.identity)]) {
         if (s.key.identity != 0) continue;
-        s = cache_slot{key, handle, 0, mode, use_time(), {}};
+        s = cache_slot{key, handle, 0, mode, use_time(), {}, 0, nullptr};
         g_bucket_used[bucket_of(key.identity)].fetch_add(1);
         return &s;
     }
@@ -98,16 +98,24 @@ void cache_evict(cache_slot* slot) {
         if (cache_lock_release_fn release = g_release_locks.load()) release(slot);
     if (slot->handle != WP_INVALID_HANDLE) wp_close_handle(slot->handle);
     g_bucket_used[bucket_of(slot->key.identity)].fetch_sub(1);
-    *slot = cache_slot{{0, 0, false}, WP_INVALID_HANDLE, 0, 0, 0, {}};
+    *slot = cache_slot{{0, 0, false}, WP_INVALID_HANDLE, 0, 0, 0, {}, 0, nullptr};
+}
+
+bool cache_validated_for(const cache_slot* slot, uint32_t mount_id, const export_entry* entry) {
+    return slot->mount_id != 0 && slot->mount_id == mount_id && slot->entry == entry;
+}
+
+void cache_validate(cache_slot* slot, uint32_t mount_id, const export_entry* entry) {
+    slot->mount_id = mount_id;
+    slot->entry = entry;
 }
 
 void cache_store_attributes(cache_slot* slot, const file_attributes& attributes) { slot->attributes = attributes; }
 
-void cache_commit(cache_slot* slot) {
-    if (slot->lock_count == 0)
-        cache_evict(slot);
-    else
-        wp_flush_file_buffers(slot->handle);
+uint32_t cache_commit(cache_slot* slot) {
+    const uint32_t error = wp_flush_file_buffers(slot->handle) ? 0 : file_last_error();
+    if (slot->lock_count == 0) cache_evict(slot);
+    return error;
 }
 
 void cache_drop(const file_key& key) {

@@ -43,6 +43,10 @@ struct cache_slot {
     uint8_t access_mode;     // CACHE_READ / CACHE_READ_WRITE
     uint32_t last_use;       // tick_count_ms() of the last use, 0 when never
     file_attributes attributes;  // as last returned for this file
+    // The mount and export the file was last resolved through: inode numbers
+    // are shared by all exports, so the open handle vouches for no other.
+    uint32_t mount_id;
+    const export_entry* entry;
 };
 
 int bucket_of(uint64_t identity);
@@ -70,10 +74,15 @@ cache_slot* cache_find(const file_key& key, uint8_t wanted, wp_handle* handle, f
 // key is 0 or the bucket is full (the caller then closes the handle itself).
 cache_slot* cache_insert(const file_key& key, wp_handle handle, uint8_t mode);
 void cache_evict(cache_slot* slot);
+// Whether the slot's file was last resolved in full through this mount of
+// this export; cache_validate records that it just was.
+bool cache_validated_for(const cache_slot* slot, uint32_t mount_id, const export_entry* entry);
+void cache_validate(cache_slot* slot, uint32_t mount_id, const export_entry* entry);
 void cache_store_attributes(cache_slot* slot, const file_attributes& attributes);
-// Closes a slot that holds no locks (the data reaches the disk on close),
-// else flushes the handle: the locks live as long as the handle.
-void cache_commit(cache_slot* slot);
+// Flushes the slot's handle to stable storage (closing it would not), then
+// closes a slot that holds no locks; one with locks stays, as the locks live
+// as long as the handle. Result: 0, or the Win32 error of the flush.
+uint32_t cache_commit(cache_slot* slot);
 // Before a remove, rename or attribute change: the file's slot goes.
 void cache_drop(const file_key& key);
 // At stop: every slot goes, each under its bucket's section.

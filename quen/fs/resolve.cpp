@@ -2,6 +2,7 @@
 
 #include "quen/config/settings.h"
 #include "quen/config/char_class.h"
+#include "quen/fs/attr.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/inode/paths.h"
 #include "quen/mount/volume_probe.h"
@@ -12,6 +13,26 @@
 
 namespace {
 
+// The path of an open file (kResolvePathSize bytes), in the form the mount's
+// own paths use.
+bool final_path_of(const mount_context& ctx, wp_handle file, char* path) {
+    const uint32_t form = (ctx.flags & MOUNT_FLAG_VOLUME_GUID) ? WP_VOLUME_NAME_GUID : WP_VOLUME_NAME_DOS;
+    const size_t n = wp_get_final_path_name_by_handle(file, path, kResolvePathSize, form);
+    if (n <= 6 || n >= kResolvePathSize) return false;
+    if (has_long_path_prefix(path)) {
+        char& letter = path[4];
+        if (g_settings.record.lowercase && path[5] == ':' && letter >= 'A' && letter <= 'Z') letter = char(letter + 32);
+        if (!has_long_path_prefix(ctx.mounted_path)) std::memmove(path, path + 4, n - 4 + 1);
+    }
+    return true;
+}
+
+// The path a folder leads to once every link and junction on the way is followed.
+bool followed_path_of(const mount_context& ctx, const char* folder, char* path) {
+    file_handle h(wp_create_file(folder, 0, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, WP_FILE_FLAG_BACKUP_SEMANTICS));
+    return h.valid() && final_path_of(ctx, h.get(), path);
+}
+
 // The path of a file opened by id, in the form the mount's own paths use.
 bool path_by_file_id(const mount_context& ctx, uint64_t id, char* path, file_handle* opened) {
     file_handle root(wp_create_file(ctx.mounted_path, 0, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING,
@@ -19,15 +40,7 @@ bool path_by_file_id(const mount_context& ctx, uint64_t id, char* path, file_han
     if (!root.valid()) return false;
     file_handle file(wp_open_file_by_id(root.get(), id, 0, WP_FILE_SHARE_ALL,
                                         WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
-    if (!file.valid()) return false;
-    const uint32_t form = (ctx.flags & MOUNT_FLAG_VOLUME_GUID) ? WP_VOLUME_NAME_GUID : WP_VOLUME_NAME_DOS;
-    const size_t n = wp_get_final_path_name_by_handle(file.get(), path, kResolvePathSize, form);
-    if (n <= 6) return false;
-    if (has_long_path_prefix(path)) {
-        char& letter = path[4];
-        if (g_settings.record.lowercase && path[5] == ':' && letter >= 'A' && letter <= 'Z') letter = char(letter + 32);
-        if (!has_long_path_prefix(ctx.mounted_path)) std::memmove(path, path + 4, n - 4 + 1);
-    }
+    if (!file.valid() || !final_path_of(ctx, file.get(), path)) return false;
     if (opened) *opened = std::move(file);
     return true;
 }
@@ -45,6 +58,45 @@ bool path_inside_mount(const mount_context& ctx, const char* path, bool check_vo
     if (!ascii_equal_ignoring_case(path, root, n) || std::strlen(path) < n) return false;
     // "C:\data" must not admit "C:\database": the match ends at a separator.
     return root[n - 1] == '\\' || path[n] == 0 || path[n] == '\\';
+}
+
+namespace {
+
+constexpr uint32_t kLinkedFolder = WP_FILE_ATTRIBUTE_DIRECTORY | WP_FILE_ATTRIBUTE_REPARSE_POINT;
+
+bool is_linked_folder(const char* path) {
+    const uint32_t attributes = wp_get_file_attributes(path);
+    return attributes != WP_INVALID_FILE_ATTRIBUTES && (attributes & kLinkedFolder) == kLinkedFolder;
+}
+
+// Where the system gives no final path: the link's own target, followed
+// while it is a linked folder again. Relative targets and targets with
+// "..", which a textual check cannot place, count as outside.
+bool target_inside_by_text(const mount_context& ctx, const char* path) {
+    char current[kResolvePathSize];
+    const size_t n = std::strlen(path);
+    if (n >= sizeof current) return false;
+    std::memcpy(current, path, n + 1);
+    for (int hop = 0; hop < 8; ++hop) {
+        if (!is_linked_folder(current)) return path_inside_mount(ctx, current, false);
+        char target[kResolvePathSize];
+        const int kind = classify_reparse_point(current, target, sizeof target, true).kind;
+        if ((kind != REPARSE_JUNCTION && kind != REPARSE_ABSOLUTE_LINK) || std::strstr(target, "\\..")) return false;
+        std::memcpy(current, target, std::strlen(target) + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool directory_stays_inside(const mount_context& ctx, const char* path) {
+    if (!is_linked_folder(path)) return true;
+    char target[kResolvePathSize], root[kResolvePathSize];
+    if (!followed_path_of(ctx, path, target) || !followed_path_of(ctx, ctx.mounted_path, root))
+        return file_last_error() == WIN_ERROR_CALL_NOT_IMPLEMENTED && target_inside_by_text(ctx, path);
+    mount_context followed = ctx;
+    followed.mounted_path = root;
+    return path_inside_mount(followed, target, false);
 }
 
 bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path, file_handle* opened) {

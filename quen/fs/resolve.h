@@ -54,6 +54,11 @@ uint32_t resolve_file_path(resolved_file& r);
 // file's attributes without opening it again. false: the handle is stale.
 bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path, file_handle* opened);
 
+// Whether a name below the directory at path stays inside the mount: Windows
+// follows a junction or directory link on the way to such a name, so one
+// that leads out of the mount is not passed through. true for a plain folder.
+bool directory_stays_inside(const mount_context& ctx, const char* path);
+
 // Whether path lies inside the mounted folder: on the mount's volume (unless
 // the mount is on a fixed drive, whose paths cannot move to another volume)
 // and at or below the mounted path, on a component boundary.

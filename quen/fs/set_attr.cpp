@@ -24,6 +24,12 @@ uint32_t failed(const char* format, const char* path) {
 bool sets_owner_or_mode(const xdr_sattr& r) { return r.set_mode || r.set_uid || r.set_gid; }
 bool sets_more_than_size(const xdr_sattr& r) { return sets_owner_or_mode(r) || r.set_atime || r.set_mtime; }
 
+// The saved form below keeps 16 bits of each id; a wider one would be cut
+// to the id of another user or group.
+bool fits_saved_form(const xdr_sattr& r) {
+    return (!r.set_uid || r.uid <= 0xFFFFu) && (!r.set_gid || r.gid <= 0xFFFFu);
+}
+
 // Mode, uid and gid kept in the creation time: the mode in its high word,
 // the uid in bits 0-15 and the gid in bits 16-31 of its low word.
 uint64_t saved_attributes_time(uint64_t creation, const xdr_sattr& r, uint32_t mode) {
@@ -87,7 +93,9 @@ bool write_special_mode(uint32_t permissions, const char* path) {
 }
 
 uint32_t set_size(const char* path, uint64_t size) {
-    file_handle h(wp_create_file(path, WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0));
+    // The file itself, never a link's target: it may lie outside the export.
+    file_handle h(wp_create_file(path, WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING,
+                                 WP_FILE_FLAG_OPEN_REPARSE_POINT));
     if (!h.valid()) return failed("quen setsize error %u %s\n", path);
     int32_t high = int32_t(size >> 32);
     if (wp_set_file_pointer(h.get(), int32_t(uint32_t(size)), &high, WP_FILE_BEGIN) == WP_INVALID_SET_FILE_POINTER &&
@@ -149,6 +157,8 @@ uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const f
     const bool device = before.type == NF_BLK || before.type == NF_CHR;
     if (caller.uid != 0 && ((request.set_mode && (request.mode & 0x800)) || request.set_uid || device))
         return NFSERR_ACCES;
+    if ((ctx.flags & MOUNT_FLAG_SAVED_ATTRIBUTES) && !fits_saved_form(request)) return NFSERR_INVAL;
+    if (request.set_size && before.type == NF_LNK) return NFSERR_INVAL;
 
     bucket_guard guard(identity);
     cache_drop(r.key);

@@ -65,7 +65,7 @@ struct dir_scan_test : mount_test {
         return d;
     }
     int next(const open_dir& d, uint32_t cookie, dir_entry* e, uint32_t who = 0) {
-        return dir_scan_next(who ? who : client, d.ctx, d.mount_id, d.path, d.inode, d.parent, cookie, e);
+        return dir_scan_next(who ? who : client, d.ctx, d.mount_id, d.path, d.identity, d.parent, cookie, e);
     }
     // Reads from cookie on until the end (or max entries); *last the final result.
     std::vector<dir_entry> read(const open_dir& d, uint32_t cookie, size_t max = 100000, int* last = nullptr) {
@@ -96,16 +96,17 @@ TEST_F(dir_scan_test, a_first_scan_gives_dot_dotdot_then_the_entries) {
     EXPECT_EQ(last, 0);
     ASSERT_EQ(all.size(), 6u);
     EXPECT_STREQ(all[0].name, ".");
-    EXPECT_EQ(all[0].inode, d->inode);
+    EXPECT_EQ(all[0].inode, d->identity);
     EXPECT_EQ(position_of(all[0].cookie), 1u);
     EXPECT_STREQ(all[1].name, "..");
-    EXPECT_EQ(all[1].inode, inode_of_path(dir.substr(0, dir.size() - 1).c_str()));
+    // The export root's ".." is the root itself: the folder above is not exported.
+    EXPECT_EQ(all[1].inode, d->identity);
     EXPECT_EQ(position_of(all[1].cookie), 2u);
     EXPECT_EQ(names(all), (std::vector<std::string>{".", "..", "a.txt", "b.txt", "lower", "sub"}));
     for (size_t i = 2; i < all.size(); ++i) {
         EXPECT_EQ(position_of(all[i].cookie), i + 1);
         EXPECT_EQ(slot_of(all[i].cookie), slot_of(all[0].cookie));
-        EXPECT_EQ(all[i].inode, inode_lookup(uint32_t(d->inode), all[i].name, std::strlen(all[i].name)));
+        EXPECT_EQ(all[i].inode, inode_lookup(uint32_t(d->identity), all[i].name, std::strlen(all[i].name)));
         EXPECT_EQ(all[i].mount_id, share_mount);
     }
     EXPECT_EQ(dir_scan_open_searches(), 0) << "the end closes the search";
@@ -194,7 +195,7 @@ TEST_F(dir_scan_test, the_end_frees_the_slot_and_purges_files_gone_behind_the_se
     make_file("share\\sub\\gone", "");
     auto d = open("share\\sub", share_mount);
     EXPECT_EQ(names(read(*d, 0)), (std::vector<std::string>{".", "..", "gone", "inner"}));
-    const uint32_t dir_inode = uint32_t(d->inode);
+    const uint32_t dir_inode = uint32_t(d->identity);
     ASSERT_NE(inode_lookup(dir_inode, "gone", 4), 0u);
     ASSERT_TRUE(wp_delete_file(at("share\\sub\\gone").c_str()));
     const auto again = read(*d, 0);
@@ -235,6 +236,13 @@ TEST_F(dir_scan_test, open_directory_checks_type_permission_and_handle) {
     ASSERT_EQ(open_directory(handle_of("share\\sub", share_mount), user(1000, 1000), true, d), uint32_t(NFS_OK));
     EXPECT_EQ(d.parent, inode_of_path(at("share").c_str()));
     EXPECT_EQ(d.attributes.type, uint32_t(NF_DIR));
+}
+
+TEST_F(dir_scan_test, a_junction_out_of_the_export_is_not_listed) {
+    make_dir("elsewhere");
+    make_link("share\\out", at("elsewhere"), true, true);
+    open_dir d;
+    EXPECT_EQ(open_directory(handle_of("share\\out", share_mount), user(1000, 1000), true, d), uint32_t(NFSERR_ACCES));
 }
 
 TEST_F(dir_scan_test, names_follow_the_encoding_and_the_lowercase_option) {

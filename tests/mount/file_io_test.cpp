@@ -18,6 +18,7 @@ struct file_io_test : mount_test {
     uint32_t ro_mount = 0;    // "share\docs", read-only
     uint32_t owned_mount = 0; // "owned": files belong to 500:500, mode 0600
     uint32_t open_mount = 0;  // "open": files belong to 500:500, mode 0644
+    uint32_t strict_mount = 0; // "open\inner": the same owner, mode 0600
     uint32_t saved_cache = 0;
 
     void SetUp() override {
@@ -32,13 +33,16 @@ struct file_io_test : mount_test {
         make_file("owned\\private", "secret");
         make_dir("open");
         make_file("open\\public", "shared");
+        make_dir("open\\inner");
+        make_file("open\\inner\\f", "inner");
         load_exports("@\\share -ci\n@\\share\\docs -ci -ro\n@\\owned -ci -uid:500:500 -umask:077\n"
-                     "@\\open -ci -uid:500:500\n");
+                     "@\\open -ci -uid:500:500\n@\\open\\inner -ci -uid:500:500 -umask:077\n");
         rw_mount = mount_folder(ip("192.0.2.7"), export_at(0)->folder, export_at(0));
         ro_mount = mount_folder(ip("192.0.2.7"), export_at(1)->folder, export_at(1));
         owned_mount = mount_folder(ip("192.0.2.7"), export_at(2)->folder, export_at(2));
         open_mount = mount_folder(ip("192.0.2.7"), export_at(3)->folder, export_at(3));
-        ASSERT_TRUE(rw_mount && ro_mount && owned_mount && open_mount);
+        strict_mount = mount_folder(ip("192.0.2.7"), export_at(4)->folder, export_at(4));
+        ASSERT_TRUE(rw_mount && ro_mount && owned_mount && open_mount && strict_mount);
     }
     void TearDown() override {
         cache_close_all();
@@ -72,8 +76,11 @@ struct file_io_test : mount_test {
     }
     // The cached slot of a file, looked up as a request would.
     cache_slot* slot_of(const internal_handle& fh) {
+        bucket_guard g(fh.word[HANDLE_WORD_ID_LOW]);
+        return slot_of_locked(fh);
+    }
+    cache_slot* slot_of_locked(const internal_handle& fh) {
         const file_key key{fh.word[HANDLE_WORD_ID_LOW], 0, false};
-        bucket_guard g(key.identity);
         wp_handle h = WP_INVALID_HANDLE;
         return cache_find(key, CACHE_READ, &h, nullptr);
     }
@@ -254,6 +261,64 @@ TEST_F(file_io_test, callers_without_the_mode_bits_are_refused_cached_or_not) {
     ASSERT_EQ(write(shared, 0, "S", WRITE_CACHED, user(500, 500)), uint32_t(NFS_OK));
     EXPECT_EQ(write(shared, 0, "X", WRITE_CACHED, user(1000, 1000)), uint32_t(NFSERR_ACCES)) << "cached";
     EXPECT_EQ(read_file("open\\public"), "Shared");
+}
+
+// A handle made of one export's mount and the inode number of a file in
+// another names nothing, whether that file is cached or not.
+TEST_F(file_io_test, a_cached_file_of_another_export_is_stale_through_a_forged_handle) {
+    std::string got;
+    ASSERT_EQ(read(handle_of("owned\\private", owned_mount), 0, 6, got, user(500, 500)), uint32_t(NFS_OK));
+    const internal_handle forged = handle_of("owned\\private", rw_mount);
+    file_attributes a{};
+    for (bool cached : {true, false}) {
+        if (!cached) cache_close_all();
+        EXPECT_EQ(read(forged, 0, 6, got, user(500, 500)), uint32_t(NFSERR_STALE)) << cached;
+        EXPECT_EQ(write(forged, 0, "X", WRITE_CACHED, user(500, 500)), uint32_t(NFSERR_STALE)) << cached;
+        EXPECT_EQ(file_commit(forged, user(500, 500), a), uint32_t(NFSERR_STALE)) << cached;
+    }
+    EXPECT_EQ(read_file("owned\\private"), "secret");
+}
+
+TEST_F(file_io_test, a_slot_opened_through_one_export_does_not_serve_a_stricter_one) {
+    std::string got;
+    ASSERT_EQ(read(handle_of("open\\inner\\f", open_mount), 0, 5, got), uint32_t(NFS_OK));
+    EXPECT_EQ(read(handle_of("open\\inner\\f", strict_mount), 0, 5, got), uint32_t(NFSERR_ACCES));
+}
+
+TEST_F(file_io_test, a_commit_through_a_read_only_export_leaves_another_exports_slot) {
+    const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);
+    ASSERT_EQ(write(fh, 0, "H"), uint32_t(NFS_OK));
+    file_attributes a{};
+    EXPECT_EQ(file_commit(handle_of("share\\docs\\a.txt", ro_mount), user(1000, 1000), a), uint32_t(NFSERR_ROFS));
+    EXPECT_NE(slot_of(fh), nullptr);
+}
+
+// A link in the export whose target lies outside it is not followed.
+TEST_F(file_io_test, reads_and_writes_of_a_link_are_invalid_and_reach_no_target) {
+    make_link("share\\out", at("owned\\private"), false);
+    const internal_handle fh = handle_of("share\\out", rw_mount);
+    std::string got;
+    EXPECT_EQ(read(fh, 0, 6, got), uint32_t(NFSERR_INVAL));
+    EXPECT_EQ(got, "");
+    EXPECT_EQ(write(fh, 0, "X"), uint32_t(NFSERR_INVAL));
+    EXPECT_EQ(read_file("owned\\private"), "secret");
+}
+
+// COMMIT promises the data is on stable storage: a flush that fails is an
+// I/O error, not success.
+TEST_F(file_io_test, a_commit_whose_flush_fails_is_an_io_error) {
+    const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);
+    std::string got;
+    ASSERT_EQ(read(fh, 0, 1, got), uint32_t(NFS_OK));
+    {
+        // A slot whose handle cannot be flushed: opened for reading only.
+        bucket_guard g(fh.word[HANDLE_WORD_ID_LOW]);
+        cache_slot* slot = slot_of_locked(fh);
+        ASSERT_NE(slot, nullptr);
+        slot->access_mode = CACHE_READ_WRITE;
+    }
+    file_attributes a{};
+    EXPECT_EQ(file_commit(fh, user(1000, 1000), a), uint32_t(NFSERR_IO));
 }
 
 TEST_F(file_io_test, without_the_cache_every_request_opens_and_closes_the_file) {

@@ -66,6 +66,22 @@ TEST_F(lookup_test, dot_is_the_directory_and_dot_dot_its_parent_inside_the_mount
     EXPECT_EQ(look(handle_of("share\\docs", sub), "..", r), uint32_t(NFSERR_STALE));
 }
 
+// Windows follows a folder link or junction to a name below it: one that
+// leads out of the export is not passed through, inside it is.
+TEST_F(lookup_test, a_folder_link_out_of_the_export_is_not_passed_through) {
+    make_dir("elsewhere");
+    make_file("elsewhere\\secret", "no");
+    // A junction, and a folder link looked up without the folder's attributes.
+    for (bool junction : {true, false}) {
+        const std::string out = junction ? "share\\out_j" : "share\\out_l", in = junction ? "share\\in_j" : "share\\in_l";
+        make_link(out, at("elsewhere"), true, junction);
+        make_link(in, at("share\\docs"), true, junction);
+        lookup_result r;
+        EXPECT_EQ(look(handle_of(out, mount_id), "secret", r, junction), uint32_t(NFSERR_ACCES)) << junction;
+        EXPECT_EQ(look(handle_of(in, mount_id), "a.txt", r, junction), uint32_t(NFS_OK)) << junction;
+    }
+}
+
 TEST_F(lookup_test, missing_names_give_2_and_a_file_deleted_behind_the_servers_back_loses_its_inode) {
     const internal_handle docs = handle_of("share\\docs", mount_id);
     lookup_result r;

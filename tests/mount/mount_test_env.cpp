@@ -1,4 +1,5 @@
 #include "tests/mount/mount_test_env.h"
+#include "tests/support/reparse_bytes.h"
 
 #include "platform/file.h"
 #include "quen/config/settings.h"
@@ -60,6 +61,32 @@ void mount_test::make_file(const std::string& relative, const std::string& data)
     uint32_t done = 0;
     ASSERT_TRUE(data.empty() || wp_write_file(h.get(), data.data(), uint32_t(data.size()), &done));
     ASSERT_EQ(done, data.size());
+}
+
+void mount_test::make_link(const std::string& relative, const std::string& target, bool directory, bool junction) {
+    if (directory || junction)
+        make_dir(relative);
+    else
+        make_file(relative, "");
+    const std::string name = utf16le(target);
+    std::string body;
+    put16(body, 0);
+    put16(body, uint32_t(name.size()));
+    put16(body, uint32_t(name.size() + 2));
+    put16(body, uint32_t(name.size()));
+    if (!junction) put32(body, 0);   // absolute
+    body += name + std::string(2, '\0') + name + std::string(2, '\0');
+    std::string data;
+    put32(data, junction ? WP_IO_REPARSE_TAG_MOUNT_POINT : WP_IO_REPARSE_TAG_SYMLINK);
+    put16(data, uint32_t(body.size()));
+    put16(data, 0);
+    data += body;
+    file_handle h(wp_create_file(at(relative).c_str(), WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL,
+                                 WP_OPEN_EXISTING, WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
+    ASSERT_TRUE(h.valid()) << relative;
+    ASSERT_TRUE(wp_device_io_control(h.get(), WP_FSCTL_SET_REPARSE_POINT, data.data(), uint32_t(data.size()), nullptr,
+                                     0, nullptr))
+        << relative << " error " << file_last_error();
 }
 
 std::string mount_test::read_file(const std::string& relative) {

@@ -26,6 +26,9 @@ struct mount_test : ::testing::Test {
     void make_dir(const std::string& relative);
     void make_file(const std::string& relative, const std::string& data);
     std::string read_file(const std::string& relative);
+    // A symbolic link at relative to the absolute Windows path target (a
+    // directory link when directory), or a junction to the folder target.
+    void make_link(const std::string& relative, const std::string& target, bool directory, bool junction = false);
     bool exists(const std::string& relative);
     // Loads an exports text; every "@" in it stands for dir without its backslash.
     void load_exports(const std::string& text);

@@ -134,6 +134,41 @@ TEST_F(set_attr_test, saved_attributes_keep_mode_and_owner_in_the_creation_time)
     EXPECT_EQ(a.mtime.seconds, 1000000000u);
 }
 
+// The saved form keeps 16 bits of each id: a wider one would be cut to
+// another user's or group's.
+TEST_F(set_attr_test, ids_too_wide_for_the_saved_form_are_invalid_and_change_nothing) {
+    make_file("saved\\f", "abc");
+    xdr_sattr own = mode(0640);
+    own.set_uid = own.set_gid = true;
+    own.uid = own.gid = 1000;
+    file_attributes was{};
+    ASSERT_EQ(set("saved\\f", saved, own, was, user(0, 0)), uint32_t(NFS_OK));
+    struct wide { bool uid; uint32_t id; int32_t caller; } cases[] = {
+        {true, 70000, 0}, {false, 65536, 0}, {false, 65536, 1000}};
+    for (const wide& c : cases) {
+        xdr_sattr s = mode(0600);
+        (c.uid ? s.set_uid : s.set_gid) = true;
+        (c.uid ? s.uid : s.gid) = c.id;
+        file_attributes a{};
+        EXPECT_EQ(set("saved\\f", saved, s, a, user(c.caller, 1000)), uint32_t(NFSERR_INVAL)) << c.id;
+        file_attributes now{};
+        ASSERT_EQ(set("saved\\f", saved, xdr_sattr{}, now, user(1000, 1000)), uint32_t(NFS_OK));
+        EXPECT_EQ(now.mode, was.mode) << c.id;
+        EXPECT_EQ(now.uid, was.uid) << c.id;
+        EXPECT_EQ(now.gid, was.gid) << c.id;
+    }
+}
+
+TEST_F(set_attr_test, a_size_change_of_a_link_is_refused_and_leaves_the_target) {
+    make_file("owned\\victim", "keep me");
+    make_link("plain\\out", at("owned\\victim"), false);
+    xdr_sattr s{};
+    s.set_size = true;
+    file_attributes a{};
+    EXPECT_EQ(set("plain\\out", plain, s, a), uint32_t(NFSERR_INVAL));
+    EXPECT_EQ(read_file("owned\\victim"), "keep me");
+}
+
 TEST_F(set_attr_test, who_may_change_what) {
     make_file("owned\\f", "abc");
     file_attributes a{};

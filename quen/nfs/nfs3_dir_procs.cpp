@@ -59,7 +59,7 @@ void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdi
     bool eof = false;
     while (list.entries < dir_limit()) {
         dir_entry e{};
-        const int got = dir_scan_next(h->peer.addr, od.ctx, od.mount_id, od.path, od.inode, od.parent, cookie, &e);
+        const int got = dir_scan_next(h->peer.addr, od.ctx, od.mount_id, od.path, od.identity, od.parent, cookie, &e);
         if (got < 0) {
             res.status = NFSERR_IO;
             return;

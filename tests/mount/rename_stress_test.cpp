@@ -43,7 +43,7 @@ struct rename_stress_test : namespace_test {
         if (open_directory(dir_handle(relative), me, false, d) != NFS_OK) return;
         dir_entry e;
         uint32_t cookie = 0;
-        for (int i = 0; i < 1000 && dir_scan_next(ip("192.0.2.7"), d.ctx, d.mount_id, d.path, d.inode, d.parent,
+        for (int i = 0; i < 1000 && dir_scan_next(ip("192.0.2.7"), d.ctx, d.mount_id, d.path, d.identity, d.parent,
                                                   cookie, &e) == 1;
              ++i)
             cookie = e.cookie;

@@ -85,21 +85,38 @@ uint64_t exclusive_stamp(const uint8_t verifier[8], bool ntfs) {
     return WP_FILETIME_UNIX_EPOCH + (x & kMixedStampSpan);
 }
 
+namespace {
+
+// The directory's checks, then the new name's Windows path in path (of
+// kNamePathSize bytes). A failure comes back with its reply made.
+uint32_t begin_new_name(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
+                        bool with_dir_attributes, bool directory, dir_change& d, char* path, size_t& name_pos,
+                        create_result& out) {
+    if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) {
+        out.dir_attributes = d.dir_attributes;
+        return status;
+    }
+    std::memcpy(path, d.dir_path, kNamePathSize);
+    if (uint32_t status = nfs_name_to_windows(d.ctx, path, name, name_length, &name_pos)) {
+        // "." and ".." name folders that are there already.
+        if (directory && status == NAME_ISDIR) status = NFSERR_EXIST;
+        return new_entry_reply(status, d, false, out);
+    }
+    return NFS_OK;
+}
+
+}  // namespace
+
 uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_length, uint32_t how,
                    const xdr_sattr& request, const uint8_t* verifier, const fs_credential& cred,
                    bool with_dir_attributes, create_result& out) {
     out = {};
     if (how > CREATE_EXCLUSIVE || (how == CREATE_EXCLUSIVE && !verifier)) return NFSERR_INVAL;
     dir_change d;
-    if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) {
-        out.dir_attributes = d.dir_attributes;
-        return status;
-    }
     char path[kNamePathSize];
-    std::memcpy(path, d.dir_path, sizeof path);
     size_t name_pos = 0;
-    if (uint32_t status = nfs_name_to_windows(d.ctx, path, name, name_length, &name_pos))
-        return new_entry_reply(status, d, false, out);
+    if (uint32_t status = begin_new_name(dir, name, name_length, cred, with_dir_attributes, false, d, path, name_pos, out))
+        return status;
     // In a case-sensitive mount another case of the name is another file:
     // the path becomes the suffixed name that keeps them apart.
     const bool exact = (d.ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) && case_exact_lookup(path, nullptr);
@@ -180,15 +197,10 @@ uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_leng
                   const fs_credential& cred, bool with_dir_attributes, create_result& out) {
     out = {};
     dir_change d;
-    if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) {
-        out.dir_attributes = d.dir_attributes;
-        return status;
-    }
     char path[kNamePathSize];
-    std::memcpy(path, d.dir_path, sizeof path);
     size_t name_pos = 0;
-    if (uint32_t status = nfs_name_to_windows(d.ctx, path, name, name_length, &name_pos))
-        return new_entry_reply(status == NAME_ISDIR ? uint32_t(NFSERR_EXIST) : status, d, false, out);
+    if (uint32_t status = begin_new_name(dir, name, name_length, cred, with_dir_attributes, true, d, path, name_pos, out))
+        return status;
     if (d.ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) case_exact_lookup(path, nullptr);
 
     xdr_sattr r{};

@@ -5,7 +5,7 @@
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/remove.h"
 #include "quen/fs/rename.h"
-#include "quen/fs/special.h"
+#include "quen/fs/mknod.h"
 #include "quen/nfs/nfs3_args.h"
 #include "quen/nfs/nfs3_handlers.h"
 #include "quen/nfs/nfs3_results.h"

@@ -5,7 +5,7 @@
 #include "quen/fs/links.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/inode/paths.h"
-#include "quen/fs/special.h"
+#include "quen/fs/mknod.h"
 #include "tests/mount/namespace_test_env.h"
 #include "tests/support/file_tree.h"
 

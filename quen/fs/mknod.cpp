@@ -1,4 +1,4 @@
-#include "quen/fs/special.h"
+#include "quen/fs/mknod.h"
 
 #include "quen/fs/dir_entry.h"
 #include "quen/fs/new_entry.h"

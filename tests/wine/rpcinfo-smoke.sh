@@ -5,15 +5,7 @@
 # Usage: rpcinfo-smoke.sh BINDIR (with quen.exe and ostel.exe). Needs root.
 set -u
 bindir=$1
-wine=/usr/lib/wine/wine64
-command -v wineserver >/dev/null || export PATH="/usr/lib/wine:$PATH"
-command -v wineserver >/dev/null || { echo "rpcinfo-smoke: wineserver not found" >&2; exit 1; }
-: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
-export WINEDEBUG=-all
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: network namespaces need root"
-  exit 0
-fi
+. "$(dirname "$0")/wine-env.sh"
 failures=0
 
 check_program() {   # exe args...

@@ -6,15 +6,7 @@
 # Usage: start-failures.sh BINDIR (with quen.exe and ostel.exe). Needs root.
 set -u
 bindir=$1
-wine=/usr/lib/wine/wine64
-command -v wineserver >/dev/null || export PATH="/usr/lib/wine:$PATH"
-command -v wineserver >/dev/null || { echo "start-failures: wineserver not found" >&2; exit 1; }
-: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
-export WINEDEBUG=-all
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: network namespaces need root"
-  exit 0
-fi
+. "$(dirname "$0")/wine-env.sh"
 ns="tvwine-$$-fail"
 ip netns add "$ns" || exit 1
 ip netns exec "$ns" ip link set lo up

@@ -1,0 +1,12 @@
+# Sourced by the Wine namespace tests: the emulator, a wineserver on PATH
+# (Debian keeps it beside wine64), the prefix, and root for namespaces.
+# Sets wine; exits the test when something it needs is missing.
+wine=/usr/lib/wine/wine64
+command -v wineserver >/dev/null || export PATH="/usr/lib/wine:$PATH"
+command -v wineserver >/dev/null || { echo "$(basename "$0"): wineserver not found" >&2; exit 1; }
+: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
+export WINEDEBUG=-all
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: network namespaces need root"
+  exit 0
+fi

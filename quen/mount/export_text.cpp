@@ -116,19 +116,23 @@ size_t export_encoding_text(const export_entry& e, char* text, size_t size) {
     return put(text, size, kWords[e.fixed.name_encoding]);
 }
 
-std::string export_line_text(const export_entry& e, bool with_identifier) {
+namespace {
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+}  // namespace
+
+std::string export_line_text(const export_entry& e, bool with_identifier, bool utf8) {
     std::string line;
     char buf[2048 + 16];
     if (with_identifier) {
         std::snprintf(buf, sizeof buf, "%8.8x ", e.fixed.export_id);
         line += buf;
     }
-    std::string folder = ansi_text(e.folder);
+    std::string folder = utf8 ? e.folder : ansi_text(e.folder);
     // A carriage return counts as a blank when the file is read, so it is quoted too.
     if (folder.find_first_of(" \t\r") != std::string::npos) folder = "\"" + folder + "\"";
     if (folder.size() < 16) folder.resize(16, ' ');
     line += folder;
-    if (!e.alias.empty()) line += " -name:" + ansi_text(e.alias.substr(1));
+    if (!e.alias.empty()) line += " -name:" + (utf8 ? e.alias.substr(1) : ansi_text(e.alias.substr(1)));
     if (export_encoding_text(e, buf, sizeof buf)) line += std::string(" ") + buf;
     uint32_t flags = e.fixed.mount_flags;
     uint32_t options = e.fixed.entry_options;
@@ -147,6 +151,14 @@ std::string export_line_text(const export_entry& e, bool with_identifier) {
 }
 
 void exports_rewrite_set_step_hook(exports_rewrite_step_hook hook) { g_step_hook = hook; }
+
+bool exports_need_utf8() {
+    for (export_entry* e = exports_active(); e; e = e->next)
+        for (const std::string* t : {&e->folder, &e->alias})
+            for (unsigned char c : *t)
+                if (c >= 0x80) return true;
+    return false;
+}
 
 bool exports_rewrite() {
     const std::string dir = g_settings.data_dir;
@@ -183,10 +195,12 @@ bool exports_rewrite() {
     }
     if (!header.empty() && header.back() != '\n') header += '\n';
     in.reset();
-    std::string text = header;
+    const bool utf8 = exports_need_utf8();
+    if (header.compare(0, 3, kUtf8Mark) == 0) header.erase(0, 3);
+    std::string text = (utf8 ? kUtf8Mark : "") + header;
     for (export_entry* e = exports_active(); e; e = e->next) {
         if (!step(REWRITE_STEP_WRITE_ENTRY)) return false;
-        text += export_line_text(*e, false);
+        text += export_line_text(*e, false, utf8);
     }
     if (!step(REWRITE_STEP_CLOSE)) return false;
     // The new file appears whole or not at all; until then "exports.old" holds the old one.

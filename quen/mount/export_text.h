@@ -15,7 +15,11 @@ size_t export_option_next(uint32_t* flags, uint32_t* entry_options, const export
 // "-a", "-w" or "-u"; empty (0) for the automatic encoding.
 size_t export_encoding_text(const export_entry& entry, char* text, size_t size);
 // One exports-file line with its line feed, optionally led by the identifier.
-std::string export_line_text(const export_entry& entry, bool with_identifier);
+// The folder and alias in the ANSI code page, or as kept (UTF-8) with utf8.
+std::string export_line_text(const export_entry& entry, bool with_identifier, bool utf8 = false);
+// Whether the exports must be written as UTF-8 (with its byte-order mark):
+// a name beyond ASCII in ANSI form could read back as other UTF-8 text.
+bool exports_need_utf8();
 
 // Steps of the rewrite, for exports_rewrite_set_step_hook.
 enum : int {

@@ -117,6 +117,20 @@ TEST_F(ExportsFile, RemoveRewritesKeepingTheHeader) {
     EXPECT_EQ(active(), (std::vector<export_entry*>{v[0], v[2]}));
 }
 
+TEST_F(ExportsFile, RewriteKeepsNamesWhoseAnsiFormReadsAsUtf8) {
+    // "Ã£" in the ANSI code page is the bytes of UTF-8 "ã": written as ANSI
+    // it would read back as another folder.
+    write("exports", "\xEF\xBB\xBFZ:\\tmp\\\xC3\x83\xC2\xA3\nZ:\\tmp\\y\n");
+    ASSERT_EQ(exports_load().error, EXPORTS_OK);
+    auto v = active();
+    ASSERT_EQ(v.size(), 2u);
+    const std::string folder = v[0]->folder;
+    ASSERT_TRUE(export_remove(v[1]));
+    ASSERT_EQ(exports_load().error, EXPORTS_OK);
+    ASSERT_EQ(active().size(), 1u);
+    EXPECT_EQ(active()[0]->folder, folder);
+}
+
 int g_stop_at = 0;
 int g_entries_written = 0;
 bool stop_at_step(int step) {

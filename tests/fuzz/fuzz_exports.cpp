@@ -33,7 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const exports_report r = exports_load_text(reinterpret_cast<const char*>(data), size);
     FUZZ_CHECK(known_error(r.error));
     FUZZ_CHECK(r.error == EXPORTS_OK || r.line >= 1);
-    std::string text;
+    // Written as the rewrite writes them.
+    const bool utf8 = exports_need_utf8();
+    std::string text = utf8 ? "\xEF\xBB\xBF" : "";
     size_t count = 0;
     for (export_entry* e = exports_active(); e; e = e->next) {
         FUZZ_CHECK(e->addresses.size() <= EXPORT_MAX_ADDRESSES);
@@ -43,16 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(e->fixed.export_id == export_identifier(*e));
         FUZZ_CHECK(e->fixed.umask <= 077);
         FUZZ_CHECK(e->fixed.volume_prefix_length > 0 && e->fixed.volume_prefix_length <= e->folder.size());
-        text += export_line_text(*e, false);
+        text += export_line_text(*e, false, utf8);
         ++count;
     }
     // The entries as text read back into as many entries, with the same text.
     exports_free_all();
     const exports_report again = exports_load_text(text.data(), text.size());
     size_t count_again = 0;
-    std::string text_again;
+    std::string text_again = utf8 ? "\xEF\xBB\xBF" : "";
     for (export_entry* e = exports_active(); e; e = e->next) {
-        text_again += export_line_text(*e, false);
+        text_again += export_line_text(*e, false, utf8);
         ++count_again;
     }
     FUZZ_CHECK(again.error == EXPORTS_OK || again.error == EXPORTS_TOO_MANY_CLIENTS);

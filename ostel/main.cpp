@@ -46,6 +46,5 @@ int main(int argc, char** argv) {
         return service_run_console(kDaemon, argc, argv);
     }
     print_usage();
-    service_run_dispatcher(kDaemon);
-    return 0;
+    return service_run_dispatcher(kDaemon) ? service_exit_code() : 0;
 }

@@ -65,6 +65,5 @@ int main(int argc, char** argv) {
         return service_run_console(kServer, argc, argv);
     }
     print_usage();
-    service_run_dispatcher(kServer);
-    return 0;
+    return service_run_dispatcher(kServer) ? service_exit_code() : 0;
 }

@@ -66,16 +66,27 @@ const char* start_failure_text(int code) {
     }
 }
 
+crit_section& stop_lock() {
+    static crit_section lock;
+    static const bool ready = (crit_init(&lock), true);
+    (void)ready;
+    return lock;
+}
+
+// Set while the start sequence runs: a stop that arrives meanwhile (a POSIX
+// service manager signals whenever it likes) only raises the flag, and the
+// starting thread runs the sequence once its start has returned; running it
+// alongside would close the inode table and sockets the start is using.
+bool g_starting = false;
+
 }  // namespace
 
 void server_stop() {
     g_stop_flag = 1;
     // Only one thread runs the sequence at a time; a later run repeats it
     // harmlessly, every step being idempotent.
-    static crit_section lock;
-    static const bool ready = (crit_init(&lock), true);
-    (void)ready;
-    crit_guard hold(&lock);
+    crit_guard hold(&stop_lock());
+    if (g_starting) return;
     file_service_stop();
     rpc_close_all();
     file_service_shutdown();
@@ -97,8 +108,16 @@ int server_initialise(int argc, char** argv) {
 
     // MOUNT's registrations may wait out a time-out each when no portmapper answers.
     service_report_status(SVC_START_PENDING, 0, 30000);
+    {
+        crit_guard hold(&stop_lock());
+        g_starting = true;
+    }
     const int started = file_service_start();
-    g_stop_flag = started;
+    {
+        crit_guard hold(&stop_lock());
+        g_starting = false;
+        if (g_stop_flag == 0) g_stop_flag = started;
+    }
     if (started != 0) {
         log_event(1, "quen: start failed: %s\n", start_failure_text(started));
     } else if (!service_report_status(SVC_RUNNING, 0, 0)) {

@@ -15,6 +15,7 @@ namespace {
 const service_program* g_program = nullptr;
 uintptr_t g_status_handle = 0;
 uint32_t g_check_point = 1;
+int g_exit_code = 0;
 
 void control_handler(uint32_t control) {
     if (control != SVC_CONTROL_STOP && control != SVC_CONTROL_SHUTDOWN) return;
@@ -34,6 +35,7 @@ void service_main(int argc, char** argv) {
     g_status_handle = svc_register_handler(g_program->name, control_handler);
     if (!g_status_handle) return;
     const int code = service_report_status(SVC_START_PENDING, 0, 3000) ? g_program->run(argc, argv) : 0;
+    g_exit_code = code;
     if (code == 0 || !service_report_start_failed(uint32_t(code))) service_report_status(SVC_STOPPED, 0, 0);
 }
 
@@ -205,6 +207,8 @@ int service_run_console(const service_program& p, int argc, char** argv) {
     console_set_handler(console_handler);
     return p.run(argc, argv);
 }
+
+int service_exit_code() { return g_exit_code; }
 
 bool service_run_dispatcher(const service_program& p) {
     g_program = &p;

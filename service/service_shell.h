@@ -48,6 +48,10 @@ int service_run_console(const service_program& p, int argc, char** argv);
 // Result: the dispatcher succeeded; a failure writes the event
 // "StartServiceCtrlDispatcher failed.".
 bool service_run_dispatcher(const service_program& p);
+// The service's exit code once the dispatcher has returned: 0, or the code of
+// a start that failed. The process ends with it, so that a service manager
+// watching the process (systemd) tells a failed start from a stop.
+int service_exit_code();
 
 // "%s (0x%x)" with the system's message for `error`, or "" when there is none
 // or it does not fit `size` with 14 characters to spare.

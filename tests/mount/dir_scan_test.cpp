@@ -188,6 +188,20 @@ TEST_F(dir_scan_test, a_client_gets_half_the_table_and_others_the_rest) {
     EXPECT_EQ(next(*d, 0, &e, ip("192.0.2.9")), -1) << "the table is full";
 }
 
+// A cookie continues the listing of the client and mount that began it;
+// another host, or the same folder through another mount, gets no entry of it.
+TEST_F(dir_scan_test, a_cookie_serves_only_the_client_and_mount_of_its_listing) {
+    auto through_share = open("share\\lower", share_mount);
+    auto through_lower = open("share\\lower", lower_mount);
+    ASSERT_EQ(through_share->identity, through_lower->identity);
+    const auto mine = read(*through_share, 0, 2);
+    ASSERT_EQ(mine.size(), 2u);
+    dir_entry e;
+    EXPECT_EQ(next(*through_share, mine[1].cookie, &e, ip("192.0.2.8")), -1) << "another client";
+    EXPECT_EQ(next(*through_lower, mine[1].cookie, &e), -1) << "another mount";
+    EXPECT_EQ(next(*through_share, mine[1].cookie, &e), 1) << "the listing itself goes on";
+}
+
 TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
     auto share = open("share", share_mount);
     const auto mine = read(*share, 0, 3);   // ".", ".." and one entry: the search is open
@@ -205,7 +219,8 @@ TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
     // Once the other listing ends, the slot is free and the old cookie
     // resumes by starting over.
     g_settings.dir_timeout = 5000;
-    read(*sub, e.cookie);
+    while (next(*sub, e.cookie, &e, ip("192.0.2.8")) == 1) {
+    }
     ASSERT_EQ(next(*share, mine[1].cookie, &e), 1);
     EXPECT_STREQ(e.name, mine[2].name);
 }

@@ -5,6 +5,7 @@
 #include "platform/thread.h"
 #include "quen/config/settings.h"
 #include "quen/fs/dir_scan.h"
+#include "quen/fs/dir_scan_table.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/inode/inode_tree.h"
 #include "tests/mount/mount_test_env.h"
@@ -237,6 +238,21 @@ TEST_F(dir_scan_test, the_end_frees_the_slot_and_purges_files_gone_behind_the_se
     EXPECT_EQ(slot_of(again[0].cookie), 0u) << "the first listing freed its slot";
     EXPECT_EQ(inode_lookup(dir_inode, "gone", 4), 0u);
     EXPECT_NE(inode_lookup(dir_inode, "inner", 5), 0u);
+}
+
+// The stop closes every search, also the one a request still works on: it
+// goes when that request ends.
+TEST_F(dir_scan_test, a_search_in_use_at_the_stop_is_closed_when_its_request_ends) {
+    auto d = open("share", share_mount);
+    const auto first = read(*d, 0, 3);   // the search is open
+    ASSERT_EQ(first.size(), 3u);
+    uint32_t index = 0, position = 0;
+    scan_slot* inside = scan_slot_take(client, share_mount, d->identity, first[2].cookie, &index, &position);
+    ASSERT_NE(inside, nullptr);
+    ASSERT_NE(inside->search, WP_INVALID_FIND_HANDLE);
+    dir_scan_close_all();
+    scan_slot_release(inside, false);
+    EXPECT_EQ(dir_scan_open_searches(), 0);
 }
 
 TEST_F(dir_scan_test, made_up_cookies_end_or_resume_without_a_long_skip) {

@@ -13,17 +13,44 @@
 #include <random>
 
 namespace {
-uint8_t g_verifier[NFS_VERIFIER_SIZE];
-}
 
-uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out) {
-    if (wire.length != handle_wire_size(g_settings.record.fh_size)) return NFSERR_STALE;
-    out.fh = handle_from_bytes(wire.data, wire.length);
+uint8_t g_verifier[NFS_VERIFIER_SIZE];
+
+uint32_t open_resolved(const rpc_handle* h, const rpc_call* call, nfs_request& out) {
     if (handle_resolve(out.fh, &out.ctx, out.mounted) == 0) return NFSERR_STALE;
     if (out.ctx.entry && !export_client_allowed(*out.ctx.entry, h->peer.addr)) return NFSERR_ACCES;
     out.cred = credential_from_call(*call);
     map_credential(out.ctx, out.cred);
     return NFS_OK;
+}
+
+}  // namespace
+
+uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out) {
+    if (wire.length != handle_wire_size(g_settings.record.fh_size)) return NFSERR_STALE;
+    out.fh = handle_from_bytes(wire.data, wire.length);
+    return open_resolved(h, call, out);
+}
+
+uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out) {
+    out.fh = handle_from_bytes(wire.data, NFS2_FH_SIZE);
+    return open_resolved(h, call, out);
+}
+
+size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call) {
+    constexpr size_t kDatagramMax = 65507;
+    size_t room = size_t(h->capacity);
+    if (h->protocol == RPC_UDP && room > kDatagramMax) room = kDatagramMax;
+    const size_t header = nfs_results_offset(call->verf_len);
+    return room > header ? room - header : 0;
+}
+
+xdr_sattr nfs_owned_by_caller(const xdr_sattr& in, const rpc_call& call) {
+    constexpr uint32_t unset = 0xFFFFFFFF;
+    xdr_sattr out = in;
+    if (out.set_uid && out.uid == unset) out.uid = call.uid;
+    if (out.set_gid && out.gid == unset) out.gid = call.gid;
+    return out;
 }
 
 void nfs_verifier_init() {

@@ -26,8 +26,6 @@ void server_time(bool set, uint32_t* sec, uint32_t* nsec) {
     *nsec = 0;
 }
 
-uint32_t clamp32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v); }
-
 }  // namespace
 
 nfs2_fh nfs2_wire_handle(const internal_handle& fh) {
@@ -113,11 +111,6 @@ bool nfs_statfs(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     statfs_values v{};
     c.res.status = fs_statfs(q.fh, v);
     if (c.res.status != 0) return true;
-    // A volume with more blocks than 32 bits hold reports the most there is,
-    // not the low bits of its count (a nearly empty disk shown as full).
-    c.res.tsize = g_settings.record.max_read;
-    c.res.bsize = v.block_size;
-    c.res.blocks = clamp32(v.total_blocks);
-    c.res.bfree = c.res.bavail = clamp32(v.free_blocks);
+    c.res = nfs2_statfs_of(v, g_settings.record.max_read);
     return true;
 }

@@ -9,6 +9,8 @@
  * CONTENT: FNV-1a 64 of a regular file's bytes (hex), a link's target, else "-".
  * Then "pages N" (READDIR calls made). Exit: 0, 1 on any failed call.
  */
+#include <sys/time.h>
+
 #include <nfsc/libnfs.h>
 #include <nfsc/libnfs-raw.h>
 #include <nfsc/libnfs-raw-mount.h>
@@ -149,7 +151,7 @@ static int describe(struct rpc_context *rpc, const char *path, const struct repl
     } else if (a->type == NF2LNK) {
         struct reply r = {0};
         struct READLINK2args args;
-        memcpy(args.data, found->fh, FHSIZE2);
+        memcpy(args.file, found->fh, FHSIZE2);
         if (wait_reply(rpc, &r, rpc_nfs2_readlink_async(rpc, readlink_cb, &args, &r)) != 0)
             return failed_call("READLINK", path, &r);
         snprintf(content, sizeof content, "%s", r.text);

@@ -264,11 +264,12 @@ def nfs_registrations():
 
 
 @contextlib.contextmanager
-def server_without_v2(quen, tree, registry):
-    """The server with Version2 0, which also leaves out MOUNT version 1: ready when NFS answers."""
-    write_registry(registry, {"Directory": tree.data + "/", "InodePath": os.path.join(tree.data, "inodes.nfs"),
-                              "Version2": "0"})
-    s = Server(quen, ["-debug", "-portmap"], registry)
+def beside_ostel(quen, tree, registry, **settings):
+    """The server registering with ostel, so that what it withdraws at its stop shows."""
+    values = {"Directory": tree.data + "/", "InodePath": os.path.join(tree.data, "inodes.nfs")}
+    values.update(settings)
+    write_registry(registry, values)
+    s = Server(quen, ["-debug"], registry)
     try:
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline and s.alive() and len(nfs_registrations()) < 2:
@@ -278,16 +279,27 @@ def server_without_v2(quen, tree, registry):
         s.close()
 
 
-def check_version2_off(c, quen, tree, registry):
-    with server_without_v2(quen, tree, registry):
-        c.equal(nfs_registrations(), [("3", "tcp"), ("3", "udp")], "rpcinfo: only version 3 with Version2 0")
-        udp = w.Udp(port=v3.NFS_PORT)
-        try:
-            xid = next(v3.XIDS)
-            reply = udp.exchange(w.call(xid, 0, prog=v3.NFS_PROGRAM, vers=2), timeout=3.0)
-            c.equal(reply, w.prog_mismatch(xid, 3, 3), "Version2 0: a version 2 call gets PROG_MISMATCH 3..3")
-        finally:
-            udp.close()
+def check_registrations(c, quen, ostel, tree, registry):
+    portmapper = Server(ostel, ["-debug"], registry)
+    try:
+        with beside_ostel(quen, tree, registry) as s:
+            c.equal(nfs_registrations(), [("2", "tcp"), ("2", "udp"), ("3", "tcp"), ("3", "udp")],
+                    "rpcinfo: versions 2 and 3 over UDP and TCP")
+            c.equal(s.stop(signal.SIGINT), 0, "exit code after SIGINT beside ostel")
+            c.equal(nfs_registrations(), [], "rpcinfo: every NFS registration withdrawn at the stop")
+        # Version2 0 also leaves MOUNT version 1 out.
+        with beside_ostel(quen, tree, registry, Version2="0"):
+            c.equal(nfs_registrations(), [("3", "tcp"), ("3", "udp")], "rpcinfo: only version 3 with Version2 0")
+            udp = w.Udp(port=v3.NFS_PORT)
+            try:
+                xid = next(v3.XIDS)
+                reply = udp.exchange(w.call(xid, 0, prog=v3.NFS_PROGRAM, vers=2), timeout=3.0)
+                c.equal(reply, w.prog_mismatch(xid, 3, 3), "Version2 0: a version 2 call gets PROG_MISMATCH 3..3")
+            finally:
+                udp.close()
+    finally:
+        portmapper.stop(signal.SIGINT)
+        portmapper.close()
 
 
 TREE_ROOT = ""
@@ -295,7 +307,7 @@ TREE_ROOT = ""
 
 def main(args):
     global TREE_ROOT
-    quen, walker = args[0], args[1]
+    quen, walker, ostel = args[:3]
     for needed in ("nfs-cp", "tshark", "rpcinfo"):
         if not shutil.which(needed):
             print("SKIP: %s is not installed" % needed)
@@ -310,8 +322,6 @@ def main(args):
         capture = nstest.start_capture(capture_path)
         try:
             with server(quen, tree, registry, DirLimit=str(DIR_LIMIT), WebNFS="1") as s:
-                c.equal(nfs_registrations(), [("2", "tcp"), ("2", "udp"), ("3", "tcp"), ("3", "udp")],
-                        "rpcinfo: versions 2 and 3 over UDP and TCP")
                 check_walk(c, tree, walker, write_over_v3(c, tree, work))
                 for udp in (True, False):
                     link = v3.Link(udp)
@@ -321,7 +331,7 @@ def main(args):
                         link.close()
                 check_second_address(c, local)
                 c.equal(s.stop(signal.SIGINT), 0, "exit code after SIGINT")
-            check_version2_off(c, quen, tree, registry)
+            check_registrations(c, quen, ostel, tree, registry)
         finally:
             nstest.stop_capture(capture)
         out = subprocess.run(["tshark", "-r", capture_path] + READ_OPTIONS + ["-Y", "nfs.procedure_v2"],

@@ -5,7 +5,6 @@
 #include "quen/fs/links.h"
 #include "quen/fs/lookup.h"
 #include "quen/fs/mknod.h"
-#include "quen/fs/mount_webnfs.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/remove.h"
 #include "quen/fs/rename.h"
@@ -82,7 +81,7 @@ bool nfs_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     std::memcpy(name, c.args.what.name, sizeof name);
     size_t length = std::strlen(name);
     if (handle_is_public_fixed(dir)) {
-        c.res.status = mount_webnfs(&dir, name, &length, sizeof name, h->peer.addr, h->protocol, call->stamp);
+        c.res.status = nfs_webnfs_start(&dir, name, &length, sizeof name, h, call);
         if (c.res.status != 0) return true;
     }
     nfs_request q;

@@ -5,6 +5,7 @@
 #include "quen/fs/handle_calls.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/nfs/nfs3_handlers.h"
+#include "quen/fs/mount_webnfs.h"
 #include "quen/fs/resolve.h"
 #include "quen/mount/exports.h"
 
@@ -43,6 +44,33 @@ size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call) {
     if (h->protocol == RPC_UDP && room > kDatagramMax) room = kDatagramMax;
     const size_t header = nfs_results_offset(call->verf_len);
     return room > header ? room - header : 0;
+}
+
+uint32_t nfs_webnfs_start(internal_handle* dir, char* name, size_t* length, size_t size, const rpc_handle* h,
+                          const rpc_call* call) {
+    const internal_handle public_dir = *dir;
+    const uint32_t status = mount_webnfs(dir, name, length, size, h->peer.addr, h->protocol, call->stamp);
+    if (status != NFSERR_NOENT) return status;
+    size_t slash = *length;
+    while (slash > 0 && name[slash - 1] != '/') --slash;
+    const size_t leaf = *length - slash;
+    if (slash == 0 || leaf == 0 || leaf >= size || (leaf == 2 && std::memcmp(name + slash, "..", 2) == 0))
+        return status;
+    // The folder part, "." when the path begins with its only slash.
+    char folder[kWebnfsPathMax + 1];
+    size_t folder_length = slash - 1 > 0 ? slash - 1 : 1;
+    if (folder_length >= sizeof folder) return status;
+    std::memcpy(folder, slash > 1 ? name : ".", folder_length);
+    folder[folder_length] = 0;
+    *dir = public_dir;
+    if (const uint32_t st = mount_webnfs(dir, folder, &folder_length, sizeof folder, h->peer.addr, h->protocol,
+                                         call->stamp);
+        st != NFS_OK)
+        return st;
+    std::memmove(name, name + slash, leaf);
+    name[leaf] = 0;
+    *length = leaf;
+    return NFS_OK;
 }
 
 xdr_sattr nfs_owned_by_caller(const xdr_sattr& in, const rpc_call& call) {

@@ -36,6 +36,13 @@ struct call_records {
 // Room for results in the handle's buffer: a UDP reply is one datagram.
 size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call);
 
+// A LOOKUP in the public handle (WebNFS): *dir and name become the folder's
+// handle and ".", as the WebNFS mount makes them; a path that names a file
+// instead mounts the folder above it and leaves the file's name to look up.
+// name: *length bytes in a buffer of size bytes. Result: an NFS status.
+uint32_t nfs_webnfs_start(internal_handle* dir, char* name, size_t* length, size_t size, const rpc_handle* h,
+                          const rpc_call* call);
+
 // A new object's owner: an unset uid or gid (all ones) is the caller's.
 xdr_sattr nfs_owned_by_caller(const xdr_sattr& in, const rpc_call& call);
 

@@ -246,6 +246,11 @@ def check_procedures(c, tree, link, kind):
     # WebNFS: LOOKUP in the public handle takes a whole path.
     status, handle, _ = v.diropres(LOOKUP, dirop(bytes(32), nfs(tree.share) + "/a"))
     c.true(status == OK and v.status(GETATTR, handle) == OK, "%s: LOOKUP through the public handle" % kind)
+    status, _, attrs = v.diropres(LOOKUP, dirop(bytes(32), nfs(tree.share) + "/top.txt"))
+    c.equal((status, attrs and (attrs["type"], attrs["size"])), (OK, (NFREG, 4)),
+            "%s: LOOKUP of a file's path through the public handle" % kind)
+    c.equal(v.diropres(LOOKUP, dirop(bytes(32), nfs(tree.share) + "/a/.."))[0], ACCES,
+            "%s: a public path does not climb out" % kind)
     return local
 
 

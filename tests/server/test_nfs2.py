@@ -287,9 +287,16 @@ def beside_ostel(quen, tree, registry, **settings):
 def check_registrations(c, quen, ostel, tree, registry):
     portmapper = Server(ostel, ["-debug"], registry)
     try:
-        with beside_ostel(quen, tree, registry) as s:
+        with beside_ostel(quen, tree, registry, HardLinks="0") as s:
             c.equal(nfs_registrations(), [("2", "tcp"), ("2", "udp"), ("3", "tcp"), ("3", "udp")],
                     "rpcinfo: versions 2 and 3 over UDP and TCP")
+            link = v3.Link(True)
+            try:
+                v, share = V2(link), mount1(link, nfs(tree.share))
+                c.equal(v.status(LINK, v.lookup(share, "top.txt") + dirop(share, "hard")), ACCES,
+                        "HardLinks 0: version 2 LINK refused")
+            finally:
+                link.close()
             c.equal(s.stop(signal.SIGINT), 0, "exit code after SIGINT beside ostel")
             c.equal(nfs_registrations(), [], "rpcinfo: every NFS registration withdrawn at the stop")
         # Version2 0 also leaves MOUNT version 1 out.

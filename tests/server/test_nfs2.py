@@ -171,6 +171,13 @@ def check_procedures(c, tree, link, kind):
     c.true(replies[0] is not None and replies[0] == replies[1] and replies[0][-4:] == w.words(OK),
            "%s: REMOVE retransmitted gets the same OK" % kind)
     # Sizes and offsets are 32-bit: no count above Datasize, nothing past 2^32 - 1.
+    huge = os.path.join(tree.share, sub, "huge")
+    with open(huge, "wb") as sparse:
+        sparse.truncate(5 << 30)
+    x = v.call(READ, v.lookup(d, "huge") + w.words(0xFFFFFFF0, 100, 0))[1]
+    c.equal((x.u32(), v.fattr(x)["size"], len(x.fixed(x.u32()))), (OK, 0xFFFFFFFF, 15),
+            "%s: a 5 GiB file: size clamped, READ ends at 2^32 - 1" % kind)
+    os.remove(huge)
     refused = {"READ of Datasize + 1": (READ, f + w.words(0, DATASIZE + 1, 0), ("accept", w.GARBAGE_ARGS)),
                "WRITE past 2^32 - 1": (WRITE, f + w.words(0, 0xFFFFFFF0, 0) + w.opaque(b"x" * 100), FBIG),
                "a name with a NUL": (CREATE, dirop(d, b"a\0b") + sattr(), ("accept", w.GARBAGE_ARGS)),

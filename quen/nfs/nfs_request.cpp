@@ -54,13 +54,12 @@ uint32_t nfs_webnfs_start(internal_handle* dir, char* name, size_t* length, size
     size_t slash = *length;
     while (slash > 0 && name[slash - 1] != '/') --slash;
     const size_t leaf = *length - slash;
-    if (slash == 0 || leaf == 0 || leaf >= size || (leaf == 2 && std::memcmp(name + slash, "..", 2) == 0))
-        return status;
-    // The folder part, "." when the path begins with its only slash.
+    if (leaf == 0 || (leaf == 2 && std::memcmp(name + slash, "..", 2) == 0)) return status;
+    // The folder part: the public folder itself for a bare name, the root for "/name".
     char folder[kWebnfsPathMax + 1];
-    size_t folder_length = slash - 1 > 0 ? slash - 1 : 1;
+    size_t folder_length = slash > 1 ? slash - 1 : 1;
     if (folder_length >= sizeof folder) return status;
-    std::memcpy(folder, slash > 1 ? name : ".", folder_length);
+    std::memcpy(folder, slash > 1 ? name : slash == 1 ? "/" : ".", folder_length);
     folder[folder_length] = 0;
     *dir = public_dir;
     if (const uint32_t st = mount_webnfs(dir, folder, &folder_length, sizeof folder, h->peer.addr, h->protocol,

@@ -56,7 +56,7 @@ int create_udp(uint16_t port) {
     }
     if (!rpc_start_udp_workers(int(r.threads), h)) rpc_server_add(h);
     if (const int failed = register_versions(h, RPC_UDP)) {
-        log_printf(2, failed == 2 ? "quen: cannot register nfs2\n" : "quen: cannot register nfs3\n");
+        log_printf(2, "quen: cannot register nfs%d\n", failed);
         return failed == 2 ? 3 : 4;
     }
     return 0;

@@ -157,6 +157,9 @@ def check_procedures(c, tree, link, kind):
     attrs = v.fattr(x) if x.u32() == OK else {}
     c.equal((attrs.get("mode"), attrs.get("size"), os.stat(os.path.join(tree.share, sub, "f")).st_mtime_ns),
             (0o100444, 4, 1600000000250000000), "%s: SETATTR mode, size and a time in microseconds" % kind)
+    c.equal(v.status(SETATTR, f + sattr(mtime=(0, 1000000))), OK, "%s: SETATTR to the server's time" % kind)
+    c.true(abs(os.stat(os.path.join(tree.share, sub, "f")).st_mtime - time.time()) < 60,
+           "%s: 1000000 microseconds set the server's time" % kind)
     status, _, attrs = v.diropres(CREATE, dirop(d, "null") + sattr(0x21B6, 0x0103))
     c.equal((status, attrs and (attrs["type"], attrs["rdev"])), (OK, (NFCHR, 0x0103)),
             "%s: CREATE of character device 1,3 from mode 0x21B6" % kind)

@@ -13,16 +13,6 @@
 
 namespace {
 
-uint32_t dir_limit() {
-    const int32_t limit = g_settings.dir_limit;
-    return limit > 0 ? uint32_t(limit) : 9999;
-}
-
-size_t reply_limit(uint32_t asked) {
-    const uint32_t most = g_settings.record.dir_reply_size;
-    return asked == 0 || asked > most ? most : asked;
-}
-
 // The listing of READDIR and READDIRPLUS, written where the reply's results go.
 struct listing {
     nfs3_fh dir;
@@ -57,7 +47,7 @@ void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdi
     const bool hashed_ids = (od.ctx.flags & MOUNT_FLAG_I32) && (od.ctx.flags & MOUNT_FLAG_FILE_ID);
     uint32_t cookie = uint32_t(l.cookie);
     bool eof = false;
-    while (list.entries < dir_limit()) {
+    while (list.entries < nfs_dir_entry_limit()) {
         dir_entry e{};
         const int got = dir_scan_next(h->peer.addr, od.ctx, od.mount_id, od.path, od.identity, od.parent, cookie, &e);
         if (got < 0) {
@@ -118,7 +108,7 @@ bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_readdir_args, nfs3_readdir_res> c(a, r);
-    list_directory(h, call, {c.args.dir, c.args.cookie, reply_limit(c.args.count), ~0u, false}, c.res);
+    list_directory(h, call, {c.args.dir, c.args.cookie, nfs_dir_reply_limit(c.args.count), ~0u, false}, c.res);
     return true;
 }
 
@@ -128,6 +118,6 @@ bool nfs3_readdirplus(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         c.res.status = NFSERR_NOTSUPP;
         return true;
     }
-    list_directory(h, call, {c.args.dir, c.args.cookie, reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
+    list_directory(h, call, {c.args.dir, c.args.cookie, nfs_dir_reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
     return true;
 }

@@ -102,28 +102,44 @@ size_t encode_test_res(uint8_t* dst, const void* res, bool wide) {
     return n;
 }
 
+// A decoder that fails leaves the cursor where it found it.
+template <bool (*decode)(xdr_cursor*, void*)>
+bool whole(xdr_cursor* c, void* out) {
+    const xdr_cursor start = *c;
+    if (decode(c, out)) return true;
+    *c = start;
+    return false;
+}
+
 }  // namespace
 
-bool nlm4_decode_test(xdr_cursor* c, void* out) { return decode_test<true>(c, out); }
-bool nlm4_decode_lock(xdr_cursor* c, void* out) { return decode_lock<true>(c, out); }
-bool nlm4_decode_cancel(xdr_cursor* c, void* out) { return decode_cancel<true>(c, out); }
-bool nlm4_decode_unlock(xdr_cursor* c, void* out) { return decode_unlock<true>(c, out); }
-bool nlm4_decode_share(xdr_cursor* c, void* out) { return decode_share<true>(c, out); }
-bool nlm1_decode_test(xdr_cursor* c, void* out) { return decode_test<false>(c, out); }
-bool nlm1_decode_lock(xdr_cursor* c, void* out) { return decode_lock<false>(c, out); }
-bool nlm1_decode_cancel(xdr_cursor* c, void* out) { return decode_cancel<false>(c, out); }
-bool nlm1_decode_unlock(xdr_cursor* c, void* out) { return decode_unlock<false>(c, out); }
-bool nlm1_decode_share(xdr_cursor* c, void* out) { return decode_share<false>(c, out); }
+bool nlm4_decode_test(xdr_cursor* c, void* out) { return whole<decode_test<true>>(c, out); }
+bool nlm4_decode_lock(xdr_cursor* c, void* out) { return whole<decode_lock<true>>(c, out); }
+bool nlm4_decode_cancel(xdr_cursor* c, void* out) { return whole<decode_cancel<true>>(c, out); }
+bool nlm4_decode_unlock(xdr_cursor* c, void* out) { return whole<decode_unlock<true>>(c, out); }
+bool nlm4_decode_share(xdr_cursor* c, void* out) { return whole<decode_share<true>>(c, out); }
+bool nlm1_decode_test(xdr_cursor* c, void* out) { return whole<decode_test<false>>(c, out); }
+bool nlm1_decode_lock(xdr_cursor* c, void* out) { return whole<decode_lock<false>>(c, out); }
+bool nlm1_decode_cancel(xdr_cursor* c, void* out) { return whole<decode_cancel<false>>(c, out); }
+bool nlm1_decode_unlock(xdr_cursor* c, void* out) { return whole<decode_unlock<false>>(c, out); }
+bool nlm1_decode_share(xdr_cursor* c, void* out) { return whole<decode_share<false>>(c, out); }
 
-bool nlm_decode_notify(xdr_cursor* c, void* out) {
+namespace {
+
+bool decode_notify(xdr_cursor* c, void* out) {
     auto* a = static_cast<nlm_notify_args*>(out);
     return get_netobj(c, &a->name, kNlmNetobjMax) && xdr_get_u32(c, &a->state);
 }
 
-bool nlm_decode_res(xdr_cursor* c, void* out) {
+bool decode_res(xdr_cursor* c, void* out) {
     auto* a = static_cast<nlm_res_args*>(out);
     return get_netobj(c, &a->cookie, kNlmNetobjMax) && xdr_get_u32(c, &a->status);
 }
+
+}  // namespace
+
+bool nlm_decode_notify(xdr_cursor* c, void* out) { return whole<decode_notify>(c, out); }
+bool nlm_decode_res(xdr_cursor* c, void* out) { return whole<decode_res>(c, out); }
 
 void nlm_set_handle_size(uint32_t size) { g_handle_size.store(size); }
 

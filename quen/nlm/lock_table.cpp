@@ -140,7 +140,14 @@ bool reshape(const void* file, const lock_owner& owner, uint64_t off, uint64_t e
         s->exclusive = next[j].exclusive;
         s->queued = false;
         s->owner = owner;
-        s->os_locked = g_hooks && g_hooks->os_lock(file, s->offset, length_of(s->offset, s->end)) == 0;
+        // The handle's lock is one per byte: where another owner's shared
+        // lock already holds it, this slot goes without.
+        bool shared_with_other = false;
+        for (const lock_slot& o : g_slots)
+            shared_with_other |= &o != s && o.file == file && !o.queued && o.os_locked &&
+                                 overlaps(o.offset, o.end, s->offset, s->end);
+        s->os_locked = g_hooks && !shared_with_other &&
+                       g_hooks->os_lock(file, s->offset, length_of(s->offset, s->end)) == 0;
         if (g_hooks) g_hooks->count(file, +1);
     }
     return true;

@@ -71,21 +71,26 @@ size_t put_header(uint8_t* dst, uint32_t program, uint32_t version, uint32_t pro
                    cred, AUTH_NULL, &empty);
 }
 
+// The call in `message` to addr:port, sent again (same xid) while no answer
+// comes, at most kTries times. Result as call_once's, -1 when none came.
+int call_with_retry(rpc_handle* h, uint32_t addr, uint16_t port, const uint8_t* message, size_t len) {
+    int got = -1;
+    for (int round = 0; round < kTries && got < 0; ++round) {
+        std::memcpy(h->buffer, message, len);
+        got = call_once(h, addr, port, len);
+    }
+    return got;
+}
+
 // The port of the client's lock manager, from its portmapper; 0 when unknown.
 uint16_t client_port(rpc_handle* h, const nlm_outgoing& c) {
     static const uint8_t null_cred[4] = {0, 0, 0, 0};
-    for (int round = 0; round < kTries; ++round) {
-        size_t n = put_header(h->buffer, PMAP_PROGRAM, PMAP_VERSION, 3 /* GETPORT */, AUTH_NULL, null_cred);
-        n += xdr_put(h->buffer + n, "qqqq", NLM_PROGRAM, c.version, uint32_t(RPC_UDP), 0u);
-        const int got = call_once(h, c.addr, g_portmap_port.load(), n);
-        if (got < 0) continue;
-        if (got >= RPC_REPLY_RESULTS + 4) {
-            const uint32_t port = xdr_load32(h->buffer + RPC_REPLY_RESULTS);
-            return port <= 0xFFFF ? uint16_t(port) : 0;
-        }
-        return 0;
-    }
-    return 0;
+    uint8_t message[128];
+    size_t n = put_header(message, PMAP_PROGRAM, PMAP_VERSION, 3 /* GETPORT */, AUTH_NULL, null_cred);
+    n += xdr_put(message + n, "qqqq", NLM_PROGRAM, c.version, uint32_t(RPC_UDP), 0u);
+    if (call_with_retry(h, c.addr, g_portmap_port.load(), message, n) < RPC_REPLY_RESULTS + 4) return 0;
+    const uint32_t port = xdr_load32(h->buffer + RPC_REPLY_RESULTS);
+    return port <= 0xFFFF ? uint16_t(port) : 0;
 }
 
 void send_call(rpc_handle* h, const nlm_outgoing& c) {
@@ -94,12 +99,12 @@ void send_call(rpc_handle* h, const nlm_outgoing& c) {
         log_printf(2, "nlmd: no lock manager at the client for callback %u\n", c.procedure);
         return;
     }
-    for (int round = 0; round < kTries; ++round) {
-        size_t n = put_header(h->buffer, NLM_PROGRAM, c.version, c.procedure, c.cred_flavor, c.cred);
-        std::memcpy(h->buffer + n, c.args, c.args_len);
-        const int got = call_once(h, c.addr, port, n + c.args_len);
-        if (got >= 0) return;   // answered (the answer is not needed) or given up
-    }
+    static uint8_t message[64 + 4 + kNlmAuthMax + kCallbackArgsMax];
+    const size_t n = put_header(message, NLM_PROGRAM, c.version, c.procedure, c.cred_flavor, c.cred);
+    std::memcpy(message + n, c.args, c.args_len);
+    // The answer (or GRANTED_RES later) is not needed: a call answered or
+    // given up is done.
+    call_with_retry(h, c.addr, port, message, n + c.args_len);
 }
 
 void sender_main(void*) {

@@ -12,6 +12,7 @@ usage: test_nlm.py QUEN NLM_CLIENT
 import contextlib
 import itertools
 import os
+import select
 import shutil
 import struct
 import subprocess
@@ -35,6 +36,7 @@ LOCKTIME = 2
 XIDS = itertools.count(0x4C000000 | (os.getpid() & 0xFFFF) << 8)
 CRED = w.auth(w.AUTH_UNIX, w.auth_unix_body(name=b"nlmtest", uid=0, gid=0, stamp=0x4C4D5431))
 SECOND_CLIENT = "127.0.0.2"
+SERVER_HOST, PEER_HOST, PEER_NLM_PORT = "169.254.71.1", "169.254.71.2", 4046   # the veth pair
 
 
 class Tree:
@@ -53,12 +55,13 @@ class Tree:
 class Nlm:
     """nlm_client runs: one procedure each, from an owner (caller name, svid)."""
 
-    def __init__(self, client, udp, source=None):
-        self.base = [client] + (["-u"] if udp else []) + (["-b", source] if source else [])
+    def __init__(self, client, udp, source=None, host="127.0.0.1", prefix=()):
+        self.base = list(prefix) + [client] + (["-u"] if udp else []) + (["-b", source] if source else [])
+        self.host = host
 
     def __call__(self, proc, fh, svid, offset, length, caller="hostA", excl=True, block=False):
         cmd = self.base + ["-n", caller] + (["-x"] if excl else []) + (["-B"] if block else [])
-        r = subprocess.run(cmd + ["127.0.0.1", proc, fh.hex(), str(svid), str(offset), str(length)],
+        r = subprocess.run(cmd + [self.host, proc, fh.hex(), str(svid), str(offset), str(length)],
                            capture_output=True, text=True, timeout=15)
         fields = dict(line.split("\t", 1) for line in r.stdout.splitlines())
         if r.returncode != 0 or "status" not in fields:
@@ -166,6 +169,44 @@ def check_granted(c, client, fh):
     c.equal(second("unlock", fh, 1, 0, 0), GRANTED_OK, "UNLOCK by the second")
 
 
+@contextlib.contextmanager
+def client_host():
+    """A second host: its own namespace joined to this one by a veth pair."""
+    ns = nstest.PREFIX + "nlmpeer-%d" % os.getpid()
+    steps = [["ip", "netns", "add", ns], ["ip", "link", "add", "nlmv0", "type", "veth", "peer", "name", "nlmv1"],
+             ["ip", "link", "set", "nlmv1", "netns", ns], ["ip", "addr", "add", SERVER_HOST + "/24", "dev", "nlmv0"],
+             ["ip", "link", "set", "nlmv0", "up"]]
+    inside = [["ip", "addr", "add", PEER_HOST + "/24", "dev", "nlmv1"], ["ip", "link", "set", "nlmv1", "up"],
+              ["ip", "link", "set", "lo", "up"]]
+    try:
+        for step in steps + [["ip", "netns", "exec", ns] + s for s in inside]:
+            subprocess.run(step, check=True, capture_output=True)
+        yield ["ip", "netns", "exec", ns]
+    finally:
+        nstest._remove_namespace(ns)
+
+
+def check_peer(c, client, fh):
+    """NLM_GRANTED reaches another host's lock manager through its
+    portmapper, and is sent again (same xid) while it is not answered."""
+    with client_host() as prefix:
+        peer_cmd = prefix + [sys.executable, "-u", os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                               "nlm_peer.py"), str(PEER_NLM_PORT)]
+        with nstest.background(peer_cmd, stdout=subprocess.PIPE, text=True) as peer:
+            time.sleep(0.5)
+            local, remote = Nlm(client, True), Nlm(client, True, host=SERVER_HOST, prefix=prefix)
+            c.equal(local("lock", fh, 1, 0, 100), GRANTED_OK, "peer: LOCK here")
+            c.equal(remote("lock", fh, 1, 0, 100, caller="peer", block=True), BLOCKED, "peer: blocked there")
+            c.equal(local("unlock", fh, 1, 0, 0), GRANTED_OK, "peer: UNLOCK here")
+            lines = []
+            while len(lines) < 2 and select.select([peer.stdout], [], [], 5)[0]:
+                lines.append(peer.stdout.readline().split())
+            c.true(len(lines) == 2 and lines[0] == lines[1] and lines[0][1] == str(GRANTED) and
+                   lines[0][3] == b"tervalo".hex() and lines[0][4] == "4", "peer: NLM_GRANTED, sent twice: %r" % lines)
+            c.equal(local("test", fh, 9, 0, 1, caller="hostC"), (DENIED, (1, 0, 100, 1)), "peer: holds the lock")
+            c.equal(remote("unlock", fh, 1, 0, 0, caller="peer"), GRANTED_OK, "peer: UNLOCK there")
+
+
 def check_narrow(c, fh3):
     fh32 = fh3 + bytes(32 - len(fh3))
     c.equal(raw_status(1, LOCK, lock_args(fh3, 7, 0, 10)), ("accept", w.GARBAGE_ARGS), "v1: 20-byte handle")
@@ -226,6 +267,7 @@ def main(args):
                 for udp, name in ((True, "udp.txt"), (False, "tcp.txt")):
                     check_basics(c, Nlm(client, udp), handles[name], name[:3])
                 check_granted(c, client, handles["queue.txt"])
+                check_peer(c, client, handles["queue.txt"])
                 check_narrow(c, handles["old.txt"])
                 check_kept(c, Nlm(client, True), root, handles["keep.txt"])
             with server(quen, tree, registry, NLM="1", Cache="0"):

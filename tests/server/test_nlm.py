@@ -25,13 +25,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import nstest  # noqa: E402
 import rpcwire as w  # noqa: E402
 from test_mount import READ_OPTIONS, Xdr, accepted_body, nfs, server, windows  # noqa: E402
-from test_nfs import Link, lookup  # noqa: E402
+from test_nfs import FILE_SYNC, NO_ATTRIBUTES, Link, lookup, write  # noqa: E402
 from test_startup import registrations, wait_for  # noqa: E402
 
 NLM_PROGRAM, NLM_PORT = 100021, 4045
 TEST, LOCK, CANCEL, UNLOCK, GRANTED, LOCK_MSG, SHARE, FREE_ALL = 1, 2, 3, 4, 5, 7, 20, 23
 GRANTED_OK, DENIED, NOLOCKS, BLOCKED, STALE = 0, 1, 2, 3, 7
-SETATTR, RENAME = 2, 14
+SETATTR, CREATE, RENAME, LINK = 2, 8, 14, 15
 LOCKTIME = 2
 XIDS = itertools.count(0x4C000000 | (os.getpid() & 0xFFFF) << 8)
 CRED = w.auth(w.AUTH_UNIX, w.auth_unix_body(name=b"nlmtest", uid=0, gid=0, stamp=0x4C4D5431))
@@ -140,7 +140,7 @@ def check_basics(c, nlm, fh, kind):
 
 
 def check_kept(c, nlm, root, fh):
-    """A lock outlives idle time, and another client's chmod and rename."""
+    """A lock outlives idle time and what another client does to the file."""
     c.equal(nlm("lock", fh, 5, 0, 10), GRANTED_OK, "LOCK to keep")
     time.sleep(2 * LOCKTIME + 3)   # the sweeper runs every 2 s
     c.equal(status_of(nlm("test", fh, 9, 0, 1, caller="hostB")), DENIED, "the lock outlives 2 x Locktime")
@@ -150,9 +150,13 @@ def check_kept(c, nlm, root, fh):
         c.equal(other.nfs_status(SETATTR, w.opaque(fh) + sattr + w.words(0)), 0, "chmod by another client")
         c.equal(other.nfs_status(RENAME, w.opaque(root) + w.opaque(b"keep.txt") + w.opaque(root) + w.opaque(b"kept.txt")),
                 0, "rename by another client")
+        c.equal(other.nfs_status(LINK, w.opaque(fh) + w.opaque(root) + w.opaque(b"linked.txt")), 0, "link")
+        c.equal(other.nfs_status(CREATE, w.opaque(root) + w.opaque(b"kept.txt") + w.words(0) + NO_ATTRIBUTES), 0,
+                "unchecked create of its name")
+        c.equal(write(other, fh, 0, b"new", FILE_SYNC)[0], 0, "FILE_SYNC write")
     finally:
         other.close()
-    c.equal(status_of(nlm("test", fh, 9, 0, 1, caller="hostB")), DENIED, "the lock survives chmod and rename")
+    c.equal(status_of(nlm("test", fh, 9, 0, 1, caller="hostB")), DENIED, "the lock survives chmod, rename, link, create and a FILE_SYNC write")
     c.equal(nlm("unlock", fh, 5, 0, 0), GRANTED_OK, "UNLOCK the kept lock")
     c.equal(nlm("test", fh, 9, 0, 1, caller="hostB"), GRANTED_OK, "and it is gone")
 

@@ -75,7 +75,8 @@ size_t put_header(uint8_t* dst, uint32_t program, uint32_t version, uint32_t pro
 // comes, at most kTries times. Result as call_once's, -1 when none came.
 int call_with_retry(rpc_handle* h, uint32_t addr, uint16_t port, const uint8_t* message, size_t len) {
     int got = -1;
-    for (int round = 0; round < kTries && got < 0; ++round) {
+    // A stop waits for the sender: it gives up between tries.
+    for (int round = 0; round < kTries && got < 0 && !g_queue.stopping.load(); ++round) {
         std::memcpy(h->buffer, message, len);
         got = call_once(h, addr, port, len);
     }

@@ -78,17 +78,16 @@ def lock_body(fh, svid, offset, length, caller=b"hostR", wide=False):
             struct.pack(number, length))
 
 
-def raw(version, proc, args, udp=None):
+def raw(version, proc, args):
     """(accept status, Xdr of the results) of one call over UDP."""
-    link = udp or w.Udp(port=NLM_PORT)
+    link = w.Udp(port=NLM_PORT)
     try:
         xid = next(XIDS)
         reply = link.exchange(w.call(xid, proc, args, prog=NLM_PROGRAM, vers=version, cred=CRED), timeout=3.0)
         status, body = accepted_body(reply, xid)
         return status, Xdr(body)
     finally:
-        if udp is None:
-            link.close()
+        link.close()
 
 
 def raw_status(version, proc, args):

@@ -37,6 +37,7 @@ void claim(scan_slot& s, uint32_t client, uint32_t mount_id, uint64_t dir_inode)
     scan_slot_restart(&s);
     s.last_use = now_tick();
     s.client = client;
+    s.mount_id = mount_id;
     s.dir_inode = dir_inode;
     s.last_mount_id = mount_id;
 }
@@ -80,7 +81,8 @@ scan_slot* scan_slot_take(uint32_t client, uint32_t mount_id, uint64_t dir_inode
         *position = cookie >> g_scans.bits;
         scan_slot& s = g_scans.slots[*index];
         if (in_use(s)) {
-            if (s.dir_inode != dir_inode) return nullptr;
+            // File ids are unique per volume only, so the mount decides too.
+            if (s.dir_inode != dir_inode || s.client != client || s.mount_id != mount_id) return nullptr;
             s.last_use = now_tick();
         } else {
             // A freed slot is scanned again from the start; it counts

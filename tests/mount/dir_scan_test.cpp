@@ -113,6 +113,24 @@ TEST_F(dir_scan_test, a_first_scan_gives_dot_dotdot_then_the_entries) {
     EXPECT_EQ(dir_scan_open_searches(), 0) << "the end closes the search";
 }
 
+// Windows before 7 knows neither the basic search level nor large fetches.
+TEST_F(dir_scan_test, systems_before_windows_7_list_with_the_standard_level) {
+    SKIP_ON_WINE("the version is the system's own");
+    static char forced[3][40] = {"TERVALO_WINDOWS_VERSION=5.1", "TERVALO_WINDOWS_VERSION=6.0",
+                                 "TERVALO_WINDOWS_VERSION=6.1"};
+    for (char* setting : forced) {
+        const char* version = setting + 24;
+        putenv(setting);
+        auto d = open("share", share_mount);
+        int last = 1;
+        EXPECT_EQ(names(read(*d, 0, 100, &last)), (std::vector<std::string>{".", "..", "a.txt", "b.txt", "lower", "sub"}))
+            << version;
+        EXPECT_EQ(last, 0) << version;
+    }
+    static char cleared[] = "TERVALO_WINDOWS_VERSION=";
+    putenv(cleared);
+}
+
 TEST_F(dir_scan_test, a_large_directory_read_in_small_pieces_loses_and_repeats_nothing) {
     make_dir("share\\many");
     for (int i = 0; i < 300; ++i) make_file("share\\many\\f" + std::to_string(i), "");
@@ -170,6 +188,20 @@ TEST_F(dir_scan_test, a_client_gets_half_the_table_and_others_the_rest) {
     EXPECT_EQ(next(*d, 0, &e, ip("192.0.2.9")), -1) << "the table is full";
 }
 
+// A cookie continues the listing of the client and mount that began it;
+// another host, or the same folder through another mount, gets no entry of it.
+TEST_F(dir_scan_test, a_cookie_serves_only_the_client_and_mount_of_its_listing) {
+    auto through_share = open("share\\lower", share_mount);
+    auto through_lower = open("share\\lower", lower_mount);
+    ASSERT_EQ(through_share->identity, through_lower->identity);
+    const auto mine = read(*through_share, 0, 2);
+    ASSERT_EQ(mine.size(), 2u);
+    dir_entry e;
+    EXPECT_EQ(next(*through_share, mine[1].cookie, &e, ip("192.0.2.8")), -1) << "another client";
+    EXPECT_EQ(next(*through_lower, mine[1].cookie, &e), -1) << "another mount";
+    EXPECT_EQ(next(*through_share, mine[1].cookie, &e), 1) << "the listing itself goes on";
+}
+
 TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
     auto share = open("share", share_mount);
     const auto mine = read(*share, 0, 3);   // ".", ".." and one entry: the search is open
@@ -187,7 +219,8 @@ TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
     // Once the other listing ends, the slot is free and the old cookie
     // resumes by starting over.
     g_settings.dir_timeout = 5000;
-    read(*sub, e.cookie);
+    while (next(*sub, e.cookie, &e, ip("192.0.2.8")) == 1) {
+    }
     ASSERT_EQ(next(*share, mine[1].cookie, &e), 1);
     EXPECT_STREQ(e.name, mine[2].name);
 }

@@ -235,6 +235,7 @@ uint32_t lock_acquire(const lock_request& r) {
     for (lock_slot& s : g_slots)
         if (s.file == r.file && s.queued && same_owner(s.owner, *r.owner) && s.offset == r.offset && s.end == end)
             free_slot(s, false);
+    grant_queued(r.file);   // a lock turned shared may let shared requests in
     return NLM_GRANTED;
 }
 

@@ -159,6 +159,15 @@ TEST_F(LockTable, OnlyBlockingRequestsQueueAndGrantsFollowArrival) {
     EXPECT_EQ(g_counts[file(0)], lock_slots_used());
 }
 
+TEST_F(LockTable, ALockTurnedSharedLetsSharedRequestsIn) {
+    const lock_owner a = owner(1, 1), b = owner(2, 1);
+    ASSERT_EQ(take(file(0), a, 0, 100, true), NLM_GRANTED);
+    ASSERT_EQ(take(file(0), b, 10, 10, false, true), NLM_BLOCKED);
+    ASSERT_EQ(take(file(0), a, 0, 100, false), NLM_GRANTED);
+    ASSERT_EQ(g_grants.size(), 1u);
+    EXPECT_EQ(spans(file(0), b), "10-20s");
+}
+
 TEST_F(LockTable, ReleasingAFileGrantsNothing) {
     ASSERT_EQ(take(file(0), owner(1, 1), 0, 100), NLM_GRANTED);
     ASSERT_EQ(take(file(0), owner(2, 1), 0, 100, true, true), NLM_BLOCKED);

@@ -196,19 +196,19 @@ bool nlm_test_msg(rpc_handle* h, rpc_call* call, const void* args, void* result)
 
 bool nlm_lock_msg(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     nlm_lock_proc(h, call, args, result);
-    send_result(h, call, NLMPROC_TEST_RES + 1, nlm_encode_res, result);
+    send_result(h, call, NLMPROC_LOCK_RES, nlm_encode_res, result);
     return true;
 }
 
 bool nlm_cancel_msg(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     nlm_cancel(h, call, args, result);
-    send_result(h, call, NLMPROC_TEST_RES + 2, nlm_encode_res, result);
+    send_result(h, call, NLMPROC_CANCEL_RES, nlm_encode_res, result);
     return true;
 }
 
 bool nlm_unlock_msg(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     nlm_unlock(h, call, args, result);
-    send_result(h, call, NLMPROC_TEST_RES + 3, nlm_encode_res, result);
+    send_result(h, call, NLMPROC_UNLOCK_RES, nlm_encode_res, result);
     return true;
 }
 

@@ -63,7 +63,8 @@ lock_slot* claim() {
 }
 
 void free_slot(lock_slot& s, bool unlock) {
-    if (unlock && s.os_locked && g_hooks) g_hooks->os_unlock(s.file, s.offset, length_of(s.offset, s.end));
+    if (unlock && s.os_locked && g_hooks)
+        g_hooks->os_unlock(s.file, s.owner.svid, s.offset, length_of(s.offset, s.end));
     if (g_hooks) g_hooks->count(s.file, -1);
     s.file = nullptr;
     s.queued = s.os_locked = false;
@@ -228,7 +229,7 @@ uint32_t lock_acquire(const lock_request& r) {
         covered |= s.file == r.file && !s.queued && overlaps(s.offset, s.end, r.offset, end);
     if (!covered && g_hooks) {
         if (g_hooks->os_lock(r.file, r.offset, length_of(r.offset, end)) != 0) return NLM_DENIED;
-        g_hooks->os_unlock(r.file, r.offset, length_of(r.offset, end));
+        g_hooks->os_unlock(r.file, r.owner->svid, r.offset, length_of(r.offset, end));
     }
     if (!reshape(r.file, *r.owner, r.offset, end, &r.exclusive)) return NLM_DENIED_NOLOCKS;
     // A request of the owner still queued for the range is answered now.

@@ -66,7 +66,7 @@ struct lock_slot {
 struct lock_hooks {
     // The byte-range lock on the file's handle: 0 or the Win32 error.
     uint32_t (*os_lock)(const void* file, uint64_t offset, uint64_t length);
-    uint32_t (*os_unlock)(const void* file, uint64_t offset, uint64_t length);
+    uint32_t (*os_unlock)(const void* file, uint32_t svid, uint64_t offset, uint64_t length);
     // The file's count of slots (granted and queued) changes by delta.
     void (*count)(const void* file, int delta);
     // A queued request was granted. Called under the table lock: it may only

@@ -113,13 +113,13 @@ uint32_t os_lock(const void* file, uint64_t offset, uint64_t length) {
     return error;
 }
 
-uint32_t os_unlock(const void* file, uint64_t offset, uint64_t length) {
+uint32_t os_unlock(const void* file, uint32_t svid, uint64_t offset, uint64_t length) {
     const auto* slot = static_cast<const cache_slot*>(file);
     if (wp_unlock_file(slot->handle, offset, length)) return 0;
     const uint32_t error = file_last_error();
     if (error != WIN_ERROR_NOT_LOCKED)
-        log_event(2, "nlm_unlock error %u %llu off %llu len %llu\n", error,
-                  static_cast<unsigned long long>(slot->key.identity), static_cast<unsigned long long>(offset),
+        log_event(2, "nlm_unlock error %u %llu %u off %llu len %llu\n", error,
+                  static_cast<unsigned long long>(slot->key.identity), svid, static_cast<unsigned long long>(offset),
                   static_cast<unsigned long long>(length));
     return error;
 }

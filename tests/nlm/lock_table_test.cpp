@@ -16,7 +16,7 @@ std::vector<lock_slot> g_grants;
 bool g_os_refuses = false;
 
 uint32_t fake_lock(const void*, uint64_t, uint64_t) { return g_os_refuses ? 33u : 0u; }
-uint32_t fake_unlock(const void*, uint64_t, uint64_t) { return 0; }
+uint32_t fake_unlock(const void*, uint32_t, uint64_t, uint64_t) { return 0; }
 void fake_count(const void* file, int delta) { g_counts[file] += delta; }
 void fake_granted(const lock_slot& s) { g_grants.push_back(s); }
 const lock_hooks k_fake = {fake_lock, fake_unlock, fake_count, fake_granted};
@@ -91,7 +91,8 @@ TEST_F(LockTable, RangesFollowPosix) {
         SetUp();
         const lock_owner a = owner(1, 7);
         ASSERT_EQ(take(file(0), a, c.lock_off, c.lock_len), NLM_GRANTED) << c.name;
-        const uint32_t r = c.second_lock ? take(file(0), a, c.off, c.len, c.excl) : lock_release(file(0), a, c.off, c.len);
+        const uint32_t r =
+            c.second_lock ? take(file(0), a, c.off, c.len, c.excl) : lock_release(file(0), a, c.off, c.len);
         EXPECT_EQ(r, NLM_GRANTED) << c.name;
         EXPECT_EQ(spans(file(0), a), c.expect) << c.name;
         EXPECT_EQ(g_counts[file(0)], lock_slots_used()) << c.name;
@@ -178,7 +179,8 @@ TEST_F(LockTable, ReleasingAFileGrantsNothing) {
 }
 
 TEST_F(LockTable, BoundedPerClientAndInAll) {
-    for (int i = 0; i < kLockSlotsPerClient; ++i) ASSERT_EQ(take(file(1), owner(9, uint32_t(i)), 0, 1, false), NLM_GRANTED);
+    for (int i = 0; i < kLockSlotsPerClient; ++i)
+        ASSERT_EQ(take(file(1), owner(9, uint32_t(i)), 0, 1, false), NLM_GRANTED);
     EXPECT_EQ(take(file(1), owner(9, 999), 0, 1, false), NLM_DENIED_NOLOCKS);
     for (int i = 0; i < kLockSlotsPerClient - 1; ++i)
         ASSERT_EQ(take(file(2), owner(10, uint32_t(i)), 0, 1, false), NLM_GRANTED);
@@ -218,7 +220,8 @@ TEST_F(LockTable, RandomOperationsNeverGrantConflicts) {
         g_grants.clear();
         switch (rng() % 3) {
         case 0:
-            if (take(file(f), owners[o], off, len, excl, rng() % 2) == NLM_GRANTED) model_set(f, o, off, end, excl ? 2 : 1);
+            if (take(file(f), owners[o], off, len, excl, rng() % 2) == NLM_GRANTED)
+                model_set(f, o, off, end, excl ? 2 : 1);
             break;
         case 1:
             if (lock_release(file(f), owners[o], off, len) == NLM_GRANTED) model_set(f, o, off, end, 0);

@@ -147,15 +147,16 @@ def check_kept(c, nlm, root, fh):
     try:
         sattr = w.words(1, 0o600, 0, 0, 0, 0, 0)   # mode only; no guard
         c.equal(other.nfs_status(SETATTR, w.opaque(fh) + sattr + w.words(0)), 0, "chmod by another client")
-        c.equal(other.nfs_status(RENAME, w.opaque(root) + w.opaque(b"keep.txt") + w.opaque(root) + w.opaque(b"kept.txt")),
-                0, "rename by another client")
+        rename = w.opaque(root) + w.opaque(b"keep.txt") + w.opaque(root) + w.opaque(b"kept.txt")
+        c.equal(other.nfs_status(RENAME, rename), 0, "rename by another client")
         c.equal(other.nfs_status(LINK, w.opaque(fh) + w.opaque(root) + w.opaque(b"linked.txt")), 0, "link")
         c.equal(other.nfs_status(CREATE, w.opaque(root) + w.opaque(b"kept.txt") + w.words(0) + NO_ATTRIBUTES), 0,
                 "unchecked create of its name")
         c.equal(write(other, fh, 0, b"new", FILE_SYNC)[0], 0, "FILE_SYNC write")
     finally:
         other.close()
-    c.equal(status_of(nlm("test", fh, 9, 0, 1, caller="hostB")), DENIED, "the lock survives chmod, rename, link, create and a FILE_SYNC write")
+    c.equal(status_of(nlm("test", fh, 9, 0, 1, caller="hostB")), DENIED,
+            "the lock survives chmod, rename, link, create and a FILE_SYNC write")
     c.equal(nlm("unlock", fh, 5, 0, 0), GRANTED_OK, "UNLOCK the kept lock")
     c.equal(nlm("test", fh, 9, 0, 1, caller="hostB"), GRANTED_OK, "and it is gone")
 

@@ -121,7 +121,9 @@ uint32_t control_get_mount(control_session&, const control_request& r, uint8_t* 
     if (kControlHeaderSize + length > kControlMessageMax) return end_of_list(reply);
     uint8_t* data = reply + kControlHeaderSize;
     std::memset(data, 0, length);
-    std::memcpy(data, &found->fixed, kMountImageSize);
+    mount_entry_image image = found->fixed;
+    image.export_ref = export_ref(found->exp);   // the reference the export commands take
+    std::memcpy(data, &image, kMountImageSize);
     std::memcpy(data + kControlMountPathOffset, path.c_str(), path.size() + 1);
     return control_reply(reply, length);
 }

@@ -10,6 +10,7 @@
 
 struct pipe_listener {
     HANDLE stop_event;
+    bool made_first;   // the first instance exists: the name is the server's
 };
 struct pipe_conn {
     HANDLE h;
@@ -27,17 +28,20 @@ constexpr DWORD kTokenElevationType = 18;            // TOKEN_INFORMATION_CLASS 
 constexpr DWORD kTokenLinkedToken = 19;
 constexpr DWORD kElevationTypeLimited = 3;
 
-HANDLE create_instance() {
+// The first instance insists on being first, so that a process that took
+// the name before the server started is found out instead of served to.
+HANDLE create_instance(bool first) {
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeAccess, SDDL_REVISION_1, &sd, nullptr))
         return INVALID_HANDLE_VALUE;
     SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
     const DWORD mode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
-    HANDLE h = CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, mode | kRejectRemoteClients,
+    const DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    HANDLE h = CreateNamedPipeW(kPipeName, open_mode, mode | kRejectRemoteClients,
                                 PIPE_UNLIMITED_INSTANCES, 0, 0, 1000, &sa);
     // Windows XP knows no remote-client flag; the access list still denies network logons.
     if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
-        h = CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, mode, PIPE_UNLIMITED_INSTANCES,
+        h = CreateNamedPipeW(kPipeName, open_mode, mode, PIPE_UNLIMITED_INSTANCES,
                              0, 0, 1000, &sa);
     LocalFree(sd);
     return h;
@@ -73,15 +77,16 @@ const char* pipe_admin_group() { return "Administrators"; }
 pipe_listener* pipe_listen() {
     HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!e) return nullptr;
-    pipe_listener* l = new (std::nothrow) pipe_listener{e};
+    pipe_listener* l = new (std::nothrow) pipe_listener{e, false};
     if (!l) CloseHandle(e);
     return l;
 }
 
 pipe_conn* pipe_accept(pipe_listener* l) {
     if (WaitForSingleObject(l->stop_event, 0) == WAIT_OBJECT_0) return nullptr;
-    HANDLE h = create_instance();
+    HANDLE h = create_instance(!l->made_first);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
+    l->made_first = true;
     HANDLE io = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!io) {
         CloseHandle(h);

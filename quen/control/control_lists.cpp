@@ -49,8 +49,9 @@ uint32_t put_text(uint8_t* reply, const std::string& text) {
 
 }  // namespace
 
+// The export lists change only through these commands (and at start), which
+// run under the control lock; MOUNT's readers keep retired entries valid.
 uint32_t control_get_export(control_session&, const control_request& r, uint8_t* reply) {
-    mount_lock_hold hold;
     const export_entry* e = find_export(r);
     if (!e) return end_of_list(reply);
     // The words that the server holds as pointers say only whether there is something.
@@ -65,19 +66,16 @@ uint32_t control_get_export(control_session&, const control_request& r, uint8_t*
 }
 
 uint32_t control_get_export_folder(control_session&, const control_request& r, uint8_t* reply) {
-    mount_lock_hold hold;
     const export_entry* e = find_export(r);
     return e ? put_text(reply, e->folder) : end_of_list(reply);
 }
 
 uint32_t control_get_export_name(control_session&, const control_request& r, uint8_t* reply) {
-    mount_lock_hold hold;
     const export_entry* e = find_export(r);
     return e ? put_text(reply, e->alias) : end_of_list(reply);
 }
 
 uint32_t control_get_export_clients(control_session&, const control_request& r, uint8_t* reply) {
-    mount_lock_hold hold;
     const export_entry* e = find_export(r);
     if (!e) return end_of_list(reply);
     const uint32_t bytes = uint32_t(e->addresses.size() * 4);
@@ -87,7 +85,6 @@ uint32_t control_get_export_clients(control_session&, const control_request& r, 
 }
 
 uint32_t control_reload_exports(control_session&, const control_request&, uint8_t* reply) {
-    mount_lock_hold hold;
     exports_load();
     control_put32(reply, CTL_OK);
     return 4;
@@ -95,7 +92,6 @@ uint32_t control_reload_exports(control_session&, const control_request&, uint8_
 
 uint32_t control_remove_export(control_session&, const control_request& r, uint8_t* reply) {
     if (r.length == 0) return failed(reply, CTL_REMOVE_EXPORT);
-    mount_lock_hold hold;
     export_entry* e = find_export(r);
     if (!e || !export_remove(e)) return failed(reply, CTL_REMOVE_EXPORT);
     control_put32(reply, CTL_OK);

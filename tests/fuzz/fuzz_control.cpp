@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -23,9 +24,19 @@ namespace {
 
 int no_resolver(const char*, uint32_t*, int) { return 0; }
 
+std::string g_private;   // the folder and registry file of this run, removed at exit
+
+void remove_private() {
+    std::error_code ec;
+    std::filesystem::remove_all(g_private, ec);
+    std::filesystem::remove(g_private + ".reg", ec);
+}
+
 void set_up() {
     char dir[64];
     std::snprintf(dir, sizeof dir, "/tmp/quen-fuzz-control-%d", int(getpid()));
+    g_private = dir;
+    std::atexit(remove_private);
     const std::string registry = std::string(dir) + ".reg";
     setenv("TERVALO_REGISTRY", registry.c_str(), 1);
     const std::string windows = std::string("Z:") + dir;

@@ -30,6 +30,7 @@ void remove_private() {
     std::error_code ec;
     std::filesystem::remove_all(g_private, ec);
     std::filesystem::remove(g_private + ".reg", ec);
+    std::filesystem::remove(g_private + ".reg.lock", ec);
 }
 
 void set_up() {

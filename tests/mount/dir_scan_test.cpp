@@ -113,6 +113,24 @@ TEST_F(dir_scan_test, a_first_scan_gives_dot_dotdot_then_the_entries) {
     EXPECT_EQ(dir_scan_open_searches(), 0) << "the end closes the search";
 }
 
+// Windows before 7 knows neither the basic search level nor large fetches.
+TEST_F(dir_scan_test, systems_before_windows_7_list_with_the_standard_level) {
+    SKIP_ON_WINE("the version is the system's own");
+    static char forced[3][40] = {"TERVALO_WINDOWS_VERSION=5.1", "TERVALO_WINDOWS_VERSION=6.0",
+                                 "TERVALO_WINDOWS_VERSION=6.1"};
+    for (char* setting : forced) {
+        const char* version = setting + 24;
+        putenv(setting);
+        auto d = open("share", share_mount);
+        int last = 1;
+        EXPECT_EQ(names(read(*d, 0, 100, &last)), (std::vector<std::string>{".", "..", "a.txt", "b.txt", "lower", "sub"}))
+            << version;
+        EXPECT_EQ(last, 0) << version;
+    }
+    static char cleared[] = "TERVALO_WINDOWS_VERSION=";
+    putenv(cleared);
+}
+
 TEST_F(dir_scan_test, a_large_directory_read_in_small_pieces_loses_and_repeats_nothing) {
     make_dir("share\\many");
     for (int i = 0; i < 300; ++i) make_file("share\\many\\f" + std::to_string(i), "");

@@ -23,10 +23,44 @@ uint32_t get_settings(control_session&, const control_request&, uint8_t* reply) 
     return control_reply(reply, kControlSettingsSize);
 }
 
+// The running server keeps the values that sized its buffers, sockets and
+// tables at start (a larger read size would overrun the message buffers
+// made for the old one) and the facts it found about the system; the store
+// gets the new values, which the next start reads.
+server_config live_record(const server_config& received, const server_config& running) {
+    server_config live = received;
+    live.portmapper = running.portmapper;
+    live.udp = running.udp;
+    live.tcp = running.tcp;
+    live.mount = running.mount;
+    live.nlm = running.nlm;
+    live.port = running.port;
+    live.mount_port = running.mount_port;
+    live.nlm_port = running.nlm_port;
+    live.threads = running.threads;
+    live.datasize = running.datasize;
+    live.max_read = running.max_read;
+    live.max_write = running.max_write;
+    live.dir_reply_size = running.dir_reply_size;
+    live.fh_size = running.fh_size;
+    live.cache = running.cache;
+    live.inode_reset = running.inode_reset;
+    live.inode_check = running.inode_check;
+    live.code_page = running.code_page;
+    live.file_id = running.file_id;
+    live.so_rcvbuf = running.so_rcvbuf;
+    live.so_tcpbuf = running.so_tcpbuf;
+    live.hard_links_available = running.hard_links_available;
+    live.file_ids_available = running.file_ids_available;
+    return live;
+}
+
 uint32_t set_settings(control_session&, const control_request& r, uint8_t* reply) {
     if (r.length != kControlSettingsSize) return reply_status(reply, CTL_SET_SETTINGS);
-    std::memcpy(&g_settings.record, r.data, kControlSettingsSize);
-    config_write_back(g_settings.record);
+    server_config received;
+    std::memcpy(&received, r.data, kControlSettingsSize);
+    g_settings.record = live_record(received, g_settings.record);
+    config_write_back(received);
     return reply_status(reply, CTL_OK);
 }
 

@@ -1,9 +1,11 @@
 // The control pipe's decoder, reference tables and name checks, without a pipe.
 #include "control_client/control_protocol.h"
+#include "quen/config/registry_access.h"
 #include "quen/config/settings.h"
 #include "quen/control/control_commands.h"
 #include "quen/control/control_names.h"
 #include "quen/mount/mount_table.h"
+#include "tests/config/test_env.h"
 #include "tests/exports/exports_env.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +106,23 @@ TEST_F(control_decoder, settings_need_the_whole_record) {
     EXPECT_EQ(r.status, CTL_SET_SETTINGS);
     EXPECT_EQ(g_settings.record.threads, before);
     EXPECT_EQ(run(user, message(CTL_GET_SETTINGS, 0, "")).size, 188u);
+}
+
+TEST_F(control_decoder, settings_keep_what_sized_the_buffers) {
+    use_private_registry("control");
+    const server_config before = g_settings.record;
+    server_config sent = before;
+    sent.max_read = sent.max_write = sent.datasize = 1u << 30;
+    sent.set_exec = !before.set_exec;
+    const std::string record(reinterpret_cast<const char*>(&sent), sizeof sent);
+    EXPECT_EQ(run(admin, message(CTL_SET_SETTINGS, uint32_t(record.size()), record)).status, CTL_OK);
+    EXPECT_EQ(g_settings.record.max_read, before.max_read);
+    EXPECT_EQ(g_settings.record.datasize, before.datasize);
+    EXPECT_EQ(g_settings.record.set_exec, sent.set_exec) << "a value consulted per request changes at once";
+    int32_t stored = 0;
+    EXPECT_TRUE(config_read_number(kServerSection, "Datasize", stored));
+    EXPECT_EQ(stored, 1 << 30) << "the next start reads the new value";
+    g_settings.record = before;
 }
 
 TEST_F(control_decoder, exports_enumerated_by_reference) {

@@ -113,10 +113,14 @@ def check_admin_commands(c, ctl, tree, mounts, registry):
     record = bytearray(reply[8:])
     c.equal(p.call(2, bytes(record[:179]))[1], ref(2), "SET_SETTINGS of 179 bytes: status 2")
     struct.pack_into("<H", record, 24, 2050)
+    struct.pack_into("<I", record, 108, 1)   # SetExec
     c.equal(p.call(2, bytes(record))[1], ref(0), "SET_SETTINGS")
-    c.equal(struct.unpack_from("<H", p.call(1)[1], 32)[0], 2050, "the live record changed")
+    live = p.call(1)[1]
+    c.equal((struct.unpack_from("<H", live, 32)[0], struct.unpack_from("<I", live, 116)[0]), (2049, 1),
+            "the live record: the port as started, SetExec at once")
     with open(registry) as f:
-        c.true('"Port"="2050"' in f.read(), "Port written to the settings store")
+        text = f.read()
+        c.true('"Port"="2050"' in text and '"SetExec"="1"' in text, "both written to the settings store")
     c.equal(p.call(9, b"/nonexistent\0")[1][8:], ref(0xFFFFFFFF), "attributes of a missing file")
     c.equal(p.call(9)[1], ref(9), "attributes without a path: status 9")
     # The exports file written through the pipe keeps the previous one as exports.old.
@@ -141,6 +145,12 @@ def check_admin_commands(c, ctl, tree, mounts, registry):
     c.equal(p.call(49, msg)[1], struct.pack("<II", 0, 1), "shell menu removed")
     with open(registry) as f:
         c.true("nfsserver" not in f.read(), "verb gone from the store")
+    msg = struct.pack("<4H", len(menu[0]), len(menu[1]), len(menu[2]), 0) + b"".join(menu[:3])
+    c.equal(p.call(49, msg)[1], struct.pack("<II", 0, 1), "shell menu without a command")
+    msg = struct.pack("<4H", len(menu[0]), len(menu[1]), 0, 0) + menu[0] + menu[1]
+    p.call(49, msg)
+    with open(registry) as f:
+        c.true("nfsserver" not in f.read(), "a verb without its command removed")
     for parent, verb in ((b"Software\\x\0", b"v\0"), (b"Directory\\shell\0", b"a\\b\0")):
         bad = struct.pack("<4H", len(parent), len(verb), 2, 0) + parent + verb + b"t\0"
         c.equal(p.call(49, bad)[1], ref(49), "shell menu refused for %r %r" % (parent, verb))

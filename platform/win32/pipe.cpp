@@ -8,9 +8,11 @@
 
 #include <new>
 
+// The next instance exists before the last one is handed out, so a client
+// never finds the name missing between two connections.
 struct pipe_listener {
     HANDLE stop_event;
-    bool made_first;   // the first instance exists: the name is the server's
+    HANDLE pending;   // the instance waiting for its client
 };
 struct pipe_conn {
     HANDLE h;
@@ -77,21 +79,20 @@ const char* pipe_admin_group() { return "Administrators"; }
 pipe_listener* pipe_listen() {
     HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!e) return nullptr;
-    pipe_listener* l = new (std::nothrow) pipe_listener{e, false};
-    if (!l) CloseHandle(e);
+    HANDLE first = create_instance(true);
+    pipe_listener* l = first != INVALID_HANDLE_VALUE ? new (std::nothrow) pipe_listener{e, first} : nullptr;
+    if (!l) {
+        if (first != INVALID_HANDLE_VALUE) CloseHandle(first);
+        CloseHandle(e);
+    }
     return l;
 }
 
 pipe_conn* pipe_accept(pipe_listener* l) {
-    if (WaitForSingleObject(l->stop_event, 0) == WAIT_OBJECT_0) return nullptr;
-    HANDLE h = create_instance(!l->made_first);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    l->made_first = true;
+    if (l->pending == INVALID_HANDLE_VALUE || WaitForSingleObject(l->stop_event, 0) == WAIT_OBJECT_0) return nullptr;
+    HANDLE h = l->pending;
     HANDLE io = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!io) {
-        CloseHandle(h);
-        return nullptr;
-    }
+    if (!io) return nullptr;
     OVERLAPPED ov{};
     ov.hEvent = io;
     bool connected = ConnectNamedPipe(h, &ov) != 0;
@@ -108,12 +109,21 @@ pipe_conn* pipe_accept(pipe_listener* l) {
                 CancelIo(h);
                 DWORD unused = 0;
                 GetOverlappedResult(h, &ov, &unused, TRUE);
+                CloseHandle(io);
+                return nullptr;   // the instance stays pending until the listener closes
             }
         }
     }
-    pipe_conn* c = connected ? new (std::nothrow) pipe_conn{h, io} : nullptr;
+    if (!connected) {   // the client left at once: the instance serves the next one
+        DisconnectNamedPipe(h);
+        CloseHandle(io);
+        return pipe_accept(l);
+    }
+    l->pending = create_instance(false);
+    pipe_conn* c = new (std::nothrow) pipe_conn{h, io};
     if (!c) {
         CloseHandle(io);
+        DisconnectNamedPipe(h);
         CloseHandle(h);
     }
     return c;
@@ -123,6 +133,7 @@ void pipe_listener_wake(pipe_listener* l) { SetEvent(l->stop_event); }
 
 void pipe_listener_close(pipe_listener* l) {
     if (!l) return;
+    if (l->pending != INVALID_HANDLE_VALUE) CloseHandle(l->pending);
     CloseHandle(l->stop_event);
     delete l;
 }

@@ -2,7 +2,6 @@
 
 #include "control_client/control_protocol.h"
 #include "platform/file.h"
-#include "platform/path.h"
 #include "quen/control/control_files.h"
 #include "quen/control/control_lists.h"
 #include "quen/config/settings.h"

@@ -199,7 +199,7 @@ uint32_t get_type_and_mode(const mount_context& ctx, const char* path, const fs_
         std::memcpy(exact, path, n + 1);
         wp_find_data found;
         if (!case_exact_lookup(exact, &found)) {
-            *status = NFSERR_NOENT;
+            *status = win32_to_nfs_status(file_last_error());
             return WP_INVALID_FILE_ATTRIBUTES;
         }
         f.attributes = found.attributes;

@@ -7,7 +7,7 @@ uint32_t entry_type_and_mode(const mount_context& ctx, char* path, const fs_cred
                              uint32_t* status) {
     out = {};
     if ((ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) && !case_exact_lookup(path, nullptr)) {
-        *status = NFSERR_NOENT;
+        *status = win32_to_nfs_status(file_last_error());
         return WP_INVALID_FILE_ATTRIBUTES;
     }
     type_and_mode t{};

@@ -136,6 +136,9 @@ def check_escapes(c, tree, link, share):
     c.equal(write(link, escape, 0, b"overwritten", FILE_SYNC)[0], INVAL, "WRITE of a link out of the export")
     truncate = fh(escape) + w.words(0, 0, 0, 1) + struct.pack(">Q", 0) + w.words(0, 0, 0)
     c.true(link.nfs_status(SETATTR, truncate) != OK, "SETATTR size 0 of a link out of the export is refused")
+    # CREATE UNCHECKED of the link's name with size 0 would truncate what it names.
+    unchecked = fh(share) + w.opaque(b"escape") + w.words(0) + w.words(0, 0, 0, 1) + struct.pack(">Q", 0) + w.words(0, 0)
+    c.true(link.nfs_status(CREATE, unchecked) != OK, "CREATE UNCHECKED with size 0 over a link out of the export")
     with open(tree.secret, "rb") as f:
         c.equal(f.read(), b"outside the export\n", "the file outside the export is unchanged")
 

@@ -40,12 +40,7 @@ out=$(ip netns exec "$ns" bash -c '
     "$wine" reg delete "$key" /v Directory /f >/dev/null 2>&1
     "$wine" reg delete "$key" /v InodePath /f >/dev/null 2>&1
     wineserver -k' "$wine" "$bindir" "$work" "$url" "$(windows "$work/data")")
-ip netns pids "$ns" | xargs -r kill -9 2>/dev/null
-ip netns del "$ns"
-failures=0
-expect() {   # pattern description
-  if grep -Eq "$1" <<<"$out"; then echo "ok: $2"; else echo "FAIL: $2"; failures=$((failures + 1)); fi
-}
+end_namespace "$ns"
 expect "listing: .*hello.txt" "nfs-ls lists the export served by quen.exe"
 expect "cat: hello from wine" "nfs-cat reads a file"
 expect "copied up" "nfs-cp writes a 3 MB file byte for byte"

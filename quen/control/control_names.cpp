@@ -24,6 +24,8 @@ bool control_name_acceptable(const char* name) {
     for (const char* p = name; *p; ++p)
         if (*p == '/' || *p == '\\' || *p == ':' || static_cast<unsigned char>(*p) < 32) return false;
     if (std::strstr(name, "..")) return false;   // also "." chains that Windows trims to ".."
-    if (!std::strcmp(name, ".")) return false;
+    // Windows drops trailing dots and blanks, so "exports." would name "exports".
+    const char last = name[std::strlen(name) - 1];
+    if (last == '.' || last == ' ') return false;
     return !reserved_device(name);
 }

@@ -65,7 +65,7 @@ TEST(control_names, directory_escapes_refused) {
     for (const char* ok : {"quen2612.log", "quen*.log", "exports", "exports.old", "a.b", "console.log", "com0"})
         EXPECT_TRUE(control_name_acceptable(ok)) << ok;
     for (const char* bad : {"", ".", "..", "../x", "a/b", "a\\b", "C:x", "x:stream", "CON", "con.txt", "Nul",
-                            "COM1", "lpt9.log", "AUX ", "prn.", "a\x01"})
+                            "COM1", "lpt9.log", "AUX ", "prn.", "a\x01", "exports.", "exports "})
         EXPECT_FALSE(control_name_acceptable(bad)) << bad;
 }
 

@@ -19,6 +19,7 @@
 
 struct pipe_listener {
     int fd;
+    sockaddr_un address;   // removed again when the listener closes
 };
 struct pipe_conn {
     int fd;
@@ -119,7 +120,12 @@ pipe_listener* pipe_listen() {
         close(fd);
         return nullptr;
     }
-    return new (std::nothrow) pipe_listener{fd};
+    pipe_listener* l = new (std::nothrow) pipe_listener{fd, a};
+    if (!l) {
+        close(fd);
+        unlink(a.sun_path);
+    }
+    return l;
 }
 
 pipe_conn* pipe_accept(pipe_listener* l) {
@@ -139,6 +145,7 @@ void pipe_listener_wake(pipe_listener* l) { shutdown(l->fd, SHUT_RDWR); }
 void pipe_listener_close(pipe_listener* l) {
     if (!l) return;
     close(l->fd);
+    unlink(l->address.sun_path);
     delete l;
 }
 

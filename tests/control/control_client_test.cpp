@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -63,14 +64,20 @@ struct control_client_test : ::testing::Test {
     void SetUp() override {
         // A socket of the test's own on POSIX; Windows has the one pipe name.
         static std::string variable;
-        variable = "TERVALO_PIPE=" + make_temp_folder("ctlpipe").native + "/pipe";
+        folder = make_temp_folder("ctlpipe").native;
+        variable = "TERVALO_PIPE=" + folder + "/pipe";
         putenv(variable.data());
         crit_init(&server.lock);
         server.listener = pipe_listen();
         ASSERT_NE(server.listener, nullptr);
         ASSERT_TRUE(thread_start(serve, &server));
     }
-    void TearDown() override { stop(); }
+    std::string folder;
+    void TearDown() override {
+        stop();
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
     void stop() {
         control_disconnect(client);
         if (!server.listener) return;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -109,7 +110,7 @@ TEST_F(control_decoder, settings_need_the_whole_record) {
 }
 
 TEST_F(control_decoder, settings_keep_what_sized_the_buffers) {
-    use_private_registry("control");
+    const std::string registry = use_private_registry("control");
     const server_config before = g_settings.record;
     server_config sent = before;
     sent.max_read = sent.max_write = sent.datasize = 1u << 30;
@@ -123,6 +124,8 @@ TEST_F(control_decoder, settings_keep_what_sized_the_buffers) {
     EXPECT_TRUE(config_read_number(kServerSection, "Datasize", stored));
     EXPECT_EQ(stored, 1 << 30) << "the next start reads the new value";
     g_settings.record = before;
+    std::error_code ec;
+    if (!registry.empty()) std::filesystem::remove_all(std::filesystem::path(registry).parent_path(), ec);
 }
 
 TEST_F(control_decoder, exports_enumerated_by_reference) {

@@ -47,47 +47,36 @@ bool decode_write(xdr_cursor* c, void* args) {
 rpc_proc_slot g_setattr_slot, g_create_slot, g_remove_slot, g_rename_slot, g_link_slot, g_symlink_slot,
     g_mkdir_slot, g_rmdir_slot;
 
-constexpr uint32_t kChange = RPC_PROC_CHANGES;
-constexpr uint32_t kChangeOnce = RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT;
-
-template <typename Args, typename Result>
-constexpr rpc_proc proc(const char* name, bool (*decode)(xdr_cursor*, void*),
-                        bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
-                        uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
-    static_assert(sizeof(Args) <= RPC_RECORD_MAX && sizeof(Result) <= RPC_RECORD_MAX);
-    static_assert(std::is_trivially_copyable_v<Result> && offsetof(Result, status) == 0);
-    return {name, decode, handle, encode, uint32_t(sizeof(Args)), uint32_t(sizeof(Result)), flags, slot};
-}
 
 // Procedures 3 (ROOT) and 7 (WRITECACHE) are not served: their entries are empty.
 const rpc_proc k_procs[] = {
     {"nfs_null", nullptr, rpc_proc_void, nullptr, 0, 0},
-    proc<nfs2_handle_args, nfs2_attr_res>("nfs_getattr", nfs2_decode_handle, nfs_getattr, nfs2_encode_attr),
-    proc<nfs2_setattr_args, nfs2_attr_res>("nfs_setattr", nfs2_decode_setattr, nfs_setattr, nfs2_encode_attr,
-                                           kChangeOnce, &g_setattr_slot),
+    nfs_proc<nfs2_handle_args, nfs2_attr_res>("nfs_getattr", nfs2_decode_handle, nfs_getattr, nfs2_encode_attr),
+    nfs_proc<nfs2_setattr_args, nfs2_attr_res>("nfs_setattr", nfs2_decode_setattr, nfs_setattr, nfs2_encode_attr,
+                                               kNfsChangeOnce, &g_setattr_slot),
     {"nfs_root", nullptr, nullptr, nullptr, 0, 0},
-    proc<nfs2_dirop_args, nfs2_dirop_res>("nfs_lookup", nfs2_decode_dirop, nfs_lookup, nfs2_encode_dirop),
-    proc<nfs2_handle_args, nfs2_readlink_res>("nfs_readlink", nfs2_decode_handle, nfs_readlink,
-                                              nfs2_encode_readlink),
-    proc<nfs2_read_args, nfs2_read_res>("nfs_read", decode_read, nfs_read, nfs2_encode_read),
+    nfs_proc<nfs2_dirop_args, nfs2_dirop_res>("nfs_lookup", nfs2_decode_dirop, nfs_lookup, nfs2_encode_dirop),
+    nfs_proc<nfs2_handle_args, nfs2_readlink_res>("nfs_readlink", nfs2_decode_handle, nfs_readlink,
+                                                  nfs2_encode_readlink),
+    nfs_proc<nfs2_read_args, nfs2_read_res>("nfs_read", decode_read, nfs_read, nfs2_encode_read),
     {"nfs_writecache", nullptr, nullptr, nullptr, 0, 0},
-    proc<nfs2_write_args, nfs2_attr_res>("nfs_write", decode_write, nfs_write, nfs2_encode_attr, kChange),
-    proc<nfs2_create_args, nfs2_dirop_res>("nfs_create", nfs2_decode_create, nfs_create, nfs2_encode_dirop,
-                                           kChangeOnce, &g_create_slot),
-    proc<nfs2_dirop_args, nfs2_status_res>("nfs_remove", nfs2_decode_dirop, nfs_remove, nfs2_encode_status,
-                                           kChangeOnce, &g_remove_slot),
-    proc<nfs2_rename_args, nfs2_status_res>("nfs_rename", nfs2_decode_rename, nfs_rename, nfs2_encode_status,
-                                            kChangeOnce, &g_rename_slot),
-    proc<nfs2_link_args, nfs2_status_res>("nfs_link", nfs2_decode_link, nfs_link, nfs2_encode_status, kChangeOnce,
-                                          &g_link_slot),
-    proc<nfs2_symlink_args, nfs2_status_res>("nfs_symlink", nfs2_decode_symlink, nfs_symlink, nfs2_encode_status,
-                                             kChangeOnce, &g_symlink_slot),
-    proc<nfs2_create_args, nfs2_dirop_res>("nfs_mkdir", nfs2_decode_create, nfs_mkdir, nfs2_encode_dirop,
-                                           kChangeOnce, &g_mkdir_slot),
-    proc<nfs2_dirop_args, nfs2_status_res>("nfs_rmdir", nfs2_decode_dirop, nfs_rmdir, nfs2_encode_status,
-                                           kChangeOnce, &g_rmdir_slot),
-    proc<nfs2_readdir_args, nfs2_readdir_res>("nfs_readdir", nfs2_decode_readdir, nfs_readdir, nfs2_encode_readdir),
-    proc<nfs2_handle_args, nfs2_statfs_res>("nfs_statfs", nfs2_decode_handle, nfs_statfs, nfs2_encode_statfs),
+    nfs_proc<nfs2_write_args, nfs2_attr_res>("nfs_write", decode_write, nfs_write, nfs2_encode_attr, kNfsChange),
+    nfs_proc<nfs2_create_args, nfs2_dirop_res>("nfs_create", nfs2_decode_create, nfs_create, nfs2_encode_dirop,
+                                               kNfsChangeOnce, &g_create_slot),
+    nfs_proc<nfs2_dirop_args, nfs2_status_res>("nfs_remove", nfs2_decode_dirop, nfs_remove, nfs2_encode_status,
+                                               kNfsChangeOnce, &g_remove_slot),
+    nfs_proc<nfs2_rename_args, nfs2_status_res>("nfs_rename", nfs2_decode_rename, nfs_rename, nfs2_encode_status,
+                                                kNfsChangeOnce, &g_rename_slot),
+    nfs_proc<nfs2_link_args, nfs2_status_res>("nfs_link", nfs2_decode_link, nfs_link, nfs2_encode_status,
+                                              kNfsChangeOnce, &g_link_slot),
+    nfs_proc<nfs2_symlink_args, nfs2_status_res>("nfs_symlink", nfs2_decode_symlink, nfs_symlink, nfs2_encode_status,
+                                                 kNfsChangeOnce, &g_symlink_slot),
+    nfs_proc<nfs2_create_args, nfs2_dirop_res>("nfs_mkdir", nfs2_decode_create, nfs_mkdir, nfs2_encode_dirop,
+                                               kNfsChangeOnce, &g_mkdir_slot),
+    nfs_proc<nfs2_dirop_args, nfs2_status_res>("nfs_rmdir", nfs2_decode_dirop, nfs_rmdir, nfs2_encode_status,
+                                               kNfsChangeOnce, &g_rmdir_slot),
+    nfs_proc<nfs2_readdir_args, nfs2_readdir_res>("nfs_readdir", nfs2_decode_readdir, nfs_readdir, nfs2_encode_readdir),
+    nfs_proc<nfs2_handle_args, nfs2_statfs_res>("nfs_statfs", nfs2_decode_handle, nfs_statfs, nfs2_encode_statfs),
 };
 constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
 static_assert(k_proc_count == 18);

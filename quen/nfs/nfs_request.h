@@ -8,9 +8,11 @@
 #include "quen/mount/mount_context.h"
 #include "quen/nfs/nfs_wire.h"
 #include "rpc/message.h"
+#include "rpc/proc_table.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 struct nfs_request {
     internal_handle fh;
@@ -24,6 +26,18 @@ struct nfs_request {
 uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out);
 // The same for a version 2 handle, always 32 bytes.
 uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out);
+
+// An NFS procedure's table entry. Every result record begins with its status,
+// which the change check writes when it refuses a call.
+template <typename Args, typename Result>
+constexpr rpc_proc nfs_proc(const char* name, bool (*decode)(xdr_cursor*, void*),
+                            bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
+                            uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
+    static_assert(std::is_trivially_copyable_v<Result> && offsetof(Result, status) == 0);
+    return rpc_proc_entry<Args, Result>(name, decode, handle, encode, flags, slot);
+}
+inline constexpr uint32_t kNfsChange = RPC_PROC_CHANGES;
+inline constexpr uint32_t kNfsChangeOnce = RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT;   // with a reply slot
 
 // A handler's argument and result records by their types.
 template <typename Args, typename Result>

@@ -6,29 +6,21 @@
 
 namespace {
 
-using decoder = bool (*)(xdr_cursor*, void*);
-using handler = bool (*)(rpc_handle*, rpc_call*, const void*, void*);
-
-template <typename Args, typename Result>
-constexpr rpc_proc proc(const char* name, decoder decode, handler handle, rpc_encoder encode) {
-    static_assert(sizeof(Args) <= RPC_RECORD_MAX && sizeof(Result) <= RPC_RECORD_MAX);
-    return {name, decode, handle, encode, uint32_t(sizeof(Args)), uint32_t(sizeof(Result))};
-}
-
 constexpr rpc_proc none = {nullptr, nullptr, nullptr, nullptr, 0, 0};
 
 // Version 1 (procedures 0-15) and version 3 (with 20-23) share the 32-bit forms.
-#define NLM_NARROW_PROCS                                                                                           \
-    {"nlm_null", nullptr, rpc_proc_void, nullptr, 0, 0},                                                           \
-        proc<nlm_test_args, nlm_test_res>("nlm_test", nlm1_decode_test, nlm_test, nlm1_encode_test_res),           \
-        proc<nlm_lock_args, nlm_res>("nlm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),                 \
-        proc<nlm_cancel_args, nlm_res>("nlm_cancel", nlm1_decode_cancel, nlm_cancel, nlm_encode_res),              \
-        proc<nlm_unlock_args, nlm_res>("nlm_unlock", nlm1_decode_unlock, nlm_unlock, nlm_encode_res), none,        \
-        proc<nlm_test_args, nlm_test_res>("nlm_test_msg", nlm1_decode_test, nlm_test_msg, nullptr),                \
-        proc<nlm_lock_args, nlm_res>("nlm_lock_msg", nlm1_decode_lock, nlm_lock_msg, nullptr),                     \
-        proc<nlm_cancel_args, nlm_res>("nlm_cancel_msg", nlm1_decode_cancel, nlm_cancel_msg, nullptr),             \
-        proc<nlm_unlock_args, nlm_res>("nlm_unlock_msg", nlm1_decode_unlock, nlm_unlock_msg, nullptr), none, none, \
-        none, none, none, proc<nlm_res_args, nlm_res>("nlm_granted_res", nlm_decode_res, nlm_ignore_res, nullptr)
+#define NLM_NARROW_PROCS                                                                                              \
+    {"nlm_null", nullptr, rpc_proc_void, nullptr, 0, 0},                                                              \
+        rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm_test", nlm1_decode_test, nlm_test, nlm1_encode_test_res),    \
+        rpc_proc_entry<nlm_lock_args, nlm_res>("nlm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),          \
+        rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm_cancel", nlm1_decode_cancel, nlm_cancel, nlm_encode_res),       \
+        rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm_unlock", nlm1_decode_unlock, nlm_unlock, nlm_encode_res), none, \
+        rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm_test_msg", nlm1_decode_test, nlm_test_msg, nullptr),         \
+        rpc_proc_entry<nlm_lock_args, nlm_res>("nlm_lock_msg", nlm1_decode_lock, nlm_lock_msg, nullptr),              \
+        rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm_cancel_msg", nlm1_decode_cancel, nlm_cancel_msg, nullptr),      \
+        rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm_unlock_msg", nlm1_decode_unlock, nlm_unlock_msg, nullptr),      \
+        none, none, none, none, none,                                                                                 \
+        rpc_proc_entry<nlm_res_args, nlm_res>("nlm_granted_res", nlm_decode_res, nlm_ignore_res, nullptr)
 
 const rpc_proc k_v1[] = {NLM_NARROW_PROCS};
 
@@ -38,37 +30,37 @@ const rpc_proc k_v3[] = {
     none,
     none,
     none,
-    proc<nlm_share_args, nlm_share_res>("nlm_share", nlm1_decode_share, nlm_share, nlm_encode_share_res),
-    proc<nlm_share_args, nlm_share_res>("nlm_unshare", nlm1_decode_share, nlm_share, nlm_encode_share_res),
-    proc<nlm_lock_args, nlm_res>("nlm_nm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),
-    proc<nlm_notify_args, nlm_res>("nlm_free_all", nlm_decode_notify, nlm_free_all, nullptr),
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm_share", nlm1_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm_unshare", nlm1_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm_nm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),
+    rpc_proc_entry<nlm_notify_args, nlm_res>("nlm_free_all", nlm_decode_notify, nlm_free_all, nullptr),
 };
 
 const rpc_proc k_v4[] = {
     {"nlm4_null", nullptr, rpc_proc_void, nullptr, 0, 0},
-    proc<nlm_test_args, nlm_test_res>("nlm4_test", nlm4_decode_test, nlm_test, nlm4_encode_test_res),
-    proc<nlm_lock_args, nlm_res>("nlm4_lock", nlm4_decode_lock, nlm_lock_proc, nlm_encode_res),
-    proc<nlm_cancel_args, nlm_res>("nlm4_cancel", nlm4_decode_cancel, nlm_cancel, nlm_encode_res),
-    proc<nlm_unlock_args, nlm_res>("nlm4_unlock", nlm4_decode_unlock, nlm_unlock, nlm_encode_res),
+    rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm4_test", nlm4_decode_test, nlm_test, nlm4_encode_test_res),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm4_lock", nlm4_decode_lock, nlm_lock_proc, nlm_encode_res),
+    rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm4_cancel", nlm4_decode_cancel, nlm_cancel, nlm_encode_res),
+    rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm4_unlock", nlm4_decode_unlock, nlm_unlock, nlm_encode_res),
     none,
-    proc<nlm_test_args, nlm_test_res>("nlm4_test_msg", nlm4_decode_test, nlm_test_msg, nullptr),
-    proc<nlm_lock_args, nlm_res>("nlm4_lock_msg", nlm4_decode_lock, nlm_lock_msg, nullptr),
-    proc<nlm_cancel_args, nlm_res>("nlm4_cancel_msg", nlm4_decode_cancel, nlm_cancel_msg, nullptr),
-    proc<nlm_unlock_args, nlm_res>("nlm4_unlock_msg", nlm4_decode_unlock, nlm_unlock_msg, nullptr),
-    none,
-    none,
-    none,
-    none,
-    none,
-    proc<nlm_res_args, nlm_res>("nlm4_granted_res", nlm_decode_res, nlm_ignore_res, nullptr),
+    rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm4_test_msg", nlm4_decode_test, nlm_test_msg, nullptr),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm4_lock_msg", nlm4_decode_lock, nlm_lock_msg, nullptr),
+    rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm4_cancel_msg", nlm4_decode_cancel, nlm_cancel_msg, nullptr),
+    rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm4_unlock_msg", nlm4_decode_unlock, nlm_unlock_msg, nullptr),
     none,
     none,
     none,
     none,
-    proc<nlm_share_args, nlm_share_res>("nlm4_share", nlm4_decode_share, nlm_share, nlm_encode_share_res),
-    proc<nlm_share_args, nlm_share_res>("nlm4_unshare", nlm4_decode_share, nlm_share, nlm_encode_share_res),
-    proc<nlm_lock_args, nlm_res>("nlm4_nm_lock", nlm4_decode_lock, nlm_lock_proc, nlm_encode_res),
-    proc<nlm_notify_args, nlm_res>("nlm4_free_all", nlm_decode_notify, nlm_free_all, nullptr),
+    none,
+    rpc_proc_entry<nlm_res_args, nlm_res>("nlm4_granted_res", nlm_decode_res, nlm_ignore_res, nullptr),
+    none,
+    none,
+    none,
+    none,
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm4_share", nlm4_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm4_unshare", nlm4_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm4_nm_lock", nlm4_decode_lock, nlm_lock_proc, nlm_encode_res),
+    rpc_proc_entry<nlm_notify_args, nlm_res>("nlm4_free_all", nlm_decode_notify, nlm_free_all, nullptr),
 };
 
 #undef NLM_NARROW_PROCS

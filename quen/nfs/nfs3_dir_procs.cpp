@@ -2,7 +2,6 @@
 #include "quen/config/settings.h"
 #include "quen/fs/dir_scan.h"
 #include "quen/fs/lookup.h"
-#include "quen/fs/mount_webnfs.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/nfs/nfs3_args.h"
 #include "quen/nfs/nfs3_handlers.h"
@@ -86,7 +85,7 @@ bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     size_t length = std::strlen(name);
     if (dir.length == 0 || handle_is_public_variable(handle_from_bytes(dir.data, dir.length))) {
         internal_handle public_dir = handle_from_bytes(dir.data, dir.length);
-        c.res.status = mount_webnfs(&public_dir, name, &length, sizeof name, h->peer.addr, h->protocol, call->stamp);
+        c.res.status = nfs_webnfs_start(&public_dir, name, &length, sizeof name, h, call);
         if (c.res.status != 0) return true;
         dir = nfs3_wire_handle(public_dir);
     }

@@ -111,6 +111,9 @@ TEST_F(control_decoder, settings_need_the_whole_record) {
 
 TEST_F(control_decoder, settings_keep_what_sized_the_buffers) {
     const std::string registry = use_private_registry("control");
+    // Under Windows this writes the machine's own settings: they are put back.
+    quen_settings stored_before;
+    config_read(stored_before, "C:\\");
     const server_config before = g_settings.record;
     server_config sent = before;
     sent.max_read = sent.max_write = sent.datasize = 1u << 30;
@@ -124,6 +127,7 @@ TEST_F(control_decoder, settings_keep_what_sized_the_buffers) {
     EXPECT_TRUE(config_read_number(kServerSection, "Datasize", stored));
     EXPECT_EQ(stored, 1 << 30) << "the next start reads the new value";
     g_settings.record = before;
+    EXPECT_TRUE(config_write_back(stored_before.record));
     std::error_code ec;
     if (!registry.empty()) std::filesystem::remove_all(std::filesystem::path(registry).parent_path(), ec);
 }

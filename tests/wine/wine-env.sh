@@ -18,6 +18,9 @@ end_namespace() {   # name
   ip netns pids "$1" | xargs -r kill -9 2>/dev/null
   ip netns del "$1"
 }
+windows() {   # a Linux path as Wine names it: drive Z: is /
+  printf 'Z:%s' "${1//\//\\}"
+}
 expect() {   # pattern description
   if grep -Eq "$1" <<<"$out"; then echo "ok: $2"; else echo "FAIL: $2"; failures=$((failures + 1)); fi
 }

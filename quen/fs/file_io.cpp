@@ -172,7 +172,8 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
         if (cache_slot* reader = cache_find_weaker(r.key, CACHE_READ_WRITE)) {
             // Writing through a second handle would meet the first one's locks.
             if (!cache_upgrade(reader, f.handle, CACHE_READ_WRITE)) {
-                log_printf(1, "quen write upgrade refused %llu locks %u\n", ull(r.identity), unsigned(reader->lock_count));
+                log_printf(1, "quen write upgrade refused %llu locks %u\n", ull(r.identity),
+                           unsigned(reader->lock_count));
                 f.discard();
                 return win32_to_nfs_status(WIN_ERROR_LOCK_VIOLATION);
             }

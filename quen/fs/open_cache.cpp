@@ -154,6 +154,12 @@ void cache_drop(const file_key& key) {
         if (s.key.identity != 0 && same_key(s.key, key)) cache_evict(&s);
 }
 
+void cache_close(const file_key& key) {
+    if (key.identity == 0) return;
+    for (cache_slot& s : g_slots[bucket_of(key.identity)])
+        if (s.key.identity != 0 && same_key(s.key, key)) close_slot(&s);
+}
+
 void cache_close_all() {
     for (int b = 0; b < kFileBuckets; ++b) {
         crit_guard g(file_lock(b));

@@ -93,6 +93,9 @@ void cache_store_attributes(cache_slot* slot, const file_attributes& attributes)
 uint32_t cache_commit(cache_slot* slot);
 // Before a remove, rename or attribute change: the file's slot goes.
 void cache_drop(const file_key& key);
+// After a remove or a rename over it took the file's last name: its slot
+// goes, locks and all, as its handle is stale and nothing can unlock them.
+void cache_close(const file_key& key);
 // At stop: every slot goes, each under its bucket's section.
 void cache_close_all();
 

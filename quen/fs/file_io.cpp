@@ -169,7 +169,18 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
         f.handle = open_for_writing(r, attrs, windows, lifted);
         if (f.handle == WP_INVALID_HANDLE)
             return failed(f, false, "quen write open error %u %llu %x %s\n", ull(r.identity), lifted.saved, r.path);
-        f.slot = cache_insert(r.key, f.handle, CACHE_READ_WRITE);
+        if (cache_slot* reader = cache_find_weaker(r.key, CACHE_READ_WRITE)) {
+            // Writing through a second handle would meet the first one's locks.
+            if (!cache_upgrade(reader, f.handle, CACHE_READ_WRITE)) {
+                log_printf(1, "quen write upgrade refused %llu locks %u\n", ull(r.identity),
+                           unsigned(reader->lock_count));
+                f.discard();
+                return win32_to_nfs_status(WIN_ERROR_LOCK_VIOLATION);
+            }
+            f.slot = reader;
+        } else {
+            f.slot = cache_insert(r.key, f.handle, CACHE_READ_WRITE);
+        }
     }
     if (f.slot) cache_validate(f.slot, r.mount_id, r.ctx.entry);
     before = attrs;

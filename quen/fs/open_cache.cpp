@@ -68,11 +68,8 @@ cache_slot* cache_find(const file_key& key, uint8_t wanted, wp_handle* handle, f
     if (!g_enabled.load() || key.identity == 0) return nullptr;
     for (cache_slot& s : g_slots[bucket_of(key.identity)]) {
         if (s.key.identity == 0 || !same_key(s.key, key)) continue;
-        if (s.access_mode < wanted) {
-            // A read handle asked for writing: the caller opens a read-write one.
-            cache_evict(&s);
-            return nullptr;
-        }
+        // A read handle asked for writing stays until cache_upgrade replaces it.
+        if (s.access_mode < wanted) return nullptr;
         s.last_use = use_time();
         *handle = s.handle;
         if (attributes) *attributes = s.attributes;
@@ -90,6 +87,26 @@ cache_slot* cache_insert(const file_key& key, wp_handle handle, uint8_t mode) {
         return &s;
     }
     return nullptr;
+}
+
+cache_slot* cache_find_weaker(const file_key& key, uint8_t wanted) {
+    if (!g_enabled.load() || key.identity == 0) return nullptr;
+    for (cache_slot& s : g_slots[bucket_of(key.identity)])
+        if (s.key.identity != 0 && same_key(s.key, key) && s.access_mode < wanted) return &s;
+    return nullptr;
+}
+
+bool cache_upgrade(cache_slot* slot, wp_handle handle, uint8_t mode) {
+    // The range locks are exclusive and belong to the handle: the new one
+    // cannot take them while the old one holds them, and releasing them
+    // first would let another program on the server take a range the
+    // client still believes its own. So a slot with locks keeps its handle.
+    if (slot->lock_count != 0) return false;
+    wp_close_handle(slot->handle);
+    slot->handle = handle;
+    slot->access_mode = mode;
+    slot->last_use = use_time();
+    return true;
 }
 
 // Closes the slot whatever it holds; its locks are released first.
@@ -135,6 +152,12 @@ void cache_drop(const file_key& key) {
     if (key.identity == 0) return;
     for (cache_slot& s : g_slots[bucket_of(key.identity)])
         if (s.key.identity != 0 && same_key(s.key, key)) cache_evict(&s);
+}
+
+void cache_close(const file_key& key) {
+    if (key.identity == 0) return;
+    for (cache_slot& s : g_slots[bucket_of(key.identity)])
+        if (s.key.identity != 0 && same_key(s.key, key)) close_slot(&s);
 }
 
 void cache_close_all() {

@@ -67,9 +67,15 @@ struct bucket_guard {
 void cache_init(bool enabled);
 
 // A slot with this key and at least the wanted mode: its use is refreshed,
-// its handle and attributes given. A slot opened for less is closed and
-// freed. Null when the cache is off, the key is 0 or there is no such slot.
+// its handle and attributes given. Null when the cache is off, the key is 0
+// or there is no such slot; a slot opened for less is left to cache_upgrade.
 cache_slot* cache_find(const file_key& key, uint8_t wanted, wp_handle* handle, file_attributes* attributes);
+// The slot of the key opened for less than wanted, or null.
+cache_slot* cache_find_weaker(const file_key& key, uint8_t wanted);
+// The slot takes a handle opened for more (mode) in place of its own, which
+// is closed; its mount, attributes and locks stay. false, and the slot
+// untouched, while it holds locks: the caller closes the new handle.
+bool cache_upgrade(cache_slot* slot, wp_handle handle, uint8_t mode);
 // The first free slot of the bucket, filled; null when the cache is off, the
 // key is 0 or the bucket is full (the caller then closes the handle itself).
 cache_slot* cache_insert(const file_key& key, wp_handle handle, uint8_t mode);
@@ -87,6 +93,9 @@ void cache_store_attributes(cache_slot* slot, const file_attributes& attributes)
 uint32_t cache_commit(cache_slot* slot);
 // Before a remove, rename or attribute change: the file's slot goes.
 void cache_drop(const file_key& key);
+// After a remove or a rename over it took the file's last name: its slot
+// goes, locks and all, as its handle is stale and nothing can unlock them.
+void cache_close(const file_key& key);
 // At stop: every slot goes, each under its bucket's section.
 void cache_close_all();
 

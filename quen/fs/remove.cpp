@@ -67,6 +67,7 @@ uint32_t fs_remove(const internal_handle& dir, const char* name, size_t name_len
                              error == WIN_ERROR_ACCESS_DENIED || error == WIN_ERROR_FILE_NOT_FOUND);
     }
 
+    if (base && facts.links <= 1) cache_close(file_key_of(d.ctx, base));
     const uint32_t path_inode = record.inode;
     record.deleted();
     if (!by_file_id && base && base != path_inode && facts.links <= 2) inode_unlink_base(uint32_t(base));

@@ -209,6 +209,8 @@ uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_
     target_busy.mark(target_record);
     if (case_change) s.target.windows = WP_INVALID_FILE_ATTRIBUTES;
     if ((status = move_entry(s)) != NFS_OK) return status;
+    if (target_identity && target_identity != source_identity && s.target_facts.links <= 1)
+        cache_close(file_key_of(s.to.ctx, target_identity));
 
     // The attributes go with the file to its new name; the replaced
     // target's are gone with it.

@@ -65,7 +65,18 @@ cache_slot* nlm_open_file(resolved_file& r, bool exclusive, uint32_t* status) {
         *status = NLM_FAILED;
         return nullptr;
     }
-    slot = cache_insert(r.key, handle, CACHE_READ_WRITE);
+    // A read handle of the file gives its slot up to this one, so the file
+    // keeps one slot that its reads, writes and locks all go through.
+    if (cache_slot* reader = cache_find_weaker(r.key, CACHE_READ_WRITE)) {
+        if (!cache_upgrade(reader, handle, CACHE_READ_WRITE)) {
+            wp_close_handle(handle);
+            *status = NLM_DENIED;
+            return nullptr;
+        }
+        slot = reader;
+    } else {
+        slot = cache_insert(r.key, handle, CACHE_READ_WRITE);
+    }
     if (!slot) {
         wp_close_handle(handle);
         *status = NLM_DENIED_NOLOCKS;

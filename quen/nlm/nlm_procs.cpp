@@ -34,10 +34,11 @@ bool resolve(const rpc_handle* h, const rpc_call* call, const nlm_fh& fh, resolv
     return !r.ctx.entry || export_client_allowed(*r.ctx.entry, h->peer.addr);
 }
 
-// The cached slot of a resolved file, if any, under the caller's section.
+// The cached slot of a resolved file, if any, under the caller's section:
+// whatever its mode, as that is where the file's locks live.
 cache_slot* cached(const resolved_file& r) {
     wp_handle handle = WP_INVALID_HANDLE;
-    return cache_find(r.key, CACHE_READ_WRITE, &handle, nullptr);
+    return cache_find(r.key, CACHE_READ, &handle, nullptr);
 }
 
 // Per request; large, and one per serving thread at a time.

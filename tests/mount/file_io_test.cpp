@@ -5,7 +5,10 @@
 #include "quen/fs/file_io.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
+#include "quen/fs/remove.h"
+#include "quen/fs/rename.h"
 #include "quen/inode/inode_tree.h"
+#include "quen/nlm/nlm_open.h"
 #include "tests/mount/mount_test_env.h"
 
 #include <cstring>
@@ -218,6 +221,66 @@ TEST_F(file_io_test, a_read_handle_is_replaced_by_a_read_write_one_for_a_write) 
     EXPECT_EQ(cache_used_slots(), 1);
     ASSERT_EQ(read(fh, 0, 5, got), uint32_t(NFS_OK)) << "a read-write handle serves reads";
     EXPECT_EQ(got, "Yello");
+}
+
+TEST_F(file_io_test, a_write_leaves_a_read_handle_holding_locks_as_it_is) {
+    // Windows locks belong to the handle: closing it, or writing through a
+    // second one, would leave the client holding locks nothing enforces.
+    const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);
+    std::string got;
+    ASSERT_EQ(read(fh, 0, 1, got), uint32_t(NFS_OK));
+    cache_slot* slot = slot_of(fh);
+    ASSERT_NE(slot, nullptr);
+    slot->lock_count = 1;
+    const wp_handle held = slot->handle;
+    EXPECT_EQ(write(fh, 0, "Y"), uint32_t(NFSERR_ACCES));
+    EXPECT_EQ(cache_used_slots(), 1);
+    EXPECT_EQ(slot->handle, held);
+    EXPECT_EQ(slot->lock_count, 1u);
+    EXPECT_EQ(slot->access_mode, CACHE_READ);
+    EXPECT_EQ(read_file("share\\docs\\a.txt"), "hello world");
+    slot->lock_count = 0;
+}
+
+TEST_F(file_io_test, a_lock_takes_over_the_read_handle_slot_of_its_file) {
+    // A second slot of the file would split its locks from its writes.
+    const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);
+    std::string got;
+    ASSERT_EQ(read(fh, 0, 1, got), uint32_t(NFS_OK));
+    cache_slot* slot = slot_of(fh);
+    ASSERT_NE(slot, nullptr);
+    static resolved_file r;
+    ASSERT_EQ(resolve_file(fh, user(1000, 1000), RESOLVE_MOUNT, r), uint32_t(NFS_OK));
+    bucket_guard g(r.identity);
+    uint32_t status = 0;
+    EXPECT_EQ(nlm_open_file(r, true, &status), slot);
+    EXPECT_EQ(slot->access_mode, CACHE_READ_WRITE);
+    EXPECT_EQ(cache_used_slots(), 1);
+}
+
+TEST_F(file_io_test, a_file_whose_last_name_goes_takes_its_slot_and_locks_along) {
+    // Its handle goes stale: nothing could ever unlock them or free the slot.
+    static int released = 0;
+    cache_set_lock_release([](cache_slot*) { ++released; });
+    const internal_handle docs = handle_of("share\\docs", rw_mount);
+    for (bool by_rename : {false, true}) {
+        released = 0;
+        make_file("share\\docs\\a.txt", "hello world");
+        make_file("share\\docs\\b.txt", "other");
+        const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);
+        ASSERT_EQ(write(fh, 0, "H"), uint32_t(NFS_OK));
+        ASSERT_NE(slot_of(fh), nullptr);
+        slot_of(fh)->lock_count = 1;
+        dir_attributes_pair dir{};
+        rename_result moved{};
+        EXPECT_EQ(by_rename ? fs_rename(docs, "b.txt", 5, docs, "a.txt", 5, user(1000, 1000), false, moved)
+                            : fs_remove(docs, "a.txt", 5, user(1000, 1000), false, dir),
+                  uint32_t(NFS_OK));
+        EXPECT_EQ(cache_used_slots(), 0) << by_rename;
+        EXPECT_EQ(released, 1) << by_rename;
+        cache_close_all();
+    }
+    cache_set_lock_release(nullptr);
 }
 
 TEST_F(file_io_test, a_read_only_export_refuses_writes_even_through_a_cached_handle) {

@@ -14,6 +14,7 @@
 #   --rounds N   rounds of all servers (default 3; the order rotates every round)
 #   --datasizes  comma list of quen "Datasize" values (default 8192,262144,1048576)
 #   --out DIR    keep every nfsbench output there (default: a temporary folder, removed)
+#   --set N=V    one more quen setting (registry value), e.g. --set DirCount=2; repeatable
 #   QUEN=path    the server binary (default build/default/bin/quen of this checkout)
 #   NFSBENCH_SHARED=dir   the folder with nfsbench.cpp and run-ganesha.sh
 #
@@ -28,12 +29,15 @@ REPO=$(cd "$HERE/.." && pwd)
 QUEN=${QUEN:-$REPO/build/default/bin/quen}
 QUICK=0 ROUNDS=3 DATASIZES=8192,262144,1048576 OUT= GANESHA=1
 BENCH_ARGS=()
+SETTINGS=()
 while [[ $# -gt 0 ]]; do
     case $1 in
     --quick) QUICK=1 ;;
     --rounds) ROUNDS=$2; shift ;;
     --datasizes) DATASIZES=$2; shift ;;
     --out) OUT=$2; shift ;;
+    --set) [[ $2 =~ ^[A-Za-z0-9_-]+=[0-9A-Za-z_./:-]*$ ]] || { echo "nfs-vs-ganesha: bad --set $2" >&2; exit 2; }
+           SETTINGS+=("$2"); shift ;;
     --no-ganesha) GANESHA=0 ;;
     --) shift; BENCH_ARGS=("$@"); break ;;
     -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
@@ -179,6 +183,8 @@ run_quen() {   # run_quen DATASIZE OUTFILE
     mkdir -p "$dir/data" "$dir/export"
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Tervalo\\quen]\r\n"Directory"="%s/data/"\r\n"InodePath"="%s/data/inodes.nfs"\r\n"LogDir"="%s/data/"\r\n"Datasize"="%s"\r\n' \
         "$dir" "$dir" "$dir" "$ds" > "$dir/registry.reg"
+    local kv
+    for kv in "${SETTINGS[@]}"; do printf '"%s"="%s"\r\n' "${kv%%=*}" "${kv#*=}" >> "$dir/registry.reg"; done
     printf 'Z:%s -maproot:0\r\n' "${dir//\//\\}\\export" > "$dir/data/exports"
     new_namespace "$ns"
     TERVALO_REGISTRY=$dir/registry.reg ip netns exec "$ns" "$QUEN" -debug -portmap > "$dir/console.log" 2>&1 &
@@ -189,7 +195,7 @@ run_quen() {   # run_quen DATASIZE OUTFILE
         tail -20 "$dir/console.log" >&2
         rc=2
     else
-        child ip netns exec "$ns" "$NFSBENCH" --server-pid "$pid" --label "quen ds=$ds" "${BENCH_ARGS[@]}" \
+        child ip netns exec "$ns" "$NFSBENCH" --server-pid "$pid" --label "quen ds=$ds${SETTINGS[*]:+ ${SETTINGS[*]}}" "${BENCH_ARGS[@]}" \
             "nfs://127.0.0.1/z$dir/export?nfsport=2049&mountport=1058" > "$out" || rc=$?
     fi
     stop_namespace "$ns"
@@ -212,7 +218,7 @@ for ds in "${sizes[@]}"; do SERVERS+=("quen:$ds"); done
 
 echo "# nfs-vs-ganesha $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) CPUs, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo);" \
      "loadavg $(cut -d' ' -f1-3 /proc/loadavg); $(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo '?')"
-echo "# nfsbench ${BENCH_ARGS[*]}; servers: ${SERVERS[*]}; rounds: $ROUNDS"
+echo "# nfsbench ${BENCH_ARGS[*]}; servers: ${SERVERS[*]}; rounds: $ROUNDS${SETTINGS[*]:+; quen settings: ${SETTINGS[*]}}"
 limits | tee "$OUT/limits.txt"
 
 status=0

@@ -72,7 +72,8 @@ def main(paths):
     others = [s for s in servers if s.startswith("ganesha")]
     ref = others[0] if others else None
     cols = quens + others
-    short = {s: s.replace("quen ds=", "q").split(" ")[0] for s in cols}
+    short = {s: s.split(" ")[0] if s.startswith("ganesha") else s.replace("quen ds=", "q").replace(" ", "+")
+             for s in cols}
     head = ["workload", "qd", "unit"] + [short[s] for s in cols]
     if ref:
         head += [f"{short[q]}/{short[ref]}" for q in quens]

@@ -37,7 +37,8 @@ def rows(path):
 
 def cpu_us_per_op(r):
     cpu, secs, ops = num(r["srv cpu%"]), num(r["secs"]), num(r["ops"])
-    if cpu is None or secs is None or not ops:
+    # Process CPU time is counted in ticks: a row shorter than a few is no measure.
+    if cpu is None or secs is None or secs < 0.05 or not ops:
         return None
     return cpu / 100.0 * secs / ops * 1e6
 
@@ -89,7 +90,7 @@ def main(paths):
         if ref:
             for q in quens:
                 a, b = main_fig[q], main_fig[ref]
-                cells.append("-" if a is None or not b else f"{a / b:.2f}")
+                cells.append("-" if a is None or not b else f"{a / b:.2f}" if a / b >= 0.1 else f"{a / b:.3f}")
         cells += [fmt(median(cpu_us_per_op(r) for r in g[s]), 1) for s in cols]
         noise = [median(num(r["other cpu%"]) for r in g[s]) for s in cols]
         cells.append(fmt(max((v for v in noise if v is not None), default=None)))

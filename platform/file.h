@@ -25,6 +25,8 @@ inline wp_find_handle const WP_INVALID_FIND_HANDLE = reinterpret_cast<wp_find_ha
 // OPEN_ALWAYS / CREATE_ALWAYS on an existing file), wp_set_file_pointer and
 // wp_get_file_size (0). On POSIX the value is thread-local.
 uint32_t file_last_error();
+// Sets it (SetLastError), for a wrapper that fails on its own account.
+void file_set_last_error(uint32_t error);
 
 // ---- constants (their Win32 values) -----------------------------------------
 

@@ -6,6 +6,7 @@
 #include "platform/thread.h"
 #include "quen/config/registry_access.h"
 #include "quen/config/settings.h"
+#include "quen/control/control_server.h"
 #include "quen/fs/names.h"
 #include "quen/log/log_file.h"
 #include "quen/nfs/file_service.h"
@@ -87,6 +88,7 @@ void server_stop() {
     // harmlessly, every step being idempotent.
     crit_guard hold(&stop_lock());
     if (g_starting) return;
+    control_server_stop();
     file_service_stop();
     rpc_close_all();
     file_service_shutdown();
@@ -123,7 +125,9 @@ int server_initialise(int argc, char** argv) {
     } else if (!service_report_status(SVC_RUNNING, 0, 0)) {
         g_stop_flag = 1;
     } else {
-        // The control pipe server starts here; a stop may arrive meanwhile.
+        // A stop may arrive meanwhile. Without the pipe the server still
+        // serves; only the panel cannot reach it.
+        control_server_start();
         if (g_stop_flag == 0) rpc_main_loop();
     }
     server_stop();

@@ -1,5 +1,6 @@
 #include "rpc/log.h"
 
+#include "platform/console.h"
 #include "platform/thread.h"
 
 #include <cstdarg>
@@ -54,6 +55,12 @@ void flush_if_console() {
     if (!log_stream_is_file()) std::fflush(log_stream());
 }
 
+// The console shows the UTF-8 text in its own way; the file keeps the bytes.
+void write_formatted(FILE* out, const char* format, va_list ap) {
+    if (log_stream_is_file()) std::vfprintf(out, format, ap);
+    else console_vprintf(out, format, ap);
+}
+
 }  // namespace
 
 void log_printf(int min_level, const char* format, ...) {
@@ -61,7 +68,7 @@ void log_printf(int min_level, const char* format, ...) {
     log_guard hold;
     va_list ap;
     va_start(ap, format);
-    std::vfprintf(log_stream(), format, ap);
+    write_formatted(log_stream(), format, ap);
     va_end(ap);
     flush_if_console();
 }
@@ -74,7 +81,7 @@ void log_event(int min_level, const char* format, ...) {
     std::fputc(' ', out);
     va_list ap;
     va_start(ap, format);
-    std::vfprintf(out, format, ap);
+    write_formatted(out, format, ap);
     va_end(ap);
     flush_if_console();
 }

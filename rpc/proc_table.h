@@ -73,6 +73,16 @@ struct rpc_program {
     void (*bad_args)(const rpc_call* call, const rpc_proc* proc) = nullptr;
 };
 
+// A table entry whose record sizes come from its types, each checked to fit
+// the space a call has for its records.
+template <typename Args, typename Result>
+constexpr rpc_proc rpc_proc_entry(const char* name, bool (*decode)(xdr_cursor*, void*),
+                                  bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
+                                  uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
+    static_assert(sizeof(Args) <= RPC_RECORD_MAX && sizeof(Result) <= RPC_RECORD_MAX);
+    return {name, decode, handle, encode, uint32_t(sizeof(Args)), uint32_t(sizeof(Result)), flags, slot};
+}
+
 // Results of rpc_run_program.
 enum : int {
     RPC_RUN_REPLIED = 0,       // a reply was sent

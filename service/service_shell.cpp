@@ -1,5 +1,6 @@
 #include "service/service_shell.h"
 
+#include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/thread.h"
@@ -25,7 +26,7 @@ void control_handler(uint32_t control) {
 
 bool console_handler(uint32_t event) {
     if (event != CONSOLE_CTRL_C && event != CONSOLE_CTRL_BREAK) return false;
-    std::printf("Stopping %s.\n", g_program->display_name);
+    console_printf("Stopping %s.\n", g_program->display_name);
     std::fflush(stdout);
     g_program->stop();
     return true;
@@ -43,16 +44,16 @@ void service_main(int argc, char** argv) {
 void stop_installed(const service_program& p, svc_service* s) {
     uint32_t state = 0;
     if (!svc_stop(s, &state)) return;
-    std::printf("Stopping %s.", p.display_name);
+    console_printf("Stopping %s.", p.display_name);
     std::fflush(stdout);
     sleep_ms(1000);
     for (int i = 0; i < 30 && svc_query_state(s, &state) && state == SVC_STOP_PENDING; ++i) {
-        std::printf(".");
+        console_printf(".");
         std::fflush(stdout);
         sleep_ms(1000);
     }
-    if (state == SVC_STOPPED) std::printf("\n%s stopped.\n", p.display_name);
-    else std::printf("\n%s failed to stop.\n", p.display_name);
+    if (state == SVC_STOPPED) console_printf("\n%s stopped.\n", p.display_name);
+    else console_printf("\n%s failed to stop.\n", p.display_name);
 }
 
 // Event Viewer finds the texts of the source's events in the program's
@@ -132,7 +133,7 @@ bool service_install(const service_program& p, const char* command_suffix, const
     char text[256];
     if (executable_path(path, sizeof path) == 0) {
         service_error_text(sys_last_error(), text, sizeof text);
-        std::printf("Unable to install %s - %s\n", p.display_name, text);
+        console_printf("Unable to install %s - %s\n", p.display_name, text);
         return false;
     }
     char command[600];
@@ -141,27 +142,27 @@ bool service_install(const service_program& p, const char* command_suffix, const
     svc_manager* m = svc_open_manager(&error);
     if (!m) {
         service_error_text(error, text, sizeof text);
-        std::printf("OpenSCManager failed - %s\n", text);
+        console_printf("OpenSCManager failed - %s\n", text);
         return false;
     }
     const svc_config config{p.name, p.display_name, command, group, dependencies};
     bool running = false;
     if (svc_service* s = svc_create(m, config, &error)) {
-        std::printf("%s installed.\n", p.display_name);
+        console_printf("%s installed.\n", p.display_name);
         svc_set_description(s, p.description);
         register_event_source(p, path);
         error = svc_start(s);
         running = error == 0 && wait_while_starting(s);
         if (running) {
-            std::printf("%s started.\n", p.display_name);
+            console_printf("%s started.\n", p.display_name);
         } else {
             service_error_text(error ? error : WIN_ERROR_SERVICE_SPECIFIC_ERROR, text, sizeof text);
-            std::printf("%s failed to start - %s\n", p.display_name, text);
+            console_printf("%s failed to start - %s\n", p.display_name, text);
         }
         svc_close(s);
     } else {
         service_error_text(error, text, sizeof text);
-        std::printf("%s service installation failed - %s\n", p.display_name, text);
+        console_printf("%s service installation failed - %s\n", p.display_name, text);
     }
     svc_close_manager(m);
     return running;
@@ -173,7 +174,7 @@ bool service_remove(const service_program& p) {
     svc_manager* m = svc_open_manager(&error);
     if (!m) {
         service_error_text(error, text, sizeof text);
-        std::printf("OpenSCManager failed - %s\n", text);
+        console_printf("OpenSCManager failed - %s\n", text);
         return false;
     }
     bool deleted = false;
@@ -182,18 +183,18 @@ bool service_remove(const service_program& p) {
         error = svc_delete(s);
         deleted = error == 0;
         if (deleted) {
-            std::printf("%s deleted.\n", p.display_name);
+            console_printf("%s deleted.\n", p.display_name);
             char key[200];
             event_source_key(p, key, sizeof key);
             reg_delete_key(REG_LOCAL_MACHINE, key);
         } else {
             service_error_text(error, text, sizeof text);
-            std::printf("%s failed to delete service - %s\n", p.display_name, text);
+            console_printf("%s failed to delete service - %s\n", p.display_name, text);
         }
         svc_close(s);
     } else {
         service_error_text(error, text, sizeof text);
-        std::printf("%s failed to access service - %s\n", p.display_name, text);
+        console_printf("%s failed to access service - %s\n", p.display_name, text);
     }
     svc_close_manager(m);
     return deleted;
@@ -202,7 +203,7 @@ bool service_remove(const service_program& p) {
 int service_run_console(const service_program& p, int argc, char** argv) {
     g_program = &p;
     g_service_debug = true;
-    std::printf("Debugging %s.\n", p.display_name);
+    console_printf("Debugging %s.\n", p.display_name);
     std::fflush(stdout);
     console_set_handler(console_handler);
     return p.run(argc, argv);

@@ -1,9 +1,12 @@
 // FindFirstFileExW / FindNextFileW over a directory snapshot, in NTFS order
 // ("." and ".." first, then by upper-cased name), matched by Windows' wildcard rules.
+#include "platform/os_version.h"
+#include "platform/posix/errno_map.h"
 #include "platform/posix/volume.h"
 #include "platform/win_error.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <mutex>
@@ -61,7 +64,10 @@ bool next_entry(find_state* s, wp_find_data* d) {
 
 wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data* data, uint32_t search_op,
                              uint32_t flags) {
-    if (info_level > WP_FIND_EX_INFO_BASIC || search_op > WP_FIND_EX_SEARCH_LIMIT_TO_DIRECTORIES) {
+    // Before Windows 7 the basic level and large fetches are unknown.
+    const bool modern = os_is_windows7_or_later(os_get_version());
+    if (info_level > WP_FIND_EX_INFO_BASIC || search_op > WP_FIND_EX_SEARCH_LIMIT_TO_DIRECTORIES ||
+        (!modern && (info_level == WP_FIND_EX_INFO_BASIC || (flags & WP_FIND_FIRST_EX_LARGE_FETCH)))) {
         set_file_error(WIN_ERROR_INVALID_PARAMETER);
         return WP_INVALID_FIND_HANDLE;
     }
@@ -80,8 +86,9 @@ wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data
     const bool case_sensitive = flags & WP_FIND_FIRST_EX_CASE_SENSITIVE;
     DIR* d = ::opendir(s->dir.c_str());
     if (!d) {
+        const int e = errno;
         delete s;
-        set_file_error(WIN_ERROR_PATH_NOT_FOUND);
+        set_file_error(errno_to_win32(e, WIN_ERROR_PATH_NOT_FOUND));
         return WP_INVALID_FIND_HANDLE;
     }
     const bool drive_root = vp.components.size() == 1;  // drive roots list no "." and ".."

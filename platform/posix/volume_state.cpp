@@ -12,6 +12,7 @@ thread_local uint32_t last_error = 0;
 uint32_t file_last_error() { return last_error; }
 
 void set_file_error(uint32_t e) { last_error = e; }
+void file_set_last_error(uint32_t error) { last_error = error; }
 
 bool fail(uint32_t e) {
     last_error = e;

@@ -90,6 +90,7 @@ final_path_fn final_path_entry() {
 }  // namespace
 
 uint32_t file_last_error() { return GetLastError(); }
+void file_set_last_error(uint32_t error) { SetLastError(error); }
 
 uint32_t wp_get_file_attributes(const char* path) { return GetFileAttributesW(wide_path(path).text); }
 

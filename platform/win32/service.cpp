@@ -2,12 +2,14 @@
 // log of Windows, called straight.
 #include "platform/service.h"
 
+#include "platform/utf16.h"
 #include "platform/win_error.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -193,23 +195,33 @@ uint32_t sys_last_error() { return GetLastError(); }
 size_t sys_error_message(uint32_t error, char* out, size_t size) {
     if (!out || size == 0) return 0;
     out[0] = 0;
-    const DWORD capacity = size > 0xFFFF ? 0xFFFF : DWORD(size);
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out,
-                             capacity, nullptr);
-    if (n == 0 || n >= capacity) {
-        out[0] = 0;
+    // Wide, then UTF-8: the text goes to the console and the log, which take UTF-8.
+    wchar_t wide[512];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, wide,
+                             DWORD(sizeof wide / sizeof wide[0]), nullptr);
+    while (n > 0 && (wide[n - 1] == L'\n' || wide[n - 1] == L'\r')) --n;
+    std::string text;
+    if (n == 0 || !utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide), n), text) ||
+        text.size() >= size)
         return 0;
-    }
-    while (n > 0 && (out[n - 1] == '\n' || out[n - 1] == '\r')) --n;
-    out[n] = 0;
-    return n;
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return text.size();
 }
 
 bool event_log_error(const char* source, const char* const* strings, unsigned count) {
-    HANDLE h = RegisterEventSourceA(nullptr, source);
+    std::u16string name;
+    if (!utf8_to_utf16(source ? source : "", name)) return false;
+    HANDLE h = RegisterEventSourceW(nullptr, reinterpret_cast<const wchar_t*>(name.c_str()));
     if (!h) return false;
-    const BOOL ok = ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, WORD(count), 0,
-                                 const_cast<const char**>(strings), nullptr);
+    // The texts are UTF-8; a text that does not convert is reported empty.
+    std::u16string wide[8];
+    const wchar_t* texts[8];
+    if (count > 8) count = 8;
+    for (unsigned i = 0; i < count; ++i) {
+        if (!strings || !strings[i] || !utf8_to_utf16(strings[i], wide[i])) wide[i].clear();
+        texts[i] = reinterpret_cast<const wchar_t*>(wide[i].c_str());
+    }
+    const BOOL ok = ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, WORD(count), 0, texts, nullptr);
     DeregisterEventSource(h);
     return ok != FALSE;
 }

@@ -4,6 +4,7 @@
 #include "quen/fs/attr.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
+#include "quen/fs/search_form.h"
 #include "quen/inode/paths.h"
 #include "quen/inode/inode_tree.h"
 #include "rpc/log.h"
@@ -82,7 +83,7 @@ uint32_t count_subdirectories(const char* path) {
     pattern += '*';
     if (pattern.size() >= kNamePathSize) return root_extra;
     wp_find_data d;
-    wp_find_handle h = wp_find_first(pattern.c_str(), WP_FIND_EX_INFO_BASIC, &d,
+    wp_find_handle h = wp_find_first(pattern.c_str(), search_form_of_system().level, &d,
                                      WP_FIND_EX_SEARCH_LIMIT_TO_DIRECTORIES, 0);
     if (h == WP_INVALID_FIND_HANDLE) return root_extra;
     uint32_t count = 0;
@@ -198,7 +199,7 @@ uint32_t get_type_and_mode(const mount_context& ctx, const char* path, const fs_
         std::memcpy(exact, path, n + 1);
         wp_find_data found;
         if (!case_exact_lookup(exact, &found)) {
-            *status = NFSERR_NOENT;
+            *status = win32_to_nfs_status(file_last_error());
             return WP_INVALID_FILE_ATTRIBUTES;
         }
         f.attributes = found.attributes;

@@ -96,7 +96,7 @@ uint32_t begin_new_name(const internal_handle& dir, const char* name, size_t nam
         out.dir_attributes = d.dir_attributes;
         return status;
     }
-    std::memcpy(path, d.dir_path, kNamePathSize);
+    std::memcpy(path, d.path, kNamePathSize);
     if (uint32_t status = nfs_name_to_windows(d.ctx, path, name, name_length, &name_pos)) {
         // "." and ".." name folders that are there already.
         if (directory && status == NAME_ISDIR) status = NFSERR_EXIST;
@@ -136,9 +136,9 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
     if (existed) {
         if (file_id_mode(d.ctx)) {
             file_index_of(path, existing_identity);
-        } else if (d.dir_identity <= 0xFFFFFFFFu) {
+        } else if (d.identity <= 0xFFFFFFFFu) {
             const char* windows_name = path + name_pos;
-            if (uint32_t inode = inode_lookup(uint32_t(d.dir_identity), windows_name, std::strlen(windows_name)))
+            if (uint32_t inode = inode_lookup(uint32_t(d.identity), windows_name, std::strlen(windows_name)))
                 existing_identity = inode_base_of(inode);
         }
     }
@@ -148,7 +148,7 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
     const uint64_t stamp = how == CREATE_EXCLUSIVE ? exclusive_stamp(verifier, d.ctx.flags & MOUNT_FLAG_NTFS) : 0;
     uint32_t status = NFS_OK;
     {
-        bucket_guard guard(existing_identity ? existing_identity : d.dir_identity);
+        bucket_guard guard(existing_identity ? existing_identity : d.identity);
         if (existing_identity) cache_drop(file_key_of(d.ctx, existing_identity));
 
         // UNCHECKED opens what is there (a link itself, never its target)
@@ -207,7 +207,7 @@ uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_leng
     uint32_t status = new_entry_sattr(d, request, MODE_OF_DIRECTORY, r);
     if (status != NFS_OK) return new_entry_reply(status, d, false, out);
     {
-        bucket_guard guard(d.dir_identity);
+        bucket_guard guard(d.identity);
         if (!wp_create_directory(path)) {
             const uint32_t error = file_last_error();
             if (error != WIN_ERROR_ALREADY_EXISTS) log_printf(2, "quen mkdir error %u %s\n", error, path);

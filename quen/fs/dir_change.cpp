@@ -7,7 +7,7 @@ uint32_t entry_type_and_mode(const mount_context& ctx, char* path, const fs_cred
                              uint32_t* status) {
     out = {};
     if ((ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) && !case_exact_lookup(path, nullptr)) {
-        *status = NFSERR_NOENT;
+        *status = win32_to_nfs_status(file_last_error());
         return WP_INVALID_FILE_ATTRIBUTES;
     }
     type_and_mode t{};
@@ -24,18 +24,13 @@ uint32_t entry_type_and_mode(const mount_context& ctx, char* path, const fs_cred
 uint32_t dir_change_begin(const internal_handle& dir, const fs_credential& cred, bool with_attributes,
                           dir_change& out) {
     out.dir_attributes = {};
-    out.dir_identity = handle_resolve(dir, &out.ctx, out.mounted);
-    out.mount_id = dir.word[HANDLE_WORD_MOUNT];
-    if (out.dir_identity == 0) return NFSERR_STALE;
-    file_handle opened;
-    if (!resolve_handle_path(out.ctx, out.dir_identity, out.dir_path, &opened)) return NFSERR_STALE;
-    out.cred = cred;
-    map_credential(out.ctx, out.cred);
+    if (uint32_t stale = resolve_file(dir, cred, RESOLVE_PATH, out)) return stale;
     uint32_t status = NFS_OK;
     if (with_attributes)
-        get_attributes(out.dir_identity, out.ctx, out.dir_path, opened.get(), out.cred, out.dir_attributes, &status);
+        get_attributes(out.identity, out.ctx, out.path, out.opened.get(), out.cred, out.dir_attributes, &status);
     else
-        entry_type_and_mode(out.ctx, out.dir_path, out.cred, out.dir_attributes, &status);
+        entry_type_and_mode(out.ctx, out.path, out.cred, out.dir_attributes, &status);
+    out.opened.reset();
     if (status != NFS_OK || out.dir_attributes.type != NF_DIR) return NFSERR_NOENT;
     if (out.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
     // Owning the directory is not enough: its write bits decide.

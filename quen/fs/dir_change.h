@@ -7,17 +7,14 @@
 #include "quen/fs/credential.h"
 #include "quen/mount/mount_context.h"
 #include "quen/fs/names.h"
+#include "quen/fs/resolve.h"
 #include "quen/inode/handle.h"
 
 #include <cstdint>
 
-struct dir_change {
-    char mounted[kHandlePathSize];
-    mount_context ctx;
-    uint64_t dir_identity;
-    uint32_t mount_id;          // of the directory handle
-    char dir_path[kNamePathSize];
-    fs_credential cred;         // mapped by the mount's export
+// The directory resolved as every handle is (path, mapped caller, mount),
+// with the attributes the checks read.
+struct dir_change : resolved_file {
     file_attributes dir_attributes;  // complete only with_attributes; else type, mode and owner
 };
 

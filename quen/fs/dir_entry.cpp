@@ -7,7 +7,7 @@
 #include <cstring>
 
 uint32_t find_named_entry(const dir_change& d, const char* name, size_t name_length, named_entry& e) {
-    std::memcpy(e.path, d.dir_path, std::strlen(d.dir_path) + 1);
+    std::memcpy(e.path, d.path, std::strlen(d.path) + 1);
     e.name_pos = 0;
     e.attrs = {};
     e.windows = WP_INVALID_FILE_ATTRIBUTES;
@@ -24,8 +24,8 @@ uint32_t may_take_away(const dir_change& d, const file_attributes& entry) {
 }
 
 uint32_t inode_of_name(const dir_change& d, const char* windows_name) {
-    if ((d.ctx.flags & MOUNT_FLAG_FILE_ID) || d.dir_identity > 0xFFFFFFFFu) return 0;
-    return inode_lookup(uint32_t(d.dir_identity), windows_name, std::strlen(windows_name));
+    if ((d.ctx.flags & MOUNT_FLAG_FILE_ID) || d.identity > 0xFFFFFFFFu) return 0;
+    return inode_lookup(uint32_t(d.identity), windows_name, std::strlen(windows_name));
 }
 
 entry_facts facts_of(const char* path) {
@@ -60,7 +60,7 @@ busy_mark::~busy_mark() {
 void read_dir_after(const dir_change& d, bool with_dir_attributes, dir_attributes_pair& out) {
     if (!with_dir_attributes) return;
     uint32_t status = NFS_OK;
-    get_attributes(d.dir_identity, d.ctx, d.dir_path, WP_INVALID_HANDLE, d.cred, out.after, &status);
+    get_attributes(d.identity, d.ctx, d.path, WP_INVALID_HANDLE, d.cred, out.after, &status);
 }
 
 uint32_t change_failed(const char* format, uint32_t error, const char* path, bool quiet) {

@@ -6,6 +6,7 @@
 #include "platform/win_error.h"
 #include "quen/fs/dir_scan_table.h"
 #include "quen/fs/open_cache.h"
+#include "quen/fs/search_form.h"
 #include "quen/fs/volume.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/mount_implicit.h"
@@ -79,10 +80,8 @@ bool open_search(scan_slot& s, const char* dir_path, wp_find_data* found) {
     }
     std::memcpy(pattern, dir_path, n);
     std::strcpy(pattern + n, tail);
-    // The basic level (no 8.3 names) and large fetches came with Windows 7,
-    // which every system this 64-bit-capable server runs on has.
-    s.search = wp_find_first(pattern, WP_FIND_EX_INFO_BASIC, found, WP_FIND_EX_SEARCH_NAME_MATCH,
-                             WP_FIND_FIRST_EX_LARGE_FETCH);
+    const search_form form = search_form_of_system();
+    s.search = wp_find_first(pattern, form.level, found, WP_FIND_EX_SEARCH_NAME_MATCH, form.flags);
     if (s.search != WP_INVALID_FIND_HANDLE) return true;
     log_printf(2, "quen dir error %u %s\n", unsigned(file_last_error()), pattern);
     return false;

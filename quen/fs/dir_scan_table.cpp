@@ -12,6 +12,7 @@ struct scan_table {
     crit_section lock;
     bool lock_made = false;
     uint32_t bits = 6;
+    bool closing = false;   // the stop has closed the table: a request that ends frees its slot
     scan_slot slots[1u << kMaxBits];
 };
 
@@ -37,6 +38,7 @@ void claim(scan_slot& s, uint32_t client, uint32_t mount_id, uint64_t dir_inode)
     scan_slot_restart(&s);
     s.last_use = now_tick();
     s.client = client;
+    s.mount_id = mount_id;
     s.dir_inode = dir_inode;
     s.last_mount_id = mount_id;
 }
@@ -80,7 +82,8 @@ scan_slot* scan_slot_take(uint32_t client, uint32_t mount_id, uint64_t dir_inode
         *position = cookie >> g_scans.bits;
         scan_slot& s = g_scans.slots[*index];
         if (in_use(s)) {
-            if (s.dir_inode != dir_inode) return nullptr;
+            // File ids are unique per volume only, so the mount decides too.
+            if (s.dir_inode != dir_inode || s.client != client || s.mount_id != mount_id) return nullptr;
             s.last_use = now_tick();
         } else {
             // A freed slot is scanned again from the start; it counts
@@ -107,7 +110,7 @@ scan_slot* scan_slot_take(uint32_t client, uint32_t mount_id, uint64_t dir_inode
 void scan_slot_release(scan_slot* s, bool free_it) {
     crit_guard g(&g_scans.lock);
     --s->users;
-    if (free_it)
+    if (free_it || g_scans.closing)
         free_slot(*s);
     else
         s->last_use = now_tick();
@@ -120,6 +123,7 @@ void dir_scan_init() {
         for (scan_slot& s : g_scans.slots) s.search = WP_INVALID_FIND_HANDLE;
     }
     crit_guard g(&g_scans.lock);
+    g_scans.closing = false;
     for (scan_slot& s : g_scans.slots) {
         free_slot(s);
         s.users = 0;
@@ -132,6 +136,7 @@ void dir_scan_close_all() {
     if (!g_scans.lock_made) return;
     crit_guard g(&g_scans.lock);
     // A request still inside its slot closes the search itself when it ends.
+    g_scans.closing = true;
     for (scan_slot& s : g_scans.slots)
         if (s.users == 0) free_slot(s);
 }

@@ -13,6 +13,7 @@ struct scan_slot {
     uint32_t last_use;       // tick of the last request; 0 = free
     uint32_t users;          // requests between take and release: never taken over meanwhile
     uint32_t client;         // IPv4 address of the client that started the scan
+    uint32_t mount_id;       // the mount it lists through: a cookie serves that client and mount only
     uint64_t dir_inode;      // the directory listed
     uint32_t position;       // entries consumed: "." and ".." one each, then the search's
     uint32_t last_mount_id;  // of the entry last handed out
@@ -23,7 +24,8 @@ struct scan_slot {
 // The slot of cookie (0: a new one) for a request of client on dir_inode.
 // *position receives the cookie's position, *index the slot's. Null: the
 // slot lists another directory, or no slot may be had. The slot is held
-// until scan_slot_release.
+// until scan_slot_release. A cookie of a slot in use by another client or
+// mount gives null too: it is not theirs to continue.
 scan_slot* scan_slot_take(uint32_t client, uint32_t mount_id, uint64_t dir_inode, uint32_t cookie,
                           uint32_t* index, uint32_t* position);
 // Ends the request; with free_it the slot's search is closed and the slot

@@ -126,7 +126,7 @@ uint32_t fs_symlink(const internal_handle& dir, const char* name, size_t name_le
     if ((status = new_entry_sattr(d, request, MODE_OF_LINK, r)) != NFS_OK) return new_entry_reply(status, d, false, out);
 
     {
-        bucket_guard guard(d.dir_identity);
+        bucket_guard guard(d.identity);
         bool made = false;
         const bool reparse = (d.ctx.flags & MOUNT_FLAG_REPARSE) &&
                              (g_settings.record.soft_links >= 2 || (d.ctx.flags & MOUNT_FLAG_RP));
@@ -215,7 +215,7 @@ uint32_t fs_link(const internal_handle& file, const internal_handle& dir, const 
             }
             identity = f.identity;
             if (!by_file_id) {
-                const uint32_t added = inode_enter(uint32_t(d.dir_identity), e.windows_name(), std::strlen(e.windows_name()));
+                const uint32_t added = inode_enter(uint32_t(d.identity), e.windows_name(), std::strlen(e.windows_name()));
                 if (!added) return new_entry_reply(NFSERR_NOENT, d, with_dir_attributes, out);
                 // The file's number becomes the base all its names answer with.
                 const uint32_t base = link_identity(uint32_t(f.identity), f.path);

@@ -73,6 +73,7 @@ uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_len
         if (ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) {
             wp_find_data found;
             if (case_exact_lookup(path, &found)) attributes = found.attributes;
+            else error = file_last_error();
         } else {
             attributes = wp_get_file_attributes(path);
             if (attributes == WP_INVALID_FILE_ATTRIBUTES) error = file_last_error();

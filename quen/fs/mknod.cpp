@@ -52,7 +52,7 @@ uint32_t fs_mknod(const internal_handle& dir, const char* name, size_t name_leng
     if ((status = new_entry_sattr(d, request, MODE_OF_FILE, r)) != NFS_OK) return new_entry_reply(status, d, false, out);
 
     {
-        bucket_guard guard(d.dir_identity);
+        bucket_guard guard(d.identity);
         file_handle h(wp_create_file(e.path, WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_CREATE_NEW, WP_FILE_ATTRIBUTE_NORMAL));
         if (!h.valid()) return new_entry_reply(change_failed("quen mknod error %u %s\n", file_last_error(), e.path, false), d,
                                                with_dir_attributes, out);

@@ -64,5 +64,7 @@ struct wp_find_data;
 // and *found (when given) holds the entry. Not found: false; when another
 // case of the name exists (or the name itself ends like a suffix), the
 // component gets the escape character and the lowest free digit, the name
-// a create must use.
+// a create must use. After false the last error is FILE_NOT_FOUND for a
+// missing name, or the search's own (access denied, sharing): only the first
+// means the file is gone.
 bool case_exact_lookup(char* path, wp_find_data* found);

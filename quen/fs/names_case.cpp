@@ -1,6 +1,7 @@
 // Names that differ only in case, in one Windows directory: all but one of
 // them carry a suffix of the escape character and a digit.
 #include "platform/file.h"
+#include "platform/win_error.h"
 #include "quen/fs/names.h"
 
 #include <cstring>
@@ -83,14 +84,19 @@ bool scan(const char* pattern, scan_state& st) {
 bool case_exact_lookup(char* path, wp_find_data* found) {
     const uint8_t e = g_name_tables.escape;
     const size_t path_len = strnlen(path, kNamePathSize);
-    if (path_len == kNamePathSize) return false;
-    char* last = std::strrchr(path, '\\');
-    if (!last) return false;
+    char* last = path_len == kNamePathSize ? nullptr : std::strrchr(path, '\\');
+    if (!last) {
+        file_set_last_error(WIN_ERROR_INVALID_NAME);
+        return false;
+    }
     char* component = last + 1;
     const size_t n = path_len - size_t(component - path);
     if (n == 0 || !needs_case_decision(component, n)) return found ? read_attributes(path, component, found) : true;
 
-    if (path_len + 2 >= kNamePathSize) return false;
+    if (path_len + 2 >= kNamePathSize) {
+        file_set_last_error(WIN_ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     // Two searches: the name itself (matched without regard to case), then
     // the name and two more characters. Windows lets trailing '?' match
     // nothing as well, Wine does not; the first search makes both agree.
@@ -102,9 +108,11 @@ bool case_exact_lookup(char* path, wp_find_data* found) {
         path[path_len] = 0;
     }
     if (!any) {
+        // The searches' own error stays: only a missing name is "not found".
         if (n > 2 && ends_in_suffix(component, n, e)) append_suffix(path, path_len, e, 0);
         return false;
     }
+    if (!st.matched) file_set_last_error(WIN_ERROR_FILE_NOT_FOUND);
     if (st.matched) {
         if (st.suffix[0]) std::memcpy(component + n, st.suffix, 3);   // the suffixed Windows name
         return true;

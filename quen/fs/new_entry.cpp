@@ -53,9 +53,9 @@ uint64_t new_entry_identity(const dir_change& d, const char* path, size_t name_p
         uint64_t index = 0;
         return file_index_of(path, index) ? index : 0;
     }
-    if (d.dir_identity > 0xFFFFFFFFu) return 0;
+    if (d.identity > 0xFFFFFFFFu) return 0;
     const char* name = path + name_pos;
-    uint32_t inode = inode_enter(uint32_t(d.dir_identity), name, std::strlen(name));
+    uint32_t inode = inode_enter(uint32_t(d.identity), name, std::strlen(name));
     if (inode && !directory) inode = link_identity(inode, path);
     return inode;
 }
@@ -74,7 +74,7 @@ uint32_t new_entry_reply(uint32_t status, const dir_change& d, bool with_dir_att
     if (with_dir_attributes) {
         file_attributes after{};
         uint32_t st = NFS_OK;
-        get_attributes(d.dir_identity, d.ctx, d.dir_path, WP_INVALID_HANDLE, d.cred, after, &st);
+        get_attributes(d.identity, d.ctx, d.path, WP_INVALID_HANDLE, d.cred, after, &st);
         if (st == NFS_OK) out.dir_attributes = after;
     }
     return status;

@@ -92,13 +92,26 @@ cache_slot* cache_insert(const file_key& key, wp_handle handle, uint8_t mode) {
     return nullptr;
 }
 
-void cache_evict(cache_slot* slot) {
+// Closes the slot whatever it holds; its locks are released first.
+static void close_slot(cache_slot* slot) {
     if (slot->key.identity == 0) return;
     if (slot->lock_count != 0)
         if (cache_lock_release_fn release = g_release_locks.load()) release(slot);
     if (slot->handle != WP_INVALID_HANDLE) wp_close_handle(slot->handle);
     g_bucket_used[bucket_of(slot->key.identity)].fetch_sub(1);
     *slot = cache_slot{{0, 0, false}, WP_INVALID_HANDLE, 0, 0, 0, {}, 0, nullptr};
+}
+
+void cache_evict(cache_slot* slot) {
+    if (slot->key.identity == 0) return;
+    if (slot->lock_count == 0) return close_slot(slot);
+    // Granted locks live as long as the handle: the slot stays open and only
+    // forgets what it knew of the file (attributes, the mount that vouched
+    // for it), so the next use looks the file up again.
+    wp_flush_file_buffers(slot->handle);
+    slot->last_use = use_time();
+    slot->mount_id = 0;
+    slot->entry = nullptr;
 }
 
 bool cache_validated_for(const cache_slot* slot, uint32_t mount_id, const export_entry* entry) {
@@ -127,7 +140,7 @@ void cache_drop(const file_key& key) {
 void cache_close_all() {
     for (int b = 0; b < kFileBuckets; ++b) {
         crit_guard g(file_lock(b));
-        for (cache_slot& s : g_slots[b]) cache_evict(&s);
+        for (cache_slot& s : g_slots[b]) close_slot(&s);
     }
 }
 

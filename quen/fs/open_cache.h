@@ -73,6 +73,8 @@ cache_slot* cache_find(const file_key& key, uint8_t wanted, wp_handle* handle, f
 // The first free slot of the bucket, filled; null when the cache is off, the
 // key is 0 or the bucket is full (the caller then closes the handle itself).
 cache_slot* cache_insert(const file_key& key, wp_handle handle, uint8_t mode);
+// Closes a slot; one that holds locks is flushed and kept instead (its
+// attributes and mount forgotten): only cache_close_all ends its locks.
 void cache_evict(cache_slot* slot);
 // Whether the slot's file was last resolved in full through this mount of
 // this export; cache_validate records that it just was.

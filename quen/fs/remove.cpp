@@ -52,7 +52,7 @@ uint32_t fs_remove(const internal_handle& dir, const char* name, size_t name_len
     busy_mark record;
     record.mark(inode_of_name(d, e.windows_name()));
     const uint64_t base = by_file_id ? facts.file_index : record.inode ? inode_base_of(record.inode) : 0;
-    bucket_guard guard(base ? base : d.dir_identity);
+    bucket_guard guard(base ? base : d.identity);
     if (base) cache_drop(file_key_of(d.ctx, base));
 
     attribute_lift lifted;
@@ -88,7 +88,7 @@ uint32_t fs_rmdir(const internal_handle& dir, const char* name, size_t name_leng
     if (e.attrs.type != NF_DIR) return NFSERR_NOTDIR;
     if ((status = may_take_away(d, e.attrs)) != NFS_OK) return status;
 
-    bucket_guard guard(d.dir_identity);
+    bucket_guard guard(d.identity);
     busy_mark record;
     record.mark(inode_of_name(d, e.windows_name()));
     attribute_lift lifted;

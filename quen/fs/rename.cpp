@@ -101,6 +101,20 @@ uint32_t move_entry(const rename_step& s) {
     return change_failed("quen rename error %u %s\n", file_last_error(), from, false);
 }
 
+// The target directory is the source: the same record but for the handle
+// opened by id, which the checks have closed, and with its own mounted path.
+void same_directory(const dir_change& from, dir_change& to) {
+    to.mount_id = from.mount_id;
+    std::memcpy(to.mounted, from.mounted, sizeof to.mounted);
+    to.ctx = from.ctx;
+    if (from.ctx.mounted_path == from.mounted) to.ctx.mounted_path = to.mounted;
+    to.identity = from.identity;
+    to.key = from.key;
+    to.cred = from.cred;
+    std::memcpy(to.path, from.path, sizeof to.path);
+    to.dir_attributes = from.dir_attributes;
+}
+
 // The prologue of both directories. Result: the status to return at once;
 // *target_status: that of the target directory's write check, which comes
 // after the source's checks.
@@ -114,12 +128,12 @@ uint32_t begin(const internal_handle& from_dir, const internal_handle& to_dir, c
     *target_status = NFS_OK;
     s.same_dir = std::memcmp(&from_dir, &to_dir, sizeof from_dir) == 0;
     if (s.same_dir) {
-        s.to = s.from;
+        same_directory(s.from, s.to);
     } else {
         *target_status = dir_change_begin(to_dir, cred, with, s.to);
         if (with) out.to_dir.before = out.to_dir.after = s.to.dir_attributes;
         if (*target_status == NFSERR_STALE || *target_status == NFSERR_NOENT) return NFSERR_NOENT;
-        s.same_dir = s.to.dir_identity == s.from.dir_identity;
+        s.same_dir = s.to.identity == s.from.identity;
     }
     return collected;
 }
@@ -140,7 +154,7 @@ uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_
     if (dot_name(from_name, from_length) || dot_name(to_name, to_length)) return NFSERR_INVAL;
     if ((status = find_named_entry(s.from, from_name, from_length, s.source)) != NFS_OK) return status;
     if (!s.source.exists()) {
-        log_printf(2, "quen rename error %u %s to %s\n", uint32_t(WIN_ERROR_FILE_NOT_FOUND), s.source.path, s.to.dir_path);
+        log_printf(2, "quen rename error %u %s to %s\n", uint32_t(WIN_ERROR_FILE_NOT_FOUND), s.source.path, s.to.path);
         return NFSERR_NOENT;
     }
     out.type = s.source.attrs.type;
@@ -171,17 +185,17 @@ uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_
 
     const bool file_id = by_file_id(s.from);
     uint32_t source_record = 0;
-    if (!file_id && s.from.dir_identity <= 0xFFFFFFFFu)
-        source_record = inode_enter(uint32_t(s.from.dir_identity), s.source.windows_name(),
+    if (!file_id && s.from.identity <= 0xFFFFFFFFu)
+        source_record = inode_enter(uint32_t(s.from.identity), s.source.windows_name(),
                                     std::strlen(s.source.windows_name()));
     const uint32_t target_record = s.target.exists() && !case_change ? inode_of_name(s.to, s.target.windows_name()) : 0;
     const uint64_t source_identity = identity_of(s.from, s.source_facts, source_record);
     const uint64_t target_identity = s.target.exists() && !case_change
                                          ? identity_of(s.to, s.target_facts, target_record)
                                          : 0;
-    bucket_pair_guard guard(source_identity ? source_identity : s.from.dir_identity,
+    bucket_pair_guard guard(source_identity ? source_identity : s.from.identity,
                             target_identity ? target_identity : source_identity ? source_identity
-                                                                                : s.from.dir_identity);
+                                                                                : s.from.identity);
     if (source_identity) cache_drop(file_key_of(s.from.ctx, source_identity));
     if (target_identity) cache_drop(file_key_of(s.to.ctx, target_identity));
 
@@ -205,8 +219,8 @@ uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_
         target_busy.deleted();
         const char* old_name = s.source.windows_name();
         const char* new_name = s.target.windows_name();
-        if (source_record && s.to.dir_identity <= 0xFFFFFFFFu &&
-            inode_rename(source_record, uint32_t(s.from.dir_identity), uint32_t(s.to.dir_identity), old_name,
+        if (source_record && s.to.identity <= 0xFFFFFFFFu &&
+            inode_rename(source_record, uint32_t(s.from.identity), uint32_t(s.to.identity), old_name,
                          std::strlen(old_name), new_name, std::strlen(new_name)))
             source_busy.taken();
         else

@@ -147,6 +147,9 @@ uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const f
     const uint64_t identity = r.identity;
     char* path = r.path;
     const fs_credential& caller = r.cred;
+    // The checks read the owner and mode that the change then builds on:
+    // both happen inside the file's section, so no other change comes between.
+    bucket_guard guard(identity);
     uint32_t status = NFS_OK;
     const uint32_t windows = get_attributes(identity, ctx, path, r.opened.get(), caller, before, &status);
     r.opened.reset();
@@ -160,7 +163,6 @@ uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const f
     if ((ctx.flags & MOUNT_FLAG_SAVED_ATTRIBUTES) && !fits_saved_form(request)) return NFSERR_INVAL;
     if (request.set_size && before.type == NF_LNK) return NFSERR_INVAL;
 
-    bucket_guard guard(identity);
     cache_drop(r.key);
     attribute_lift lifted;
     constexpr uint32_t blocking = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN | WP_FILE_ATTRIBUTE_SYSTEM;

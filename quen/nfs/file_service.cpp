@@ -9,6 +9,7 @@
 #include "quen/mount/mountd.h"
 #include "quen/nfs/nfs_request.h"
 #include "quen/nfs/nfs_sockets.h"
+#include "quen/nlm/nlmd.h"
 #include "rpc/log.h"
 #include "rpc/settings.h"
 #include "rpc/transport.h"
@@ -22,6 +23,7 @@ bool g_inode_table_open = false;
 bool g_fs_layer_started = false;
 bool g_mountd_started = false;
 bool g_nfs_registered = false;
+bool g_nlmd_started = false;
 
 // "started on <port>", and the thread counts when any is above one.
 void log_started(uint16_t port) {
@@ -81,12 +83,20 @@ int file_service_start() {
     if (mount_failed) return FILE_SERVICE_MOUNT_FAILED;
     if (portmap_failed) return FILE_SERVICE_PORTMAP_FAILED;
     log_started(r.port);
-    // The lock manager starts here once there is one.
+    // The file service runs without the lock manager, whose start logs why it failed.
+    if (r.nlm) {
+        g_nlmd_started = true;
+        nlmd_start(r.nlm_port);
+    }
     return FILE_SERVICE_STARTED;
 }
 
 void file_service_stop() {
     // The lock manager stops first, then the NFS registrations are withdrawn.
+    if (g_nlmd_started) {
+        nlmd_unregister();
+        g_nlmd_started = false;
+    }
     if (g_nfs_registered) {
         nfs_unregister();
         g_nfs_registered = false;

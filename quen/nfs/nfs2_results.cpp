@@ -63,3 +63,9 @@ size_t nfs2_encode_statfs(uint8_t* dst, const void* result) {
         for (uint32_t v : {r.tsize, r.bsize, r.blocks, r.bfree, r.bavail}) p = put32(p, v);
     return done(dst, p);
 }
+
+nfs2_statfs_res nfs2_statfs_of(const statfs_values& v, uint32_t tsize) {
+    const auto clamp = [](uint64_t n) { return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(n); };
+    const uint32_t free_blocks = clamp(v.free_blocks);
+    return {0, tsize, v.block_size, clamp(v.total_blocks), free_blocks, free_blocks};
+}

@@ -4,6 +4,7 @@
 //   REMOVE, RENAME, LINK, SYMLINK, RMDIR  nfs2_status_res  nfs2_encode_status
 //   READLINK, READ, READDIR, STATFS: nfs2_<name>_res, nfs2_encode_<name>.
 #pragma once
+#include "quen/fs/volume.h"
 #include "quen/nfs/nfs_dirlist.h"
 #include "quen/nfs/nfs_wire.h"
 
@@ -44,6 +45,9 @@ struct nfs2_statfs_res {
     uint32_t status;
     uint32_t tsize, bsize, blocks, bfree, bavail;
 };
+// A successful STATFS of the volume's counts. Counts beyond 32 bits show as
+// the most there is, not their low bits (a nearly empty disk shown as full).
+nfs2_statfs_res nfs2_statfs_of(const statfs_values& v, uint32_t tsize);
 
 size_t nfs2_encode_attr(uint8_t* dst, const void* result);
 size_t nfs2_encode_dirop(uint8_t* dst, const void* result);

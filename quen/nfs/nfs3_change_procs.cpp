@@ -15,16 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kUnsetId = 0xFFFFFFFF;
-
-// A new object's owner: an unset uid or gid (all ones) is the caller's.
-xdr_sattr owned_by_caller(const xdr_sattr& in, const rpc_call& call) {
-    xdr_sattr out = in;
-    if (out.set_uid && out.uid == kUnsetId) out.uid = call.uid;
-    if (out.set_gid && out.gid == kUnsetId) out.gid = call.gid;
-    return out;
-}
-
 // The directory's weak cache consistency data: both records after a change,
 // fresh attributes after a failure.
 nfs_wcc dir_wcc(uint32_t status, const dir_attributes_pair& pair, const internal_handle& dir,
@@ -69,7 +59,7 @@ bool nfs3_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     dir_call d;
     if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
     create_result made{};
-    const uint32_t status = fs_create(d.q.fh, d.name, d.length, c.args.how, owned_by_caller(c.args.attributes.attr, *call),
+    const uint32_t status = fs_create(d.q.fh, d.name, d.length, c.args.how, nfs_owned_by_caller(c.args.attributes.attr, *call),
                                       c.args.verifier, d.cred, true, made);
     creation_result(status, made, d.q.fh, d.cred, c.res);
     return true;
@@ -81,7 +71,7 @@ bool nfs3_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
     create_result made{};
     const uint32_t status =
-        fs_mkdir(d.q.fh, d.name, d.length, owned_by_caller(c.args.attributes.attr, *call), d.cred, true, made);
+        fs_mkdir(d.q.fh, d.name, d.length, nfs_owned_by_caller(c.args.attributes.attr, *call), d.cred, true, made);
     creation_result(status, made, d.q.fh, d.cred, c.res);
     return true;
 }
@@ -107,7 +97,7 @@ bool nfs3_mknod(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         return true;
     }
     create_result made{};
-    const uint32_t status = fs_mknod(d.q.fh, d.name, d.length, c.args.type, owned_by_caller(c.args.attributes.attr, *call),
+    const uint32_t status = fs_mknod(d.q.fh, d.name, d.length, c.args.type, nfs_owned_by_caller(c.args.attributes.attr, *call),
                                      c.args.major, c.args.minor, d.cred, true, made);
     creation_result(status, made, d.q.fh, d.cred, c.res);
     return true;

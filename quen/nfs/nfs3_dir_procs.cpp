@@ -2,7 +2,6 @@
 #include "quen/config/settings.h"
 #include "quen/fs/dir_scan.h"
 #include "quen/fs/lookup.h"
-#include "quen/fs/mount_webnfs.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/nfs/nfs3_args.h"
 #include "quen/nfs/nfs3_handlers.h"
@@ -12,16 +11,6 @@
 #include <cstring>
 
 namespace {
-
-uint32_t dir_limit() {
-    const int32_t limit = g_settings.dir_limit;
-    return limit > 0 ? uint32_t(limit) : 9999;
-}
-
-size_t reply_limit(uint32_t asked) {
-    const uint32_t most = g_settings.record.dir_reply_size;
-    return asked == 0 || asked > most ? most : asked;
-}
 
 // The listing of READDIR and READDIRPLUS, written where the reply's results go.
 struct listing {
@@ -57,7 +46,7 @@ void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdi
     const bool hashed_ids = (od.ctx.flags & MOUNT_FLAG_I32) && (od.ctx.flags & MOUNT_FLAG_FILE_ID);
     uint32_t cookie = uint32_t(l.cookie);
     bool eof = false;
-    while (list.entries < dir_limit()) {
+    while (list.entries < nfs_dir_entry_limit()) {
         dir_entry e{};
         const int got = dir_scan_next(h->peer.addr, od.ctx, od.mount_id, od.path, od.identity, od.parent, cookie, &e);
         if (got < 0) {
@@ -96,7 +85,7 @@ bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     size_t length = std::strlen(name);
     if (dir.length == 0 || handle_is_public_variable(handle_from_bytes(dir.data, dir.length))) {
         internal_handle public_dir = handle_from_bytes(dir.data, dir.length);
-        c.res.status = mount_webnfs(&public_dir, name, &length, sizeof name, h->peer.addr, h->protocol, call->stamp);
+        c.res.status = nfs_webnfs_start(&public_dir, name, &length, sizeof name, h, call);
         if (c.res.status != 0) return true;
         dir = nfs3_wire_handle(public_dir);
     }
@@ -118,7 +107,7 @@ bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_readdir_args, nfs3_readdir_res> c(a, r);
-    list_directory(h, call, {c.args.dir, c.args.cookie, reply_limit(c.args.count), ~0u, false}, c.res);
+    list_directory(h, call, {c.args.dir, c.args.cookie, nfs_dir_reply_limit(c.args.count), ~0u, false}, c.res);
     return true;
 }
 
@@ -128,6 +117,6 @@ bool nfs3_readdirplus(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         c.res.status = NFSERR_NOTSUPP;
         return true;
     }
-    list_directory(h, call, {c.args.dir, c.args.cookie, reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
+    list_directory(h, call, {c.args.dir, c.args.cookie, nfs_dir_reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
     return true;
 }

@@ -4,6 +4,7 @@
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
 #include "quen/inode/handle.h"
+#include "quen/nfs/nfs_request.h"
 #include "quen/nfs/nfs_wire.h"
 #include "rpc/message.h"
 
@@ -34,14 +35,6 @@ bool nfs3_link(rpc_handle* h, rpc_call* call, const void* args, void* result);
 
 inline constexpr uint32_t NFS3ERR_NOT_SYNC = 10002;
 
-// A handler's argument and result records by their types.
-template <typename Args, typename Result>
-struct call_records {
-    const Args& args;
-    Result& res;
-    call_records(const void* a, void* r) : args(*static_cast<const Args*>(a)), res(*static_cast<Result*>(r)) {}
-};
-
 // The ACCESS bits granted of `requested` to the mapped caller; a read-only
 // export grants no change.
 uint32_t nfs3_access_granted(const file_attributes& a, const fs_credential& cred, uint32_t requested,
@@ -53,5 +46,3 @@ nfs3_fh nfs3_wire_handle(const internal_handle& fh);
 inline nfs_post_attr nfs_post(uint32_t status, const file_attributes& a) { return {status == 0, a}; }
 // The post-operation attributes of a handle, fetched anew.
 nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred);
-// Room for results in the handle's buffer: a UDP reply is one datagram.
-size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call);

@@ -35,14 +35,6 @@ write_stability stability_of(uint32_t requested) {
 
 }  // namespace
 
-size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call) {
-    constexpr size_t kDatagramMax = 65507;
-    size_t room = size_t(h->capacity);
-    if (h->protocol == RPC_UDP && room > kDatagramMax) room = kDatagramMax;
-    const size_t header = nfs_results_offset(call->verf_len);
-    return room > header ? room - header : 0;
-}
-
 bool nfs3_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_read_args, nfs3_read_res> c(a, r);
     nfs_request q;

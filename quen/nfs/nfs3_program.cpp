@@ -34,54 +34,44 @@ void bad_args(const rpc_call*, const rpc_proc* proc) {
 rpc_proc_slot g_setattr_slot, g_create_slot, g_mkdir_slot, g_symlink_slot, g_mknod_slot, g_remove_slot, g_rmdir_slot,
     g_rename_slot, g_link_slot;
 
-constexpr uint32_t kChange = RPC_PROC_CHANGES;
-constexpr uint32_t kChangeOnce = RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT;
-
-template <typename Args, typename Result>
-constexpr rpc_proc proc(const char* name, bool (*decode)(xdr_cursor*, void*),
-                        bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
-                        uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
-    static_assert(sizeof(Args) <= RPC_RECORD_MAX && sizeof(Result) <= RPC_RECORD_MAX);
-    static_assert(std::is_trivially_copyable_v<Result> && offsetof(Result, status) == 0);
-    return {name, decode, handle, encode, uint32_t(sizeof(Args)), uint32_t(sizeof(Result)), flags, slot};
-}
 
 const rpc_proc k_procs[] = {
     {"nfs3_null", nullptr, rpc_proc_void, nullptr, 0, 0},
-    proc<nfs3_handle_args, nfs3_attr_res>("nfs3_getattr", nfs3_decode_handle, nfs3_getattr, nfs3_encode_attr),
-    proc<nfs3_setattr_args, nfs3_wcc_res>("nfs3_setattr", nfs3_decode_setattr, nfs3_setattr, nfs3_encode_wcc,
-                                          kChangeOnce, &g_setattr_slot),
-    proc<nfs3_dirop_args, nfs3_lookup_res>("nfs3_lookup", nfs3_decode_dirop, nfs3_lookup, nfs3_encode_lookup),
-    proc<nfs3_access_args, nfs3_access_res>("nfs3_access", nfs3_decode_access, nfs3_access, nfs3_encode_access),
-    proc<nfs3_handle_args, nfs3_readlink_res>("nfs3_readlink", nfs3_decode_handle, nfs3_readlink,
-                                              nfs3_encode_readlink),
-    proc<nfs3_read_args, nfs3_read_res>("nfs3_read", nfs3_decode_read, nfs3_read, nfs3_encode_read),
-    proc<nfs3_write_args, nfs3_write_res>("nfs3_write", nfs3_decode_write, nfs3_write, nfs3_encode_write, kChange),
-    proc<nfs3_create_args, nfs3_create_res>("nfs3_create", nfs3_decode_create, nfs3_create, nfs3_encode_create,
-                                            kChangeOnce, &g_create_slot),
-    proc<nfs3_mkdir_args, nfs3_create_res>("nfs3_mkdir", nfs3_decode_mkdir, nfs3_mkdir, nfs3_encode_create,
-                                           kChangeOnce, &g_mkdir_slot),
-    proc<nfs3_symlink_args, nfs3_create_res>("nfs3_symlink", nfs3_decode_symlink, nfs3_symlink, nfs3_encode_create,
-                                             kChangeOnce, &g_symlink_slot),
-    proc<nfs3_mknod_args, nfs3_create_res>("nfs3_mknod", nfs3_decode_mknod, nfs3_mknod, nfs3_encode_create,
-                                           kChangeOnce, &g_mknod_slot),
-    proc<nfs3_dirop_args, nfs3_wcc_res>("nfs3_remove", nfs3_decode_dirop, nfs3_remove, nfs3_encode_wcc, kChangeOnce,
-                                        &g_remove_slot),
-    proc<nfs3_dirop_args, nfs3_wcc_res>("nfs3_rmdir", nfs3_decode_dirop, nfs3_rmdir, nfs3_encode_wcc, kChangeOnce,
-                                        &g_rmdir_slot),
-    proc<nfs3_rename_args, nfs3_rename_res>("nfs3_rename", nfs3_decode_rename, nfs3_rename, nfs3_encode_rename,
-                                            kChangeOnce, &g_rename_slot),
-    proc<nfs3_link_args, nfs3_link_res>("nfs3_link", nfs3_decode_link, nfs3_link, nfs3_encode_link, kChangeOnce,
-                                        &g_link_slot),
-    proc<nfs3_readdir_args, nfs3_readdir_res>("nfs3_readdir", nfs3_decode_readdir, nfs3_readdir,
-                                              nfs3_encode_readdir),
-    proc<nfs3_readdirplus_args, nfs3_readdir_res>("nfs3_readdirplus", nfs3_decode_readdirplus, nfs3_readdirplus,
+    nfs_proc<nfs3_handle_args, nfs3_attr_res>("nfs3_getattr", nfs3_decode_handle, nfs3_getattr, nfs3_encode_attr),
+    nfs_proc<nfs3_setattr_args, nfs3_wcc_res>("nfs3_setattr", nfs3_decode_setattr, nfs3_setattr, nfs3_encode_wcc,
+                                              kNfsChangeOnce, &g_setattr_slot),
+    nfs_proc<nfs3_dirop_args, nfs3_lookup_res>("nfs3_lookup", nfs3_decode_dirop, nfs3_lookup, nfs3_encode_lookup),
+    nfs_proc<nfs3_access_args, nfs3_access_res>("nfs3_access", nfs3_decode_access, nfs3_access, nfs3_encode_access),
+    nfs_proc<nfs3_handle_args, nfs3_readlink_res>("nfs3_readlink", nfs3_decode_handle, nfs3_readlink,
+                                                  nfs3_encode_readlink),
+    nfs_proc<nfs3_read_args, nfs3_read_res>("nfs3_read", nfs3_decode_read, nfs3_read, nfs3_encode_read),
+    nfs_proc<nfs3_write_args, nfs3_write_res>("nfs3_write", nfs3_decode_write, nfs3_write, nfs3_encode_write,
+                                              kNfsChange),
+    nfs_proc<nfs3_create_args, nfs3_create_res>("nfs3_create", nfs3_decode_create, nfs3_create, nfs3_encode_create,
+                                                kNfsChangeOnce, &g_create_slot),
+    nfs_proc<nfs3_mkdir_args, nfs3_create_res>("nfs3_mkdir", nfs3_decode_mkdir, nfs3_mkdir, nfs3_encode_create,
+                                               kNfsChangeOnce, &g_mkdir_slot),
+    nfs_proc<nfs3_symlink_args, nfs3_create_res>("nfs3_symlink", nfs3_decode_symlink, nfs3_symlink, nfs3_encode_create,
+                                                 kNfsChangeOnce, &g_symlink_slot),
+    nfs_proc<nfs3_mknod_args, nfs3_create_res>("nfs3_mknod", nfs3_decode_mknod, nfs3_mknod, nfs3_encode_create,
+                                               kNfsChangeOnce, &g_mknod_slot),
+    nfs_proc<nfs3_dirop_args, nfs3_wcc_res>("nfs3_remove", nfs3_decode_dirop, nfs3_remove, nfs3_encode_wcc,
+                                            kNfsChangeOnce, &g_remove_slot),
+    nfs_proc<nfs3_dirop_args, nfs3_wcc_res>("nfs3_rmdir", nfs3_decode_dirop, nfs3_rmdir, nfs3_encode_wcc,
+                                            kNfsChangeOnce, &g_rmdir_slot),
+    nfs_proc<nfs3_rename_args, nfs3_rename_res>("nfs3_rename", nfs3_decode_rename, nfs3_rename, nfs3_encode_rename,
+                                                kNfsChangeOnce, &g_rename_slot),
+    nfs_proc<nfs3_link_args, nfs3_link_res>("nfs3_link", nfs3_decode_link, nfs3_link, nfs3_encode_link, kNfsChangeOnce,
+                                            &g_link_slot),
+    nfs_proc<nfs3_readdir_args, nfs3_readdir_res>("nfs3_readdir", nfs3_decode_readdir, nfs3_readdir,
                                                   nfs3_encode_readdir),
-    proc<nfs3_handle_args, nfs3_fsstat_res>("nfs3_fsstat", nfs3_decode_handle, nfs3_fsstat, nfs3_encode_fsstat),
-    proc<nfs3_handle_args, nfs3_fsinfo_res>("nfs3_fsinfo", nfs3_decode_handle, nfs3_fsinfo, nfs3_encode_fsinfo),
-    proc<nfs3_handle_args, nfs3_pathconf_res>("nfs3_pathconf", nfs3_decode_handle, nfs3_pathconf,
-                                              nfs3_encode_pathconf),
-    proc<nfs3_commit_args, nfs3_commit_res>("nfs3_commit", nfs3_decode_commit, nfs3_commit, nfs3_encode_commit),
+    nfs_proc<nfs3_readdirplus_args, nfs3_readdir_res>("nfs3_readdirplus", nfs3_decode_readdirplus, nfs3_readdirplus,
+                                                      nfs3_encode_readdir),
+    nfs_proc<nfs3_handle_args, nfs3_fsstat_res>("nfs3_fsstat", nfs3_decode_handle, nfs3_fsstat, nfs3_encode_fsstat),
+    nfs_proc<nfs3_handle_args, nfs3_fsinfo_res>("nfs3_fsinfo", nfs3_decode_handle, nfs3_fsinfo, nfs3_encode_fsinfo),
+    nfs_proc<nfs3_handle_args, nfs3_pathconf_res>("nfs3_pathconf", nfs3_decode_handle, nfs3_pathconf,
+                                                  nfs3_encode_pathconf),
+    nfs_proc<nfs3_commit_args, nfs3_commit_res>("nfs3_commit", nfs3_decode_commit, nfs3_commit, nfs3_encode_commit),
 };
 constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
 static_assert(k_proc_count == 22);

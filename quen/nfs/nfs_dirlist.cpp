@@ -1,5 +1,7 @@
 #include "quen/nfs/nfs_dirlist.h"
 
+#include "quen/config/settings.h"
+
 #include <cstring>
 
 namespace {
@@ -89,4 +91,14 @@ size_t nfs_dirlist_end(nfs_dirlist* list, bool eof) {
     p += xdr_enc_u32(p, eof ? 1 : 0);
     list->used = size_t(p - list->base);
     return list->used;
+}
+
+uint32_t nfs_dir_entry_limit() {
+    const int32_t limit = g_settings.dir_limit;
+    return limit > 0 ? uint32_t(limit) : 9999;
+}
+
+size_t nfs_dir_reply_limit(uint32_t asked) {
+    const uint32_t most = g_settings.record.dir_reply_size;
+    return asked == 0 || asked > most ? most : asked;
 }

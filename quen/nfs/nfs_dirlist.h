@@ -31,5 +31,10 @@ bool nfs3_dirlist_add_plus(nfs_dirlist* list, uint64_t fileid, const char* name,
 bool nfs2_dirlist_begin(nfs_dirlist* list, uint8_t* base, size_t room, size_t limit);
 bool nfs2_dirlist_add(nfs_dirlist* list, uint32_t fileid, const char* name, uint32_t name_length, uint32_t cookie);
 
+// Entries one reply may carry ("DirLimit", 0 meaning 9999).
+uint32_t nfs_dir_entry_limit();
+// The client's count cut to "Dirsize"; 0 means "Dirsize".
+size_t nfs_dir_reply_limit(uint32_t asked);
+
 // The end of the list and eof. Result: the bytes of the whole results.
 size_t nfs_dirlist_end(nfs_dirlist* list, bool eof);

@@ -5,6 +5,7 @@
 #include "quen/fs/handle_calls.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/nfs/nfs3_handlers.h"
+#include "quen/fs/mount_webnfs.h"
 #include "quen/fs/resolve.h"
 #include "quen/mount/exports.h"
 
@@ -13,17 +14,70 @@
 #include <random>
 
 namespace {
-uint8_t g_verifier[NFS_VERIFIER_SIZE];
-}
 
-uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out) {
-    if (wire.length != handle_wire_size(g_settings.record.fh_size)) return NFSERR_STALE;
-    out.fh = handle_from_bytes(wire.data, wire.length);
+uint8_t g_verifier[NFS_VERIFIER_SIZE];
+
+uint32_t open_resolved(const rpc_handle* h, const rpc_call* call, nfs_request& out) {
     if (handle_resolve(out.fh, &out.ctx, out.mounted) == 0) return NFSERR_STALE;
     if (out.ctx.entry && !export_client_allowed(*out.ctx.entry, h->peer.addr)) return NFSERR_ACCES;
     out.cred = credential_from_call(*call);
     map_credential(out.ctx, out.cred);
     return NFS_OK;
+}
+
+}  // namespace
+
+uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out) {
+    if (wire.length != handle_wire_size(g_settings.record.fh_size)) return NFSERR_STALE;
+    out.fh = handle_from_bytes(wire.data, wire.length);
+    return open_resolved(h, call, out);
+}
+
+uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out) {
+    out.fh = handle_from_bytes(wire.data, NFS2_FH_SIZE);
+    return open_resolved(h, call, out);
+}
+
+size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call) {
+    constexpr size_t kDatagramMax = 65507;
+    size_t room = size_t(h->capacity);
+    if (h->protocol == RPC_UDP && room > kDatagramMax) room = kDatagramMax;
+    const size_t header = nfs_results_offset(call->verf_len);
+    return room > header ? room - header : 0;
+}
+
+uint32_t nfs_webnfs_start(internal_handle* dir, char* name, size_t* length, size_t size, const rpc_handle* h,
+                          const rpc_call* call) {
+    const internal_handle public_dir = *dir;
+    const uint32_t status = mount_webnfs(dir, name, length, size, h->peer.addr, h->protocol, call->stamp);
+    if (status != NFSERR_NOENT) return status;
+    size_t slash = *length;
+    while (slash > 0 && name[slash - 1] != '/') --slash;
+    const size_t leaf = *length - slash;
+    if (leaf == 0 || (leaf == 2 && std::memcmp(name + slash, "..", 2) == 0)) return status;
+    // The folder part: the public folder itself for a bare name, the root for "/name".
+    char folder[kWebnfsPathMax + 1];
+    size_t folder_length = slash > 1 ? slash - 1 : 1;
+    if (folder_length >= sizeof folder) return status;
+    std::memcpy(folder, slash > 1 ? name : slash == 1 ? "/" : ".", folder_length);
+    folder[folder_length] = 0;
+    *dir = public_dir;
+    if (const uint32_t st = mount_webnfs(dir, folder, &folder_length, sizeof folder, h->peer.addr, h->protocol,
+                                         call->stamp);
+        st != NFS_OK)
+        return st;
+    std::memmove(name, name + slash, leaf);
+    name[leaf] = 0;
+    *length = leaf;
+    return NFS_OK;
+}
+
+xdr_sattr nfs_owned_by_caller(const xdr_sattr& in, const rpc_call& call) {
+    constexpr uint32_t unset = 0xFFFFFFFF;
+    xdr_sattr out = in;
+    if (out.set_uid && out.uid == unset) out.uid = call.uid;
+    if (out.set_gid && out.gid == unset) out.gid = call.gid;
+    return out;
 }
 
 void nfs_verifier_init() {

@@ -8,8 +8,11 @@
 #include "quen/mount/mount_context.h"
 #include "quen/nfs/nfs_wire.h"
 #include "rpc/message.h"
+#include "rpc/proc_table.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 struct nfs_request {
     internal_handle fh;
@@ -21,6 +24,41 @@ struct nfs_request {
 // Result: 0; NFSERR_STALE for a handle of another length or one that names
 // no live file; NFSERR_ACCES when the sender is not admitted.
 uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out);
+// The same for a version 2 handle, always 32 bytes.
+uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out);
+
+// An NFS procedure's table entry. Every result record begins with its status,
+// which the change check writes when it refuses a call.
+template <typename Args, typename Result>
+constexpr rpc_proc nfs_proc(const char* name, bool (*decode)(xdr_cursor*, void*),
+                            bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
+                            uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
+    static_assert(std::is_trivially_copyable_v<Result> && offsetof(Result, status) == 0);
+    return rpc_proc_entry<Args, Result>(name, decode, handle, encode, flags, slot);
+}
+inline constexpr uint32_t kNfsChange = RPC_PROC_CHANGES;
+inline constexpr uint32_t kNfsChangeOnce = RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT;   // with a reply slot
+
+// A handler's argument and result records by their types.
+template <typename Args, typename Result>
+struct call_records {
+    const Args& args;
+    Result& res;
+    call_records(const void* a, void* r) : args(*static_cast<const Args*>(a)), res(*static_cast<Result*>(r)) {}
+};
+
+// Room for results in the handle's buffer: a UDP reply is one datagram.
+size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call);
+
+// A LOOKUP in the public handle (WebNFS): *dir and name become the folder's
+// handle and ".", as the WebNFS mount makes them; a path that names a file
+// instead mounts the folder above it and leaves the file's name to look up.
+// name: *length bytes in a buffer of size bytes. Result: an NFS status.
+uint32_t nfs_webnfs_start(internal_handle* dir, char* name, size_t* length, size_t size, const rpc_handle* h,
+                          const rpc_call* call);
+
+// A new object's owner: an unset uid or gid (all ones) is the caller's.
+xdr_sattr nfs_owned_by_caller(const xdr_sattr& in, const rpc_call& call);
 
 // The version 3 write verifier of this run of the server: it changes at
 // every start, so clients resend what they wrote unstable before a restart.

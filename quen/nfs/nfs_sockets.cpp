@@ -31,9 +31,13 @@ void set_buffers(net_socket s, uint32_t wanted, const char* protocol) {
 
 int32_t capacity() { return int32_t(g_settings.record.datasize + 512); }
 
-// Version 2 has no dispatcher in this server: only version 3 is registered.
-bool register_v3(rpc_handle* h, uint16_t protocol) {
-    return !g_settings.record.version3 || rpc_register(h, NFS_PROGRAM, 3, nfs3_dispatch, protocol);
+// Each version is registered when its setting is on. Result: 0, 2 for a
+// failed version 2 registration, 3 for version 3.
+int register_versions(rpc_handle* h, uint16_t protocol) {
+    const server_config& r = g_settings.record;
+    if (r.version2 && !rpc_register(h, NFS_PROGRAM, 2, nfs2_dispatch, protocol)) return 2;
+    if (r.version3 && !rpc_register(h, NFS_PROGRAM, 3, nfs3_dispatch, protocol)) return 3;
+    return 0;
 }
 
 int create_udp(uint16_t port) {
@@ -51,9 +55,9 @@ int create_udp(uint16_t port) {
         return 2;
     }
     if (!rpc_start_udp_workers(int(r.threads), h)) rpc_server_add(h);
-    if (!register_v3(h, RPC_UDP)) {
-        log_printf(2, "quen: cannot register nfs3\n");
-        return 4;
+    if (const int failed = register_versions(h, RPC_UDP)) {
+        log_printf(2, "quen: cannot register nfs%d\n", failed);
+        return failed == 2 ? 3 : 4;
     }
     return 0;
 }
@@ -72,9 +76,9 @@ int create_tcp(uint16_t port) {
         return 7;
     }
     rpc_server_add(h);
-    if (!register_v3(h, RPC_TCP)) {
+    if (const int failed = register_versions(h, RPC_TCP)) {
         log_printf(2, "quen: cannot register handle\n");
-        return 9;
+        return failed == 2 ? 8 : 9;
     }
     return 0;
 }
@@ -90,6 +94,8 @@ int nfs_sockets_create(uint16_t port) {
 }
 
 void nfs_unregister() {
+    rpc_unregister(NFS_PROGRAM, 2, RPC_UDP);
+    rpc_unregister(NFS_PROGRAM, 2, RPC_TCP);
     rpc_unregister(NFS_PROGRAM, 3, RPC_UDP);
     rpc_unregister(NFS_PROGRAM, 3, RPC_TCP);
 }

@@ -185,7 +185,7 @@ size_t nfs_put_fattr2(uint8_t* dst, const file_attributes& a) {
     p = put32(p, a.rdev_minor | (a.rdev_major << 8));
     p = put32(p, blocks > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(blocks));
     p = put32(p, a.fsid);
-    p = put32(p, uint32_t(a.fileid));
+    p = put32(p, nfs2_fileid(a.fileid));
     p = put_time2(p, a.atime);
     p = put_time2(p, a.mtime);
     p = put_time2(p, a.ctime);
@@ -198,3 +198,5 @@ size_t nfs_put_data(uint8_t* dst, const uint8_t* data, uint32_t count) {
     if (padded > count) std::memset(dst + count, 0, padded - count);
     return padded;
 }
+
+uint32_t nfs2_fileid(uint64_t id) { return id >> 32 ? fileid_hash(id) : uint32_t(id); }

@@ -119,3 +119,6 @@ const Record& nfs_result(const void* result) {
 // fattr (version 2): the full mode with its type bits. A size beyond 32 bits
 // shows as 0xFFFFFFFF rather than wrapped to a small one.
 size_t nfs_put_fattr2(uint8_t* dst, const file_attributes& a);
+// A version 2 file id: ids above 32 bits are folded by fileid_hash, not
+// cut, so two files whose ids differ only high up do not look the same.
+uint32_t nfs2_fileid(uint64_t id);

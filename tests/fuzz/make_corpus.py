@@ -59,6 +59,15 @@ nfs_args = {
     "v3_readdirplus": fh3 + struct.pack(">Q", 3) + b"cookieve" + struct.pack(">II", 512, 8192),
     "v2_write": fh2 + struct.pack(">IIII", 0, 4096, 0, 5) + b"hello\0\0\0",
     "v2_symlink": fh2 + name + opaque(b"../lib") + sattr2,
+    "v2_handle": fh2,
+    "v2_setattr": fh2 + sattr2,
+    "v2_dirop": fh2 + name,
+    "v2_read": fh2 + struct.pack(">III", 4096, 8192, 0),
+    "v2_create_chr": fh2 + name + struct.pack(">8I", 0x21B6, 0, 0, 0x0103, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF,
+                                              0xFFFFFFFF),
+    "v2_rename": fh2 + name + fh2 + name,
+    "v2_link": fh2 + fh2 + name,
+    "v2_readdir": fh2 + struct.pack(">II", 7, 1024),
 }
 for name_, data in nfs_args.items():
     write("nfs_args", name_, data)

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${FUZZ_SECONDS:-30}
-targets=(call_header record names inode_load mounttab exports webnfs nfs_args)
+targets=(call_header record names inode_load mounttab exports webnfs nfs_args nlm_args control)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}"

@@ -5,6 +5,7 @@
 #include "platform/thread.h"
 #include "quen/config/settings.h"
 #include "quen/fs/dir_scan.h"
+#include "quen/fs/dir_scan_table.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/inode/inode_tree.h"
 #include "tests/mount/mount_test_env.h"
@@ -113,6 +114,24 @@ TEST_F(dir_scan_test, a_first_scan_gives_dot_dotdot_then_the_entries) {
     EXPECT_EQ(dir_scan_open_searches(), 0) << "the end closes the search";
 }
 
+// Windows before 7 knows neither the basic search level nor large fetches.
+TEST_F(dir_scan_test, systems_before_windows_7_list_with_the_standard_level) {
+    SKIP_ON_WINE("the version is the system's own");
+    static char forced[3][40] = {"TERVALO_WINDOWS_VERSION=5.1", "TERVALO_WINDOWS_VERSION=6.0",
+                                 "TERVALO_WINDOWS_VERSION=6.1"};
+    for (char* setting : forced) {
+        const char* version = setting + 24;
+        putenv(setting);
+        auto d = open("share", share_mount);
+        int last = 1;
+        EXPECT_EQ(names(read(*d, 0, 100, &last)), (std::vector<std::string>{".", "..", "a.txt", "b.txt", "lower", "sub"}))
+            << version;
+        EXPECT_EQ(last, 0) << version;
+    }
+    static char cleared[] = "TERVALO_WINDOWS_VERSION=";
+    putenv(cleared);
+}
+
 TEST_F(dir_scan_test, a_large_directory_read_in_small_pieces_loses_and_repeats_nothing) {
     make_dir("share\\many");
     for (int i = 0; i < 300; ++i) make_file("share\\many\\f" + std::to_string(i), "");
@@ -170,6 +189,20 @@ TEST_F(dir_scan_test, a_client_gets_half_the_table_and_others_the_rest) {
     EXPECT_EQ(next(*d, 0, &e, ip("192.0.2.9")), -1) << "the table is full";
 }
 
+// A cookie continues the listing of the client and mount that began it;
+// another host, or the same folder through another mount, gets no entry of it.
+TEST_F(dir_scan_test, a_cookie_serves_only_the_client_and_mount_of_its_listing) {
+    auto through_share = open("share\\lower", share_mount);
+    auto through_lower = open("share\\lower", lower_mount);
+    ASSERT_EQ(through_share->identity, through_lower->identity);
+    const auto mine = read(*through_share, 0, 2);
+    ASSERT_EQ(mine.size(), 2u);
+    dir_entry e;
+    EXPECT_EQ(next(*through_share, mine[1].cookie, &e, ip("192.0.2.8")), -1) << "another client";
+    EXPECT_EQ(next(*through_lower, mine[1].cookie, &e), -1) << "another mount";
+    EXPECT_EQ(next(*through_share, mine[1].cookie, &e), 1) << "the listing itself goes on";
+}
+
 TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
     auto share = open("share", share_mount);
     const auto mine = read(*share, 0, 3);   // ".", ".." and one entry: the search is open
@@ -187,7 +220,8 @@ TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
     // Once the other listing ends, the slot is free and the old cookie
     // resumes by starting over.
     g_settings.dir_timeout = 5000;
-    read(*sub, e.cookie);
+    while (next(*sub, e.cookie, &e, ip("192.0.2.8")) == 1) {
+    }
     ASSERT_EQ(next(*share, mine[1].cookie, &e), 1);
     EXPECT_STREQ(e.name, mine[2].name);
 }
@@ -204,6 +238,21 @@ TEST_F(dir_scan_test, the_end_frees_the_slot_and_purges_files_gone_behind_the_se
     EXPECT_EQ(slot_of(again[0].cookie), 0u) << "the first listing freed its slot";
     EXPECT_EQ(inode_lookup(dir_inode, "gone", 4), 0u);
     EXPECT_NE(inode_lookup(dir_inode, "inner", 5), 0u);
+}
+
+// The stop closes every search, also the one a request still works on: it
+// goes when that request ends.
+TEST_F(dir_scan_test, a_search_in_use_at_the_stop_is_closed_when_its_request_ends) {
+    auto d = open("share", share_mount);
+    const auto first = read(*d, 0, 3);   // the search is open
+    ASSERT_EQ(first.size(), 3u);
+    uint32_t index = 0, position = 0;
+    scan_slot* inside = scan_slot_take(client, share_mount, d->identity, first[2].cookie, &index, &position);
+    ASSERT_NE(inside, nullptr);
+    ASSERT_NE(inside->search, WP_INVALID_FIND_HANDLE);
+    dir_scan_close_all();
+    scan_slot_release(inside, false);
+    EXPECT_EQ(dir_scan_open_searches(), 0);
 }
 
 TEST_F(dir_scan_test, made_up_cookies_end_or_resume_without_a_long_skip) {

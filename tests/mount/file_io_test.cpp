@@ -153,7 +153,7 @@ TEST_F(file_io_test, the_sweeper_closes_idle_files_within_seconds) {
     cache_sweeper_stop();
 }
 
-TEST_F(file_io_test, slots_holding_locks_stay_until_the_lock_time_out_and_commit_only_flushes_them) {
+TEST_F(file_io_test, slots_holding_locks_stay_open_while_locked_and_commit_only_flushes_them) {
     const internal_handle fh = handle_of("share\\docs\\a.txt", rw_mount);
     ASSERT_EQ(write(fh, 0, "HELLO"), uint32_t(NFS_OK));
     cache_slot* slot = slot_of(fh);
@@ -166,7 +166,11 @@ TEST_F(file_io_test, slots_holding_locks_stay_until_the_lock_time_out_and_commit
     const uint32_t used = slot->last_use;
     cache_sweep(used + 5000, 1000, 180000);
     EXPECT_EQ(cache_used_slots(), 1);
+    // The locks live as long as the handle: idle time alone never ends them.
     cache_sweep(used + 180001, 1000, 180000);
+    EXPECT_EQ(cache_used_slots(), 1);
+    slot->lock_count = 0;
+    cache_sweep(slot->last_use + 180001, 1000, 180000);
     EXPECT_EQ(cache_used_slots(), 0);
     EXPECT_EQ(read_file("share\\docs\\a.txt"), "HELLO world");
 }

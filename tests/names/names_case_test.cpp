@@ -1,6 +1,7 @@
 // Case-exact lookup against a real directory of the wide-path file layer.
 #include "platform/file.h"
 #include "platform/path.h"
+#include "platform/win_error.h"
 #include "quen/fs/names.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,18 @@ TEST_F(CaseExact, AbsentNameWithoutOtherCases) {
     auto r = lookup("Name.txt");
     EXPECT_FALSE(r.found);
     EXPECT_EQ(r.component, "Name.txt");
+}
+
+// Callers drop the inode record of a name only when it is gone: the error
+// says which, whether another case exists or no entry matched at all.
+TEST_F(CaseExact, NotFoundSaysSoThroughTheLastError) {
+    create("Makefile");
+    for (const char* name : {"makefile", "Name.txt", "no\\Such"}) {
+        file_set_last_error(0);
+        EXPECT_FALSE(lookup(name).found) << name;
+        const uint32_t e = file_last_error();
+        EXPECT_TRUE(e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND) << name << ": " << e;
+    }
 }
 
 TEST_F(CaseExact, AllDigitsTaken) {

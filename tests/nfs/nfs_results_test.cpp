@@ -83,7 +83,7 @@ void expect_fattr2(const fattr2& f) {
     EXPECT_EQ(f.rdev, 0x103u);
     EXPECT_EQ(f.blocks, 0x100001u);
     EXPECT_EQ(f.fsid, 0xABCD1234u);
-    EXPECT_EQ(f.fileid, 0x34567890u);
+    EXPECT_EQ(f.fileid, fileid_hash(0x1234567890ull));   // folded, not cut to 0x34567890
     EXPECT_EQ(f.atime.nseconds, 123456u);   // microseconds
     EXPECT_EQ(f.mtime.seconds, 1600000000u);
 }
@@ -298,3 +298,15 @@ TEST(NfsResults, Version2ShapesDecodeWithLibnfs) {
 }
 
 }  // namespace
+
+TEST(NfsResults, Version2StatfsClampsCountsBeyond32Bits) {
+    // 2^32 + 5 blocks cut to 32 bits would read as 5: a huge disk shown nearly full.
+    const statfs_values big{(1ull << 32) + 5, (1ull << 32) + 1, 4096};
+    const nfs2_statfs_res r = nfs2_statfs_of(big, 8192);
+    EXPECT_EQ(r.blocks, 0xFFFFFFFFu);
+    EXPECT_EQ(r.bfree, 0xFFFFFFFFu);
+    EXPECT_EQ(r.bavail, 0xFFFFFFFFu);
+    const nfs2_statfs_res small = nfs2_statfs_of({1000, 400, 4096}, 8192);
+    EXPECT_EQ(std::vector<uint32_t>({small.tsize, small.bsize, small.blocks, small.bfree, small.bavail}),
+              std::vector<uint32_t>({8192, 4096, 1000, 400, 400}));
+}

@@ -1,9 +1,12 @@
 // System error numbers and texts, the executable's path and the event log.
+#include "platform/console.h"
 #include "platform/service.h"
 #include "platform/win_error.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -177,3 +180,28 @@ TEST(EventLog, ReportIsOneSyslogMessageOfTheDaemonFacility) {
 #endif
 
 }  // namespace
+
+namespace {
+
+void print_to(FILE* f, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    console_vprintf(f, format, ap);
+    va_end(ap);
+}
+
+}  // namespace
+
+// A stream that is no console (a pipe, a file) gets the UTF-8 bytes as they
+// are, whole, however long the text.
+TEST(ConsoleText, AStreamThatIsNoConsoleGetsTheUtf8BytesWhole) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    const std::string long_name(3000, 'n');
+    print_to(f, "caf\xC3\xA9 %s %d\n", long_name.c_str(), 7);
+    std::rewind(f);
+    std::string back(4000, '\0');
+    back.resize(std::fread(back.data(), 1, back.size(), f));
+    std::fclose(f);
+    EXPECT_EQ(back, "caf\xC3\xA9 " + long_name + " 7\n");
+}

@@ -6,7 +6,6 @@
 set -u
 bindir=$1
 . "$(dirname "$0")/wine-env.sh"
-failures=0
 
 check_program() {   # exe args...
   local exe=$1; shift
@@ -25,8 +24,7 @@ check_program() {   # exe args...
       rpcinfo -u 127.0.0.1 100000 2 2>&1
       rpcinfo -t 127.0.0.1 100000 2 2>&1
       wineserver -k' "$wine" "$bindir/$exe" "$@")
-  ip netns pids "$ns" | xargs -r kill -9 2>/dev/null
-  ip netns del "$ns"
+  end_namespace "$ns"
   if grep -q "100000    2   tcp    111  portmapper" <<<"$out" &&
      grep -q "100000    2   udp    111  portmapper" <<<"$out" &&
      [ "$(grep -c "ready and waiting" <<<"$out")" -eq 2 ]; then

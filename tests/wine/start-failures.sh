@@ -25,12 +25,7 @@ out=$(ip netns exec "$ns" bash -c '
     o=$(timeout 120 "$wine" "$bin/quen.exe" -debug -portmap 2>&1); echo "second quen status $?"; grep -o "inodes.nfs[^:]*is in use" <<<"$o"
     o=$(timeout 120 "$wine" "$bin/ostel.exe" -debug 2>&1); echo "ostel status $?"; grep -o "bind on port 111 failed" <<<"$o"
     wineserver -k' "$wine" "$bindir")
-ip netns pids "$ns" | xargs -r kill -9 2>/dev/null
-ip netns del "$ns"
-failures=0
-expect() {   # pattern description
-  if grep -Eq "$1" <<<"$out"; then echo "ok: $2"; else echo "FAIL: $2"; failures=$((failures + 1)); fi
-}
+end_namespace "$ns"
 expect "lone quen status [1-9]" "quen.exe -debug without a portmapper exits non-zero"
 expect "no portmapper answers on 127.0.0.1 port 111" "quen.exe says that no portmapper answers"
 expect "second quen status [1-9]" "a second quen.exe exits non-zero"

@@ -10,3 +10,14 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "SKIP: network namespaces need root"
   exit 0
 fi
+
+# The namespace tests' shared ends: stop what runs in a namespace and delete
+# it; check the collected output ($out) for a pattern, counting failures.
+failures=0
+end_namespace() {   # name
+  ip netns pids "$1" | xargs -r kill -9 2>/dev/null
+  ip netns del "$1"
+}
+expect() {   # pattern description
+  if grep -Eq "$1" <<<"$out"; then echo "ok: $2"; else echo "FAIL: $2"; failures=$((failures + 1)); fi
+}

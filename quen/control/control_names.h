@@ -1,0 +1,10 @@
+// File names and search patterns that clients of the pipe append to the
+// server's log or data directory.
+#pragma once
+
+// A single name inside the directory: not empty, no "/" or "\", no ":"
+// (drive or alternate stream), no "..", no trailing dot or blank (Windows
+// would drop them and name another file), and not a reserved device
+// name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, also with an extension or
+// trailing dots and blanks). Wildcards pass: a pattern is checked the same way.
+bool control_name_acceptable(const char* name);

@@ -1,0 +1,95 @@
+// The NFS version 2 procedure table, its change check (the sender must be
+// admitted and the export writable) and its dispatcher.
+#include "quen/config/settings.h"
+#include "quen/fs/nfs_status.h"
+#include "quen/mount/mount_context.h"
+#include "quen/nfs/nfs2_args.h"
+#include "quen/nfs/nfs2_handlers.h"
+#include "quen/nfs/nfs2_results.h"
+#include "quen/nfs/nfs_request.h"
+#include "quen/nfs/nfs_service.h"
+#include "rpc/log.h"
+#include "rpc/proc_table.h"
+
+#include <cstring>
+#include <type_traits>
+
+namespace {
+
+// Every changing call's record begins with the handle it changes.
+bool admit_change(rpc_handle* h, const rpc_call* call, const rpc_proc*, void* args, void* result) {
+    nfs2_fh object;
+    std::memcpy(&object, args, sizeof object);
+    nfs_request q;
+    uint32_t status = nfs2_request_open(h, call, object, q);
+    if (status == 0 && (q.ctx.flags & MOUNT_FLAG_READONLY)) status = NFSERR_ROFS;
+    std::memcpy(result, &status, sizeof status);
+    return status == 0;
+}
+
+void bad_args(const rpc_call*, const rpc_proc* proc) {
+    if (std::strcmp(proc->name, "nfs_read") == 0) log_printf(2, "nfs_read: invalid read args\n");
+    else if (std::strcmp(proc->name, "nfs_write") == 0) log_printf(2, "nfs_write: invalid write args\n");
+    else log_printf(2, "%s: cannot read args\n", proc->name);
+}
+
+// Version 2 has no short read or write: a count above the configured size
+// is a malformed call.
+bool decode_read(xdr_cursor* c, void* args) {
+    return nfs2_decode_read(c, args) && static_cast<const nfs2_read_args*>(args)->count <= g_settings.record.max_read;
+}
+
+bool decode_write(xdr_cursor* c, void* args) {
+    return nfs2_decode_write(c, args) &&
+           static_cast<const nfs2_write_args*>(args)->length <= g_settings.record.max_write;
+}
+
+rpc_proc_slot g_setattr_slot, g_create_slot, g_remove_slot, g_rename_slot, g_link_slot, g_symlink_slot,
+    g_mkdir_slot, g_rmdir_slot;
+
+
+// Procedures 3 (ROOT) and 7 (WRITECACHE) are not served: their entries are empty.
+const rpc_proc k_procs[] = {
+    {"nfs_null", nullptr, rpc_proc_void, nullptr, 0, 0},
+    nfs_proc<nfs2_handle_args, nfs2_attr_res>("nfs_getattr", nfs2_decode_handle, nfs_getattr, nfs2_encode_attr),
+    nfs_proc<nfs2_setattr_args, nfs2_attr_res>("nfs_setattr", nfs2_decode_setattr, nfs_setattr, nfs2_encode_attr,
+                                               kNfsChangeOnce, &g_setattr_slot),
+    {"nfs_root", nullptr, nullptr, nullptr, 0, 0},
+    nfs_proc<nfs2_dirop_args, nfs2_dirop_res>("nfs_lookup", nfs2_decode_dirop, nfs_lookup, nfs2_encode_dirop),
+    nfs_proc<nfs2_handle_args, nfs2_readlink_res>("nfs_readlink", nfs2_decode_handle, nfs_readlink,
+                                                  nfs2_encode_readlink),
+    nfs_proc<nfs2_read_args, nfs2_read_res>("nfs_read", decode_read, nfs_read, nfs2_encode_read),
+    {"nfs_writecache", nullptr, nullptr, nullptr, 0, 0},
+    nfs_proc<nfs2_write_args, nfs2_attr_res>("nfs_write", decode_write, nfs_write, nfs2_encode_attr, kNfsChange),
+    nfs_proc<nfs2_create_args, nfs2_dirop_res>("nfs_create", nfs2_decode_create, nfs_create, nfs2_encode_dirop,
+                                               kNfsChangeOnce, &g_create_slot),
+    nfs_proc<nfs2_dirop_args, nfs2_status_res>("nfs_remove", nfs2_decode_dirop, nfs_remove, nfs2_encode_status,
+                                               kNfsChangeOnce, &g_remove_slot),
+    nfs_proc<nfs2_rename_args, nfs2_status_res>("nfs_rename", nfs2_decode_rename, nfs_rename, nfs2_encode_status,
+                                                kNfsChangeOnce, &g_rename_slot),
+    nfs_proc<nfs2_link_args, nfs2_status_res>("nfs_link", nfs2_decode_link, nfs_link, nfs2_encode_status,
+                                              kNfsChangeOnce, &g_link_slot),
+    nfs_proc<nfs2_symlink_args, nfs2_status_res>("nfs_symlink", nfs2_decode_symlink, nfs_symlink, nfs2_encode_status,
+                                                 kNfsChangeOnce, &g_symlink_slot),
+    nfs_proc<nfs2_create_args, nfs2_dirop_res>("nfs_mkdir", nfs2_decode_create, nfs_mkdir, nfs2_encode_dirop,
+                                               kNfsChangeOnce, &g_mkdir_slot),
+    nfs_proc<nfs2_dirop_args, nfs2_status_res>("nfs_rmdir", nfs2_decode_dirop, nfs_rmdir, nfs2_encode_status,
+                                               kNfsChangeOnce, &g_rmdir_slot),
+    nfs_proc<nfs2_readdir_args, nfs2_readdir_res>("nfs_readdir", nfs2_decode_readdir, nfs_readdir, nfs2_encode_readdir),
+    nfs_proc<nfs2_handle_args, nfs2_statfs_res>("nfs_statfs", nfs2_decode_handle, nfs_statfs, nfs2_encode_statfs),
+};
+constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
+static_assert(k_proc_count == 18);
+
+const rpc_program k_program = {100003, 2, k_procs, k_proc_count, admit_change, bad_args};
+
+}  // namespace
+
+void nfs2_dispatch(rpc_handle* h, rpc_call* call) {
+    if (call->procedure >= k_proc_count || !k_procs[call->procedure].handle) {
+        log_printf(2, "quen: error, procedure %d not supported\n", int(call->procedure));
+        rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL);
+        return;
+    }
+    rpc_run_program(&k_program, h, call);
+}

@@ -1,0 +1,87 @@
+// The procedure tables of versions 1, 3 and 4 and their dispatchers.
+#include "quen/nlm/nlmd.h"
+#include "quen/nlm/nlm_procs.h"
+#include "quen/nlm/nlm_wire.h"
+#include "rpc/proc_table.h"
+
+namespace {
+
+constexpr rpc_proc none = {nullptr, nullptr, nullptr, nullptr, 0, 0};
+
+// Version 1 (procedures 0-15) and version 3 (with 20-23) share the 32-bit forms.
+#define NLM_NARROW_PROCS                                                                                              \
+    {"nlm_null", nullptr, rpc_proc_void, nullptr, 0, 0},                                                              \
+        rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm_test", nlm1_decode_test, nlm_test, nlm1_encode_test_res),    \
+        rpc_proc_entry<nlm_lock_args, nlm_res>("nlm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),          \
+        rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm_cancel", nlm1_decode_cancel, nlm_cancel, nlm_encode_res),       \
+        rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm_unlock", nlm1_decode_unlock, nlm_unlock, nlm_encode_res), none, \
+        rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm_test_msg", nlm1_decode_test, nlm_test_msg, nullptr),         \
+        rpc_proc_entry<nlm_lock_args, nlm_res>("nlm_lock_msg", nlm1_decode_lock, nlm_lock_msg, nullptr),              \
+        rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm_cancel_msg", nlm1_decode_cancel, nlm_cancel_msg, nullptr),      \
+        rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm_unlock_msg", nlm1_decode_unlock, nlm_unlock_msg, nullptr),      \
+        none, none, none, none, none,                                                                                 \
+        rpc_proc_entry<nlm_res_args, nlm_res>("nlm_granted_res", nlm_decode_res, nlm_ignore_res, nullptr)
+
+const rpc_proc k_v1[] = {NLM_NARROW_PROCS};
+
+const rpc_proc k_v3[] = {
+    NLM_NARROW_PROCS,
+    none,
+    none,
+    none,
+    none,
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm_share", nlm1_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm_unshare", nlm1_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm_nm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),
+    rpc_proc_entry<nlm_notify_args, nlm_res>("nlm_free_all", nlm_decode_notify, nlm_free_all, nullptr),
+};
+
+const rpc_proc k_v4[] = {
+    {"nlm4_null", nullptr, rpc_proc_void, nullptr, 0, 0},
+    rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm4_test", nlm4_decode_test, nlm_test, nlm4_encode_test_res),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm4_lock", nlm4_decode_lock, nlm_lock_proc, nlm_encode_res),
+    rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm4_cancel", nlm4_decode_cancel, nlm_cancel, nlm_encode_res),
+    rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm4_unlock", nlm4_decode_unlock, nlm_unlock, nlm_encode_res),
+    none,
+    rpc_proc_entry<nlm_test_args, nlm_test_res>("nlm4_test_msg", nlm4_decode_test, nlm_test_msg, nullptr),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm4_lock_msg", nlm4_decode_lock, nlm_lock_msg, nullptr),
+    rpc_proc_entry<nlm_cancel_args, nlm_res>("nlm4_cancel_msg", nlm4_decode_cancel, nlm_cancel_msg, nullptr),
+    rpc_proc_entry<nlm_unlock_args, nlm_res>("nlm4_unlock_msg", nlm4_decode_unlock, nlm_unlock_msg, nullptr),
+    none,
+    none,
+    none,
+    none,
+    none,
+    rpc_proc_entry<nlm_res_args, nlm_res>("nlm4_granted_res", nlm_decode_res, nlm_ignore_res, nullptr),
+    none,
+    none,
+    none,
+    none,
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm4_share", nlm4_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_share_args, nlm_share_res>("nlm4_unshare", nlm4_decode_share, nlm_share, nlm_encode_share_res),
+    rpc_proc_entry<nlm_lock_args, nlm_res>("nlm4_nm_lock", nlm4_decode_lock, nlm_lock_proc, nlm_encode_res),
+    rpc_proc_entry<nlm_notify_args, nlm_res>("nlm4_free_all", nlm_decode_notify, nlm_free_all, nullptr),
+};
+
+#undef NLM_NARROW_PROCS
+
+
+const rpc_program k_programs[] = {
+    {NLM_PROGRAM, 1, k_v1, uint32_t(sizeof k_v1 / sizeof k_v1[0])},
+    {NLM_PROGRAM, 3, k_v3, uint32_t(sizeof k_v3 / sizeof k_v3[0])},
+    {NLM_PROGRAM, 4, k_v4, uint32_t(sizeof k_v4 / sizeof k_v4[0])},
+};
+
+static_assert(sizeof k_v1 / sizeof k_v1[0] == 16 && sizeof k_v3 / sizeof k_v3[0] == 24 &&
+              sizeof k_v4 / sizeof k_v4[0] == 24);
+
+}  // namespace
+
+void nlm_dispatch(rpc_handle* h, rpc_call* call) {
+    for (const rpc_program& p : k_programs)
+        if (p.version == call->version) {
+            rpc_run_program(&p, h, call);
+            return;
+        }
+    rpc_reply_prog_mismatch(h, call, 1, 4);
+}

@@ -11,6 +11,8 @@
 #include <dirent.h>
 #include <mutex>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -92,21 +94,28 @@ wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data
         return WP_INVALID_FIND_HANDLE;
     }
     const bool drive_root = vp.components.size() == 1;  // drive roots list no "." and ".."
+    // As on Windows the directory limit is a hint: entries the directory
+    // says are no folders (nor links) are left out, the rest is checked by
+    // the caller.
+    const bool folders_only = search_op == WP_FIND_EX_SEARCH_LIMIT_TO_DIRECTORIES;
     std::vector<std::string> dots;
+    std::vector<std::pair<std::u32string, std::string>> sorted;
     while (dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
+        if (folders_only && e->d_type != DT_DIR && e->d_type != DT_LNK && e->d_type != DT_UNKNOWN) continue;
+        std::string n = e->d_name;
         const bool dot = n == "." || n == "..";
         if (dot && drive_root) continue;
         if (!wildcard_match(pattern, n, case_sensitive)) continue;
-        (dot ? dots : s->names).push_back(n);
+        if (dot) dots.push_back(std::move(n));
+        else sorted.emplace_back(upcased_name(n), std::move(n));
     }
     ::closedir(d);
-    std::sort(s->names.begin(), s->names.end(), [](const std::string& a, const std::string& b) {
-        const std::u32string ua = upcased_name(a), ub = upcased_name(b);
-        return ua != ub ? ua < ub : a < b;
-    });
+    // NTFS order: by the upper-cased name, each name upper-cased once.
+    std::sort(sorted.begin(), sorted.end());
     std::sort(dots.begin(), dots.end());
-    s->names.insert(s->names.begin(), dots.begin(), dots.end());
+    s->names = std::move(dots);
+    s->names.reserve(s->names.size() + sorted.size());
+    for (auto& entry : sorted) s->names.push_back(std::move(entry.second));
     if (!next_entry(s, data)) {
         delete s;
         set_file_error(WIN_ERROR_FILE_NOT_FOUND);

@@ -11,27 +11,7 @@
 #include "rpc/log.h"
 #include "rpc/proc_table.h"
 
-#include <cstring>
-#include <type_traits>
-
 namespace {
-
-// Every changing call's record begins with the handle it changes.
-bool admit_change(rpc_handle* h, const rpc_call* call, const rpc_proc*, void* args, void* result) {
-    nfs2_fh object;
-    std::memcpy(&object, args, sizeof object);
-    nfs_request q;
-    uint32_t status = nfs2_request_open(h, call, object, q);
-    if (status == 0 && (q.ctx.flags & MOUNT_FLAG_READONLY)) status = NFSERR_ROFS;
-    std::memcpy(result, &status, sizeof status);
-    return status == 0;
-}
-
-void bad_args(const rpc_call*, const rpc_proc* proc) {
-    if (std::strcmp(proc->name, "nfs_read") == 0) log_printf(2, "nfs_read: invalid read args\n");
-    else if (std::strcmp(proc->name, "nfs_write") == 0) log_printf(2, "nfs_write: invalid write args\n");
-    else log_printf(2, "%s: cannot read args\n", proc->name);
-}
 
 // Version 2 has no short read or write: a count above the configured size
 // is a malformed call.
@@ -46,7 +26,6 @@ bool decode_write(xdr_cursor* c, void* args) {
 
 rpc_proc_slot g_setattr_slot, g_create_slot, g_remove_slot, g_rename_slot, g_link_slot, g_symlink_slot,
     g_mkdir_slot, g_rmdir_slot;
-
 
 // Procedures 3 (ROOT) and 7 (WRITECACHE) are not served: their entries are empty.
 const rpc_proc k_procs[] = {
@@ -81,7 +60,8 @@ const rpc_proc k_procs[] = {
 constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
 static_assert(k_proc_count == 18);
 
-const rpc_program k_program = {100003, 2, k_procs, k_proc_count, admit_change, bad_args};
+const rpc_program k_program = {100003, 2, k_procs, k_proc_count, nfs_admit_change<nfs2_fh, nfs2_request_open>,
+                                nfs_bad_args};
 
 }  // namespace
 

@@ -10,30 +10,10 @@
 #include "rpc/log.h"
 #include "rpc/proc_table.h"
 
-#include <cstring>
-
 namespace {
-
-// Every result record begins with its status; the rest of a refusal stays absent.
-bool admit_change(rpc_handle* h, const rpc_call* call, const rpc_proc*, void* args, void* result) {
-    nfs3_fh object;
-    std::memcpy(&object, args, sizeof object);
-    nfs_request q;
-    uint32_t status = nfs_request_open(h, call, object, q);
-    if (status == 0 && (q.ctx.flags & MOUNT_FLAG_READONLY)) status = NFSERR_ROFS;
-    std::memcpy(result, &status, sizeof status);
-    return status == 0;
-}
-
-void bad_args(const rpc_call*, const rpc_proc* proc) {
-    if (std::strcmp(proc->name, "nfs3_read") == 0) log_printf(2, "nfs3_read: invalid read args\n");
-    else if (std::strcmp(proc->name, "nfs3_write") == 0) log_printf(2, "nfs3_write: invalid write args\n");
-    else log_printf(2, "%s: cannot read args\n", proc->name);
-}
 
 rpc_proc_slot g_setattr_slot, g_create_slot, g_mkdir_slot, g_symlink_slot, g_mknod_slot, g_remove_slot, g_rmdir_slot,
     g_rename_slot, g_link_slot;
-
 
 const rpc_proc k_procs[] = {
     {"nfs3_null", nullptr, rpc_proc_void, nullptr, 0, 0},
@@ -76,7 +56,8 @@ const rpc_proc k_procs[] = {
 constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
 static_assert(k_proc_count == 22);
 
-const rpc_program k_program = {100003, 3, k_procs, k_proc_count, admit_change, bad_args};
+const rpc_program k_program = {100003, 3, k_procs, k_proc_count, nfs_admit_change<nfs3_fh, nfs_request_open>,
+                                nfs_bad_args};
 
 }  // namespace
 

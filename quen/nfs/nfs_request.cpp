@@ -8,6 +8,7 @@
 #include "quen/fs/mount_webnfs.h"
 #include "quen/fs/resolve.h"
 #include "quen/mount/exports.h"
+#include "rpc/log.h"
 
 #include <cstring>
 #include <ctime>
@@ -102,4 +103,15 @@ nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred) 
     nfs_post_attr out{};
     out.present = fs_getattr(fh, cred, out.attr) == NFS_OK;
     return out;
+}
+
+void nfs_bad_args(const rpc_call*, const rpc_proc* proc) {
+    const size_t n = std::strlen(proc->name);
+    const auto ends_with = [&](const char* tail) {
+        const size_t m = std::strlen(tail);
+        return n >= m && std::strcmp(proc->name + n - m, tail) == 0;
+    };
+    if (ends_with("_read")) log_printf(2, "%s: invalid read args\n", proc->name);
+    else if (ends_with("_write")) log_printf(2, "%s: invalid write args\n", proc->name);
+    else log_printf(2, "%s: cannot read args\n", proc->name);
 }

@@ -4,6 +4,7 @@
 // from a host the export does not admit is refused (ACCES) on every request.
 #pragma once
 #include "quen/fs/credential.h"
+#include "quen/fs/nfs_status.h"
 #include "quen/inode/handle.h"
 #include "quen/mount/mount_context.h"
 #include "quen/nfs/nfs_wire.h"
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 struct nfs_request {
@@ -26,6 +28,22 @@ struct nfs_request {
 uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out);
 // The same for a version 2 handle, always 32 bytes.
 uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out);
+
+// The change check of both versions' tables: the sender must be admitted by
+// the handle's export, and the export writable. Every changing call's record
+// begins with the handle it changes, every result record with its status.
+template <typename Fh, uint32_t (*open)(const rpc_handle*, const rpc_call*, const Fh&, nfs_request&)>
+bool nfs_admit_change(rpc_handle* h, const rpc_call* call, const rpc_proc*, void* args, void* result) {
+    Fh object;
+    std::memcpy(&object, args, sizeof object);
+    nfs_request q;
+    uint32_t status = open(h, call, object, q);
+    if (status == 0 && (q.ctx.flags & MOUNT_FLAG_READONLY)) status = NFSERR_ROFS;
+    std::memcpy(result, &status, sizeof status);
+    return status == 0;
+}
+// The log line of arguments that do not decode ("nfs3_read: invalid read args").
+void nfs_bad_args(const rpc_call* call, const rpc_proc* proc);
 
 // An NFS procedure's table entry. Every result record begins with its status,
 // which the change check writes when it refuses a call.

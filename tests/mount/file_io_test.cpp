@@ -260,6 +260,7 @@ TEST_F(file_io_test, a_lock_takes_over_the_read_handle_slot_of_its_file) {
 
 TEST_F(file_io_test, a_file_whose_last_name_goes_takes_its_slot_and_locks_along) {
     // Its handle goes stale: nothing could ever unlock them or free the slot.
+    SKIP_ON_WINE("Windows refuses to remove or replace a file that the server holds open (the locks stay)");
     static int released = 0;
     cache_set_lock_release([](cache_slot*) { ++released; });
     const internal_handle docs = handle_of("share\\docs", rw_mount);

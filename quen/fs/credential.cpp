@@ -53,11 +53,16 @@ void map_credential(const mount_context& ctx, fs_credential& c) {
 
 bool is_owner(uint32_t file_uid, const fs_credential& c) { return c.uid == 0 || uint32_t(c.uid) == file_uid; }
 
+bool in_group(uint32_t gid, const fs_credential& c) {
+    if (uint32_t(c.gid) == gid) return true;
+    for (uint32_t i = 0; i < c.gid_count && i < RPC_GIDS_MAX; ++i)
+        if (c.gids[i] == gid) return true;
+    return false;
+}
+
 uint32_t permitted_bits(uint32_t wanted, const file_attributes& a, const fs_credential& c) {
     if (c.uid == 0) return wanted & 0777;
     if (uint32_t(c.uid) == a.uid) return wanted & a.mode & 0700;
-    bool member = uint32_t(c.gid) == a.gid;
-    for (uint32_t i = 0; i < c.gid_count && i < RPC_GIDS_MAX && !member; ++i) member = c.gids[i] == a.gid;
-    if (member) return wanted & a.mode & 0070;
+    if (in_group(a.gid, c)) return wanted & a.mode & 0070;
     return wanted & a.mode & 0007;
 }

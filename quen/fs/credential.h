@@ -28,6 +28,8 @@ void map_credential(const mount_context& ctx, fs_credential& cred);
 
 // True for the file's owner and for root.
 bool is_owner(uint32_t file_uid, const fs_credential& cred);
+// Whether gid is the caller's group or one of its supplementary groups.
+bool in_group(uint32_t gid, const fs_credential& cred);
 
 // The part of `wanted` (permission bits, e.g. 0555 to read, 0222 to write,
 // 0111 to search) that the file's mode grants this caller: root gets all of

@@ -181,6 +181,17 @@ uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const f
         if (sets_owner_or_mode(r)) {
             if (!r.set_uid) r.uid = before.uid, r.set_uid = true;
             if (!r.set_gid) r.gid = before.gid, r.set_gid = true;
+            // As on UNIX, the set-group-id bit stays only with a group its
+            // owner is in: a caller other than root who gives the file a
+            // group not its own, or sets the bit on such a file, drops it
+            // (else any user could make a file that runs as group 0).
+            if (caller.uid != 0 && (ctx.flags & MOUNT_FLAG_SAVED_ATTRIBUTES) && !in_group(r.gid, caller)) {
+                if (!r.set_mode) {
+                    r.mode = before.mode & 07777;
+                    r.set_mode = (before.mode & 02000) != 0;
+                }
+                r.mode &= ~02000u;
+            }
         }
         if ((status = apply_sattr(r, ctx.flags, path, before.type)) != NFS_OK) return status;
         if (r.set_mode) lifted.keep();

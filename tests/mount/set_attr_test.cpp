@@ -134,6 +134,36 @@ TEST_F(set_attr_test, saved_attributes_keep_mode_and_owner_in_the_creation_time)
     EXPECT_EQ(a.mtime.seconds, 1000000000u);
 }
 
+// The set-group-id bit stays only with a group its owner is in, else any
+// user could make a file that runs as group 0.
+TEST_F(set_attr_test, a_user_keeps_set_group_id_only_with_a_group_of_its_own) {
+    SKIP_ON_WINE("creation times are not stored");
+    make_file("saved\\f", "abc");
+    xdr_sattr own = mode(0755);
+    own.set_uid = own.set_gid = true;
+    own.uid = own.gid = 1000;
+    file_attributes a{};
+    ASSERT_EQ(set("saved\\f", saved, own, a, user(0, 0)), uint32_t(NFS_OK));
+    fs_credential in_50 = user(1000, 1000);
+    in_50.gid_count = 1;
+    in_50.gids[0] = 50;
+    struct step { bool set_mode; uint32_t gid; fs_credential caller; uint32_t mode_after; } steps[] = {
+        {true, 50, in_50, 0102755},             // a supplementary group of the caller
+        {false, 1000, in_50, 0102755},          // its own group: the bit stays
+        {false, 0, in_50, 0100755},             // group 0: the bit goes
+        {true, 0, user(1000, 1000), 0100755},   // and cannot be set there
+        {true, 0, user(0, 0), 0102755},         // by root it can
+    };
+    for (const step& t : steps) {
+        xdr_sattr s = t.set_mode ? mode(02755) : xdr_sattr{};
+        s.set_gid = true;
+        s.gid = t.gid;
+        ASSERT_EQ(set("saved\\f", saved, s, a, t.caller), uint32_t(NFS_OK)) << t.gid;
+        EXPECT_EQ(a.mode, t.mode_after) << t.gid << " by " << t.caller.uid;
+        EXPECT_EQ(a.gid, t.gid);
+    }
+}
+
 // The saved form keeps 16 bits of each id: a wider one would be cut to
 // another user's or group's.
 TEST_F(set_attr_test, ids_too_wide_for_the_saved_form_are_invalid_and_change_nothing) {

@@ -15,25 +15,13 @@
  *   done                                     (null, umnt, umntall)
  * Exit: 0 reply read, 1 RPC error, 2 no connection, 3 time-out, 64 usage.
  */
-#include <sys/time.h>
+#include "libnfs_serve.h"
 
-#include <nfsc/libnfs.h>
-#include <nfsc/libnfs-raw.h>
 #include <nfsc/libnfs-raw-mount.h>
 
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
-
-/* Exported by libnfs but declared only in its private header; its own
- * broadcast discovery uses them for RPC over UDP. */
-struct rpc_context *rpc_init_udp_context(void);
-int rpc_bind_udp(struct rpc_context *rpc, char *addr, int port);
-int rpc_set_udp_destination(struct rpc_context *rpc, char *addr, int port, int is_broadcast);
-
-enum { EXIT_REPLY = 0, EXIT_RPC = 1, EXIT_CONNECT = 2, EXIT_TIMEOUT = 3, EXIT_USAGE = 64 };
 
 struct request {
     int version;
@@ -141,39 +129,6 @@ static void connect_cb(struct rpc_context *rpc, int status, void *data, void *pr
     }
 }
 
-static double now_seconds(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-/* Serves the context until the request is finished or the time is up. */
-static void run_loop(struct rpc_context *rpc, struct request *r, double seconds) {
-    const double deadline = now_seconds() + seconds;
-    while (!r->finished) {
-        const double left = deadline - now_seconds();
-        if (left <= 0) {
-            fprintf(stderr, "mount_client: no reply within %.1f s\n", seconds);
-            r->exit_code = EXIT_TIMEOUT;
-            return;
-        }
-        struct pollfd pfd = {.fd = rpc_get_fd(rpc), .events = (short)rpc_which_events(rpc)};
-        const int wait_ms = left > 0.1 ? 100 : (int)(left * 1000) + 1;
-        if (poll(&pfd, 1, wait_ms) < 0) {
-            perror("mount_client: poll");
-            r->exit_code = EXIT_RPC;
-            return;
-        }
-        if (rpc_service(rpc, pfd.revents) < 0) {
-            if (!r->finished) {
-                fprintf(stderr, "mount_client: connection lost: %s\n", rpc_get_error(rpc));
-                r->exit_code = EXIT_RPC;
-            }
-            return;
-        }
-    }
-}
-
 static int usage(void) {
     fprintf(stderr, "usage: mount_client [-u] [-b ADDR] [-p PORT] [-t SECONDS] HOST VERSION "
                     "null|mnt|dump|umnt|umntall|export [PATH]\n");
@@ -226,7 +181,7 @@ int main(int argc, char **argv) {
         rpc_destroy_context(rpc);
         return EXIT_CONNECT;
     }
-    run_loop(rpc, &r, seconds);
+    serve_until_done(rpc, &r.finished, &r.exit_code, seconds, "mount_client");
     fflush(stdout);
     rpc_destroy_context(rpc);
     return r.exit_code;

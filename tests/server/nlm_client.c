@@ -8,23 +8,13 @@
  * Output: "status N", and for a denied test "holder SVID OFFSET LENGTH EXCLUSIVE".
  * Exit: 0 reply read, 1 RPC error, 2 no connection, 3 time-out, 64 usage.
  */
-#include <sys/time.h>
+#include "libnfs_serve.h"
 
-#include <nfsc/libnfs.h>
-#include <nfsc/libnfs-raw.h>
 #include <nfsc/libnfs-raw-nlm.h>
 
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
-
-struct rpc_context *rpc_init_udp_context(void);
-int rpc_bind_udp(struct rpc_context *rpc, char *addr, int port);
-int rpc_set_udp_destination(struct rpc_context *rpc, char *addr, int port, int is_broadcast);
-
-enum { EXIT_REPLY = 0, EXIT_RPC = 1, EXIT_CONNECT = 2, EXIT_TIMEOUT = 3, EXIT_USAGE = 64 };
 
 struct request {
     const char *proc;
@@ -93,28 +83,6 @@ static void connect_cb(struct rpc_context *rpc, int status, void *data, void *pr
     }
 }
 
-static double now_seconds(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-static void run_loop(struct rpc_context *rpc, struct request *r, double seconds) {
-    const double deadline = now_seconds() + seconds;
-    while (!r->finished) {
-        if (deadline - now_seconds() <= 0) {
-            fprintf(stderr, "nlm_client: no reply within %.1f s\n", seconds);
-            r->exit_code = EXIT_TIMEOUT;
-            return;
-        }
-        struct pollfd pfd = {.fd = rpc_get_fd(rpc), .events = (short)rpc_which_events(rpc)};
-        if (poll(&pfd, 1, 100) < 0 || rpc_service(rpc, pfd.revents) < 0) {
-            if (!r->finished) r->exit_code = EXIT_RPC;
-            return;
-        }
-    }
-}
-
 static int unhex(const char *text, char *out, int max) {
     int n = 0;
     for (; text[0] && text[1] && n < max; text += 2) {
@@ -175,7 +143,7 @@ int main(int argc, char **argv) {
         rpc_destroy_context(rpc);
         return EXIT_CONNECT;
     }
-    run_loop(rpc, &r, 5.0);
+    serve_until_done(rpc, &r.finished, &r.exit_code, 5.0, "nlm_client");
     fflush(stdout);
     rpc_destroy_context(rpc);
     return r.exit_code;

@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import nstest  # noqa: E402
 import rpcwire as w  # noqa: E402
-from test_mount import READ_OPTIONS, Xdr, accepted_body, nfs, server, windows  # noqa: E402
+from test_mount import Xdr, accepted_body, nfs, server, tshark, windows  # noqa: E402
 
 NFS_PROGRAM, NFS_PORT, MOUNT_PROGRAM, MOUNT_PORT = 100003, 2049, 100005, 1058
 GETATTR, SETATTR, LOOKUP, ACCESS, READLINK, READ, WRITE, CREATE, MKDIR = 1, 2, 3, 4, 5, 6, 7, 8, 9
@@ -323,13 +323,11 @@ def main(args):
                     link.close()
         finally:
             nstest.stop_capture(capture)
-        out = subprocess.run(["tshark", "-r", capture_path] + READ_OPTIONS + ["-Y", "nfs"], capture_output=True,
-                             text=True, timeout=60).stdout
+        out = tshark(capture_path, "-Y", "nfs")
         c.true(len(out.splitlines()) > 50, "tshark decodes NFS packets: %d" % len(out.splitlines()))
         # The cut READ call is malformed on purpose; no reply may be.
         replies = "_ws.malformed && (udp.srcport == %d || tcp.srcport == %d)" % (NFS_PORT, NFS_PORT)
-        malformed = subprocess.run(["tshark", "-r", capture_path] + READ_OPTIONS + ["-Y", replies],
-                                   capture_output=True, text=True, timeout=60).stdout
+        malformed = tshark(capture_path, "-Y", replies)
         c.equal(malformed, "", "tshark finds no malformed reply")
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -110,6 +110,9 @@ enum : uint32_t {
     WP_FILE_PERSISTENT_ACLS = 0x00000008,
     WP_FILE_SUPPORTS_REPARSE_POINTS = 0x00000080,
     WP_FILE_SUPPORTS_HARD_LINKS = 0x00400000,
+    // wp_find_first_change_notification filters.
+    WP_FILE_NOTIFY_CHANGE_FILE_NAME = 0x0001,
+    WP_FILE_NOTIFY_CHANGE_DIR_NAME = 0x0002,
     // wp_get_final_path_name_by_handle.
     WP_VOLUME_NAME_DOS = 0,
     WP_VOLUME_NAME_GUID = 1,
@@ -197,6 +200,17 @@ wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data
                              uint32_t flags);
 bool wp_find_next(wp_find_handle h, wp_find_data* data);  // false with WIN_ERROR_NO_MORE_FILES at the end
 bool wp_find_close(wp_find_handle h);
+
+// ---- change notifications ------------------------------------------------------------
+
+// FindFirstChangeNotificationW: a handle that becomes signalled when a change of
+// the kinds in `filter` happens in the directory (WP_INVALID_HANDLE on failure).
+// It stays signalled until wp_find_next_change_notification re-arms it.
+wp_handle wp_find_first_change_notification(const char* path, bool watch_subtree, uint32_t filter);
+bool wp_find_next_change_notification(wp_handle h);
+bool wp_find_close_change_notification(wp_handle h);
+// WaitForSingleObject(h, 0) == WAIT_OBJECT_0: a change was seen since the last arming.
+bool wp_change_notification_signalled(wp_handle h);
 
 // ---- volumes -------------------------------------------------------------------------
 

@@ -266,6 +266,14 @@ bool wp_get_volume_information(const char* root, char* volume_name, size_t volum
     return true;
 }
 
+wp_handle wp_find_first_change_notification(const char* path, bool watch_subtree, uint32_t filter) {
+    HANDLE h = FindFirstChangeNotificationW(wide_path(path).text, watch_subtree, filter);
+    return h == INVALID_HANDLE_VALUE || h == nullptr ? WP_INVALID_HANDLE : h;
+}
+bool wp_find_next_change_notification(wp_handle h) { return FindNextChangeNotification(h) != 0; }
+bool wp_find_close_change_notification(wp_handle h) { return FindCloseChangeNotification(h) != 0; }
+bool wp_change_notification_signalled(wp_handle h) { return WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }
+
 uint32_t wp_get_drive_type(const char* root) { return GetDriveTypeW(wide_path(root).text); }
 
 bool wp_hard_links_available() { return create_hard_link_entry() != nullptr; }

@@ -122,11 +122,14 @@ reparse_info classify_reparse_point(const char* path, char* target, size_t targe
 
 // The attribute record of the file at path, reached as inode (0: none) through
 // the mount. handle: one the caller holds open on the file (file id mode), or
-// WP_INVALID_HANDLE. Result: the Win32 attribute bits, or
-// WP_INVALID_FILE_ATTRIBUTES with *status the NFS error (*status 0 on
-// success). A file found gone loses its inode record outside file id mode.
+// WP_INVALID_HANDLE. known: what the caller read from the file's own handle
+// a moment ago (a listing), instead of opening it again. Result: the Win32
+// attribute bits, or WP_INVALID_FILE_ATTRIBUTES with *status the NFS error
+// (*status 0 on success). A file found gone loses its inode record outside
+// file id mode.
 uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* path, wp_handle handle,
-                        const fs_credential& cred, file_attributes& out, uint32_t* status);
+                        const fs_credential& cred, file_attributes& out, uint32_t* status,
+                        const wp_file_information* known = nullptr);
 
 // The number every name of a file answers with: for a file with two or
 // more hard links the base record of its links, else inode itself.

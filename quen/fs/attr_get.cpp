@@ -2,6 +2,7 @@
 // failing that, from the path), then the UNIX view synthesised from them.
 #include "quen/config/settings.h"
 #include "quen/fs/attr.h"
+#include "quen/fs/dir_count.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/search_form.h"
@@ -96,7 +97,8 @@ uint32_t count_subdirectories(const char* path) {
 }
 
 uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* path, wp_handle handle,
-                        const fs_credential& cred, file_attributes& a, uint32_t* status) {
+                        const fs_credential& cred, file_attributes& a, uint32_t* status,
+                        const wp_file_information* known) {
     a = {};
     uint32_t st = NFS_OK;
     if (!status) status = &st;
@@ -108,7 +110,8 @@ uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* pa
     windows_facts f{};
     bool have_index = false;
     uint64_t file_index = 0;
-    const handle_facts hf = facts_by_handle(path, handle);
+    const handle_facts hf = known && handle == WP_INVALID_HANDLE ? handle_facts{true, *known}
+                                                                 : facts_by_handle(path, handle);
     if (hf.ok) {
         if (handle != WP_INVALID_HANDLE && hf.info.volume_serial != ctx.volume_serial) {
             *status = NFSERR_STALE;
@@ -166,7 +169,8 @@ uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* pa
         else if (ctx.flags & MOUNT_FLAG_NOSDC)
             a.nlink = 1;
         else
-            a.nlink = count_subdirectories(path);
+            a.nlink = have_index ? subdirectory_count(path, hf.info.volume_serial, file_index)
+                                 : count_subdirectories(path);
         if (a.size == 0) a.size = 4096;
     }
 

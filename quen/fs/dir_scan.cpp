@@ -166,12 +166,14 @@ bool scan_entry(uint32_t client, const mount_context& ctx, uint32_t mount_id, co
     std::memcpy(path + dir_len + sep, found.name, name_len + 1);
 
     out->mount_id = mount_id;
-    wp_file_information info;
+    out->has_info = false;
+    wp_file_information& info = out->info;
     if (ctx.flags & MOUNT_FLAG_FILE_ID) {
         if (junction_to_other_volume(ctx, path, found)) {
             if (!mount_auto(client, path, ctx, &out->inode, &out->mount_id)) return false;
         } else {
-            out->inode = file_info(path, &info) ? info.file_index : 0;
+            out->has_info = file_info(path, &info);
+            out->inode = out->has_info ? info.file_index : 0;
         }
     } else {
         if (dir_inode == 0 || dir_inode > 0xFFFFFFFFu) return false;
@@ -182,7 +184,7 @@ bool scan_entry(uint32_t client, const mount_context& ctx, uint32_t mount_id, co
         // All names of a file with several links report one number; only a
         // volume with hard links can have such files.
         if (!(found.attributes & WP_FILE_ATTRIBUTE_DIRECTORY) && (ctx.flags & MOUNT_FLAG_HARD_LINKS) &&
-            file_info(path, &info) && info.number_of_links >= 2) {
+            (out->has_info = file_info(path, &info)) && info.number_of_links >= 2) {
             const uint32_t base = inode_link_base(inode, uint32_t(info.file_index), uint32_t(info.file_index >> 32),
                                                   info.volume_serial);
             if (base) out->inode = base;

@@ -36,6 +36,8 @@ struct dir_entry {
     uint64_t inode;         // inode number, or file id in file id mode
     uint32_t mount_id;      // the mount the entry's handle names (another one behind a junction)
     uint32_t cookie;        // the cookie that follows this entry
+    bool has_info;          // info was read from the entry's handle while listing
+    wp_file_information info;
 };
 
 // The entry that follows cookie in the listing of the directory at dir_path

@@ -4,6 +4,7 @@
 
 #include "platform/file.h"
 #include "quen/config/settings.h"
+#include "quen/fs/dir_count.h"
 #include "quen/fs/dir_scan.h"
 #include "quen/fs/open_cache.h"
 #include "rpc/log.h"
@@ -46,4 +47,5 @@ void fs_layer_stop() {
     cache_sweeper_stop();
     dir_scan_close_all();
     cache_close_all();
+    dir_count_close_all();
 }

@@ -5,19 +5,20 @@
 
 namespace {
 
-uint32_t attributes_of(resolved_file& r, file_attributes& out) {
+uint32_t attributes_of(resolved_file& r, file_attributes& out, const wp_file_information* known = nullptr) {
     uint32_t status = NFS_OK;
-    get_attributes(r.identity, r.ctx, r.path, r.opened.get(), r.cred, out, &status);
+    get_attributes(r.identity, r.ctx, r.path, r.opened.get(), r.cred, out, &status, known);
     return status;
 }
 
 }  // namespace
 
-uint32_t fs_getattr(const internal_handle& fh, const fs_credential& cred, file_attributes& out) {
+uint32_t fs_getattr(const internal_handle& fh, const fs_credential& cred, file_attributes& out,
+                    const wp_file_information* known) {
     out = {};
     resolved_file r;
     if (uint32_t status = resolve_file(fh, cred, RESOLVE_PATH, r)) return status;
-    return attributes_of(r, out);
+    return attributes_of(r, out, known);
 }
 
 uint32_t fs_statfs(const internal_handle& fh, statfs_values& out) {

@@ -10,7 +10,9 @@
 #include <cstdint>
 
 // GETATTR, and the attribute parts of other replies.
-uint32_t fs_getattr(const internal_handle& fh, const fs_credential& cred, file_attributes& out);
+// known: the file's facts as a listing just read them (attr.h, get_attributes).
+uint32_t fs_getattr(const internal_handle& fh, const fs_credential& cred, file_attributes& out,
+                    const wp_file_information* known = nullptr);
 // STATFS / FSSTAT: the block counts of the mount's volume.
 uint32_t fs_statfs(const internal_handle& fh, statfs_values& out);
 // FSINFO: the hard-link property bit of *properties, and the directory's attributes.

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "quen/config/settings.h"
+#include "quen/fs/dir_count.h"
 
 namespace {
 
@@ -37,11 +38,15 @@ struct sweeper_state {
     plat_event* ended = nullptr;
 };
 sweeper_state g_sweeper;
+// Directory counts outlive file slots: clients list and look up a directory
+// every few seconds, and a recount lists it all.
+constexpr uint32_t kDirCountIdleMs = 5000;
 
 void sweeper_main(void* arg) {
     auto* s = static_cast<sweeper_state*>(arg);
     while (!event_wait(s->stop, 2000)) {
         cache_sweep(tick_count_ms(), 1000, g_settings.record.locktime_ms);
+        dir_count_sweep(tick_count_ms(), kDirCountIdleMs);
     }
     event_set(s->ended);
 }

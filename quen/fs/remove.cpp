@@ -2,6 +2,7 @@
 
 #include "platform/win_error.h"
 #include "quen/fs/attribute_lift.h"
+#include "quen/fs/dir_count.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/fs/reparse_write.h"
@@ -59,6 +60,7 @@ uint32_t fs_remove(const internal_handle& dir, const char* name, size_t name_len
     if (e.windows & kBlockingAttributes) lifted.lift(e.path, e.windows);
     if (e.reparse() && !delete_reparse_point(e.path))
         return change_failed("quen unlink rp error %u %s\n", file_last_error(), e.path, false);
+    if (e.windows & WP_FILE_ATTRIBUTE_DIRECTORY) dir_count_forget(e.path);
     const bool removed = (e.windows & WP_FILE_ATTRIBUTE_DIRECTORY) ? wp_remove_directory(e.path)
                                                                    : wp_delete_file(e.path);
     if (!removed) {
@@ -94,6 +96,7 @@ uint32_t fs_rmdir(const internal_handle& dir, const char* name, size_t name_leng
     record.mark(inode_of_name(d, e.windows_name()));
     attribute_lift lifted;
     if (e.windows & kBlockingAttributes) lifted.lift(e.path, e.windows);
+    dir_count_forget(e.path);
     if (!wp_remove_directory(e.path)) {
         const uint32_t error = file_last_error();
         const bool quiet = error == WIN_ERROR_FILE_NOT_FOUND || error == WIN_ERROR_PATH_NOT_FOUND ||

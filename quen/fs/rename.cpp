@@ -2,6 +2,7 @@
 
 #include "platform/win_error.h"
 #include "quen/fs/attribute_lift.h"
+#include "quen/fs/dir_count.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/inode/inode_tree.h"
@@ -83,6 +84,7 @@ struct rename_step {
 uint32_t move_entry(const rename_step& s) {
     const char* from = s.source.path;
     const char* to = s.target.path;
+    if (s.source.windows & WP_FILE_ATTRIBUTE_DIRECTORY) dir_count_forget(from);
     if (!s.target.exists()) {
         if (wp_move_file(from, to)) return NFS_OK;
         return change_failed("quen rename error %u %s\n", file_last_error(), from, false);
@@ -90,6 +92,7 @@ uint32_t move_entry(const rename_step& s) {
     if (s.target.windows & WP_FILE_ATTRIBUTE_DIRECTORY) {
         wp_attribute_data was{};
         wp_get_file_attributes_ex(to, &was);
+        dir_count_forget(to);
         if (!wp_remove_directory(to))
             return change_failed("quen rename rmdir error %u %s\n", file_last_error(), to, false);
         if (wp_move_file(from, to)) return NFS_OK;

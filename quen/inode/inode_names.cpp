@@ -40,6 +40,12 @@ uint32_t read_name(const inode_record* r, char* out) {
     return got;
 }
 
+uint32_t name_hash(uint32_t dir, const char* name, size_t length) {
+    uint32_t h = (2166136261u ^ dir) * 16777619u;  // FNV-1a over the folded bytes
+    for (size_t i = 0; i < length; ++i) h = (h ^ fold(uint8_t(name[i]))) * 16777619u;
+    return h;
+}
+
 // ASCII letters fold; other bytes compare by value. The order is on disk
 // (lookups stop early on it), so it must not depend on a locale.
 int compare_names(const char* a, size_t a_length, const char* b, size_t b_length) {

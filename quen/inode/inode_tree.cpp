@@ -11,6 +11,26 @@ namespace {
 
 bool is_dot(const char* name, size_t length) { return length == 1 && name[0] == '.'; }
 
+// The records found lately by (directory, name), so that a directory's
+// lookups need not walk its sorted list, which listing every entry of a large
+// directory would make quadratic. A hint is only believed after its record
+// shows the directory and the name, so records that go or move need no upkeep
+// here.
+constexpr uint32_t kChildHints = 1u << 16;
+uint32_t g_child_hints[kChildHints];
+
+uint32_t& child_hint(uint32_t dir, const char* name, size_t length) {
+    return g_child_hints[name_hash(dir, name, length) & (kChildHints - 1)];
+}
+
+bool names_child(uint32_t record, uint32_t dir, const char* name, size_t length) {
+    const inode_record* r = record_at(record);
+    if (!r || r->parent != dir || (r->flags & INODE_LINK_BASE)) return false;
+    char stored[kNameMax + 1];
+    const uint32_t n = read_name(r, stored);
+    return compare_names(name, length, stored, n) == 0;
+}
+
 // Unlinks the record from the list that holds it.
 void take_out_of_list(uint32_t record) {
     const uint32_t at = slot_of(record);
@@ -100,6 +120,11 @@ child_place find_child(uint32_t dir, const char* name, size_t length) {
         p.link = child_slot(dir);
     }
     p.can_insert = true;
+    uint32_t& hint = child_hint(dir, name, length);
+    if (hint && names_child(hint, dir, name, length)) {
+        p.found = hint;
+        return p;
+    }
     char stored[kNameMax + 1];
     for (uint32_t i = 0; slot(p.link) != 0 && i < walk_limit(); ++i) {
         const uint32_t c = slot(p.link);
@@ -108,7 +133,7 @@ child_place find_child(uint32_t dir, const char* name, size_t length) {
         const uint32_t n = read_name(r, stored);
         const int cmp = compare_names(name, length, stored, n);
         if (cmp == 0) {
-            p.found = c;
+            p.found = hint = c;
             return p;
         }
         if (cmp < 0) {
@@ -142,6 +167,7 @@ uint32_t enter_locked(uint32_t dir, const char* name, size_t length) {
     std::atomic_signal_fence(std::memory_order_release);
     r->marker = kRecordMarker;
     link_into(p.link, record);
+    child_hint(dir, name, length) = record;
     return record;
 }
 

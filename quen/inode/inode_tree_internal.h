@@ -18,6 +18,8 @@ inline uint32_t walk_limit() { return g_inode_table.total / kBlockSize + 1; }
 // Name storage (inode_names.cpp).
 uint32_t read_name(const inode_record* r, char* out);   // out: 512 bytes; the length
 int compare_names(const char* a, size_t a_length, const char* b, size_t b_length);
+// Equal for names that compare equal in the same directory.
+uint32_t name_hash(uint32_t dir, const char* name, size_t length);
 bool name_storable(const char* name, size_t length);
 // Stores the name in the record at `record` (new chain first, then the old
 // chain freed). false when a continuation block cannot be had.

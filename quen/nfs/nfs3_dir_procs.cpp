@@ -63,7 +63,7 @@ void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdi
         bool added;
         if (l.plus) {
             const internal_handle fh = handle_make(uint32_t(e.inode), uint32_t(e.inode >> 32), e.mount_id);
-            added = nfs3_dirlist_add_plus(&list, fileid, e.name, length, e.cookie, nfs_post_of(fh, cred),
+            added = nfs3_dirlist_add_plus(&list, fileid, e.name, length, e.cookie, nfs_post_of(fh, cred, e.has_info ? &e.info : nullptr),
                                           nfs3_wire_handle(fh));
         } else {
             added = nfs3_dirlist_add(&list, fileid, e.name, length, e.cookie);

@@ -44,5 +44,7 @@ uint32_t nfs3_access_granted(const file_attributes& a, const fs_credential& cred
 nfs3_fh nfs3_wire_handle(const internal_handle& fh);
 // Attributes that go into a reply only when they were fetched.
 inline nfs_post_attr nfs_post(uint32_t status, const file_attributes& a) { return {status == 0, a}; }
-// The post-operation attributes of a handle, fetched anew.
-nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred);
+// The post-operation attributes of a handle, fetched anew (known: the file's
+// facts as a listing just read them).
+nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred,
+                          const wp_file_information* known = nullptr);

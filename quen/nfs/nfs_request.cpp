@@ -99,9 +99,9 @@ nfs3_fh nfs3_wire_handle(const internal_handle& fh) {
     return out;
 }
 
-nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred) {
+nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred, const wp_file_information* known) {
     nfs_post_attr out{};
-    out.present = fs_getattr(fh, cred, out.attr) == NFS_OK;
+    out.present = fs_getattr(fh, cred, out.attr, known) == NFS_OK;
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include "tests/attrs/attrs_env.h"
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -84,6 +85,38 @@ TEST_F(attrs_test, DirectoryLinkCount) {
     EXPECT_EQ(attr_of("d").nlink, 1u);
     g_settings.record.dir_count = 7;
     EXPECT_EQ(attr_of("d").nlink, 7u);
+}
+
+// The count is kept between fetches: every change of the directory's
+// subdirectories, made by anyone, shows at the next fetch; files do not count.
+TEST_F(attrs_test, DirectoryLinkCountFollowsEveryChange) {
+    make_dir("d");
+    make_dir("d\\a");
+    make_dir("d\\b");
+    const struct {
+        const char* what;
+        std::function<bool()> change;
+        uint32_t nlink;
+    } steps[] = {
+        {"start", [] { return true; }, 4},
+        {"mkdir", [&] { return wp_create_directory(at("d\\c").c_str()); }, 5},
+        {"new file", [&] { make_file("d\\f"); return true; }, 5},
+        {"rename inside", [&] { return wp_move_file(at("d\\a").c_str(), at("d\\a2").c_str()); }, 5},
+        {"moved out", [&] { return wp_move_file(at("d\\b").c_str(), at("b").c_str()); }, 4},
+        {"moved in", [&] { return wp_move_file(at("b").c_str(), at("d\\b").c_str()); }, 5},
+        {"rmdir", [&] { return wp_remove_directory(at("d\\c").c_str()); }, 4},
+        {"file removed", [&] { return wp_delete_file(at("d\\f").c_str()); }, 4},
+        {"junction", [&] {
+             make_dir("d\\j");
+             return set_reparse(at("d\\j"), link_reparse_data(WP_IO_REPARSE_TAG_MOUNT_POINT,
+                                                                "\\??\\" + at("d\\a2"), at("d\\a2"), false));
+         }, 5},
+    };
+    for (const auto& s : steps) {
+        ASSERT_TRUE(s.change()) << s.what;
+        EXPECT_EQ(attr_of("d").nlink, s.nlink) << s.what;
+        EXPECT_EQ(count_subdirectories(at("d").c_str()), s.nlink) << s.what;
+    }
 }
 
 TEST_F(attrs_test, VolumeRootModeAndCount) {

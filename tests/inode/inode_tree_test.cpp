@@ -126,6 +126,24 @@ TEST_F(tree, RenameKeepsTheNumberAndTheOrder) {
     EXPECT_FALSE(inode_rename(0, 0, top, "", 0, "x", 1));
 }
 
+// Lookups remember where they found a name: what moved, went or took the
+// place of a deleted record is never found under a name it no longer has.
+TEST_F(tree, NamesThatMovedOrWentAreNotFoundWhereTheyWere) {
+    const uint32_t d = enter(top, "d");
+    const uint32_t x = enter(top, "x"), y = enter(top, "y");
+    ASSERT_EQ(lookup(top, "X"), x);
+    ASSERT_TRUE(inode_rename(x, top, d, "x", 1, "x", 1));
+    EXPECT_EQ(lookup(top, "x"), 0u);
+    EXPECT_EQ(lookup(d, "x"), x);
+    ASSERT_EQ(lookup(top, "y"), y);
+    ASSERT_TRUE(inode_delete(y));
+    const uint32_t w = enter(top, "w");   // may take the deleted record's place
+    EXPECT_EQ(lookup(top, "y"), 0u);
+    EXPECT_EQ(lookup(top, "w"), w);
+    EXPECT_NE(enter(top, "y"), 0u);
+    EXPECT_EQ(child_names(top), (std::vector<std::string>{"d", "w", "y"}));
+}
+
 TEST_F(tree, DeletingADirectoryTakesItsWholeSubtree) {
     const uint32_t before = free_bytes();
     const uint32_t d = inode_of_path("C:\\d");

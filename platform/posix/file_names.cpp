@@ -124,7 +124,8 @@ bool wp_move_file_ex(const char* from, const char* to, uint32_t flags) {
         } else {
             if (is_directory_object(dst)) return fail(WIN_ERROR_ACCESS_DENIED);
             if (object_attributes(dst.native, dst.st) & WP_FILE_ATTRIBUTE_READONLY) return fail(WIN_ERROR_ACCESS_DENIED);
-            if (open_without_share_delete(dst.st.st_dev, dst.st.st_ino)) return fail(WIN_ERROR_SHARING_VIOLATION);
+            // A file that is open cannot be replaced, though it could be deleted.
+            if (object_is_open(dst.st.st_dev, dst.st.st_ino)) return fail(WIN_ERROR_ACCESS_DENIED);
             // rename() between two links of one file does nothing; Windows removes the source name.
             if (same_file || target != dst.native) {
                 if (::unlink(dst.native.c_str()) != 0) return fail_errno(errno);

@@ -122,6 +122,9 @@ void unregister_open(posix_file* f);
 posix_file* lookup_handle(wp_handle h);
 // Whether some open handle of the file does not share delete (a delete or rename must then fail).
 bool open_without_share_delete(dev_t dev, ino_t ino);
+// Whether the file has any open handle: a rename cannot replace it then,
+// whatever the handles share.
+bool object_is_open(dev_t dev, ino_t ino);
 // Moves a handle to another file identity (after its object was replaced).
 void rekey_open(posix_file* f, dev_t dev, ino_t ino);
 // Byte-range locks. Results are Win32 errors (0: done).

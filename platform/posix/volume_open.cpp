@@ -116,6 +116,13 @@ bool open_without_share_delete(dev_t dev, ino_t ino) {
     return false;
 }
 
+bool object_is_open(dev_t dev, ino_t ino) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.objects.find({dev, ino});
+    return it != t.objects.end() && !it->second.handles.empty();
+}
+
 void rekey_open(posix_file* f, dev_t dev, ino_t ino) {
     open_table& t = table();
     std::lock_guard<std::mutex> g(t.lock);

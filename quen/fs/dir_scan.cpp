@@ -135,12 +135,13 @@ int scan_step(scan_slot& s, uint32_t client, const mount_context& ctx, uint32_t 
                 inode_purge_unseen(uint32_t(dir_inode));
             return 0;
         }
-        if (skipped(ctx, found.name)) continue;
+        // A skip counts exactly the entries a listing hands out: else a
+        // resumed listing would lose or repeat one for every name refused.
+        if (skipped(ctx, found.name) || !scan_entry(client, ctx, mount_id, dir_path, dir_inode, found, out)) continue;
         if (s.position + 1 < p) {
             ++s.position;
             continue;
         }
-        if (!scan_entry(client, ctx, mount_id, dir_path, dir_inode, found, out)) continue;
         std::memcpy(s.last_name, out->name, sizeof s.last_name);
         s.last_inode = out->inode;
         s.last_mount_id = out->mount_id;

@@ -1,5 +1,6 @@
 #include "quen/fs/rename.h"
 
+#include "platform/thread.h"
 #include "platform/win_error.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_count.h"
@@ -71,6 +72,18 @@ void put_directory_back(const char* path, const wp_attribute_data& was) {
     if (h.valid()) wp_set_file_time(h.get(), &was.creation_time, nullptr, &was.last_write_time);
 }
 
+// Windows cannot replace a file that any handle holds open, and other
+// requests open files for a moment (a listing reads each entry's link
+// count): a replace refused as access denied is tried again a few times,
+// waiting up to 31 ms in all, before the refusal counts.
+bool replace_file(const char* from, const char* to) {
+    for (uint32_t wait_ms = 1;; wait_ms *= 2) {
+        if (wp_move_file_ex(from, to, WP_MOVEFILE_REPLACE_EXISTING | WP_MOVEFILE_COPY_ALLOWED)) return true;
+        if (file_last_error() != WIN_ERROR_ACCESS_DENIED || wait_ms > 16) return false;
+        sleep_ms(wait_ms);
+    }
+}
+
 struct rename_step {
     dir_change from, to;
     named_entry source, target;
@@ -100,7 +113,7 @@ uint32_t move_entry(const rename_step& s) {
         put_directory_back(to, was);
         return change_failed("quen rename error %u %s\n", error, from, false);
     }
-    if (wp_move_file_ex(from, to, WP_MOVEFILE_REPLACE_EXISTING | WP_MOVEFILE_COPY_ALLOWED)) return NFS_OK;
+    if (replace_file(from, to)) return NFS_OK;
     return change_failed("quen rename error %u %s\n", file_last_error(), from, false);
 }
 

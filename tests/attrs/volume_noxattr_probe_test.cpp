@@ -5,50 +5,29 @@
 // back through a pipe.
 #include "quen/fs/volume.h"
 #include "tests/attrs/attrs_env.h"
+#include "tests/support/private_mounts.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <sched.h>
-#include <linux/mount.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
-
-constexpr int kChildSkips = 77;
 
 struct child_report {
     uint32_t ok;
     uint32_t flags_default;
     uint32_t flags_asked;     // SaveAttr on and `at`, `i32`
     uint32_t max_component;
-    char skip_reason[200];
 };
 
-long mount_call(const char* source, const char* target, const char* type, unsigned long flags, const char* data) {
-    return ::syscall(SYS_mount, source, target, type, flags, data);
-}
-
-[[noreturn]] void child(int fd, const std::string& dir) {
-    child_report r{};
-    const auto finish = [&](int code) {
-        if (::write(fd, &r, sizeof r) != ssize_t(sizeof r)) code = 3;
-        ::_exit(code);
-    };
-    const auto skip = [&](const char* what) {
-        std::snprintf(r.skip_reason, sizeof r.skip_reason, "%s: %s", what, std::strerror(errno));
-        finish(kChildSkips);
-    };
-    if (::unshare(CLONE_NEWNS) != 0) skip("unshare(CLONE_NEWNS)");
-    if (mount_call(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) skip("making / private");
-    if (mount_call("tervalo-attrs", dir.c_str(), "ramfs", 0, "mode=0755") != 0) skip("mounting ramfs");
+std::string probe_ramfs(const std::string& dir, child_report& r) {
+    std::string failed = mount_in_child("ramfs", dir, "mode=0755");
+    if (!failed.empty()) return failed;
     char probe = '1';
-    if (::setxattr(dir.c_str(), "user.tervalo.probe", &probe, 1, 0) == 0) {
-        errno = 0;
-        skip("ramfs keeps user extended attributes on this kernel");
-    }
+    if (::setxattr(dir.c_str(), "user.tervalo.probe", &probe, 1, 0) == 0)
+        return "ramfs keeps user extended attributes on this kernel";
     const std::string windows = "Z:" + [&] {
         std::string s = dir;
         for (char& c : s)
@@ -66,42 +45,20 @@ long mount_call(const char* source, const char* target, const char* type, unsign
     flags = MOUNT_FLAG_AT | MOUNT_FLAG_I32;
     r.ok = r.ok && probe_volume(windows.c_str(), &flags, &v);
     r.flags_asked = flags;
-    finish(0);
-    ::_exit(3);
+    return "";
 }
 
 TEST(volume_probe_without_xattrs, RamfsGetsNoNtfsBits) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting ramfs needs root";
+    if (!may_mount()) GTEST_SKIP() << "mounting ramfs needs root";
     char name[] = "/tmp/tervalo-attrs-ramfs-XXXXXX";
     ASSERT_NE(::mkdtemp(name), nullptr) << std::strerror(errno);
     const std::string dir = name;
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        child(fds[1], dir);
-    }
-    ::close(fds[1]);
     child_report r{};
-    size_t got = 0;
-    while (got < sizeof r) {
-        const ssize_t n = ::read(fds[0], reinterpret_cast<char*>(&r) + got, sizeof r - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += size_t(n);
-    }
-    ::close(fds[0]);
-    int status = 0;
-    const pid_t waited = pid > 0 ? ::waitpid(pid, &status, 0) : -1;
+    const child_outcome c = run_with_private_mounts(&r, sizeof r, [&] { return probe_ramfs(dir, r); });
     // The mount went with the child's namespace.
     EXPECT_EQ(::rmdir(dir.c_str()), 0) << dir << ": " << std::strerror(errno);
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(waited, pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(got, sizeof r);
-    if (WEXITSTATUS(status) == kChildSkips) GTEST_SKIP() << r.skip_reason;
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(c.reported);
+    if (!c.skip.empty()) GTEST_SKIP() << c.skip;
     ASSERT_TRUE(r.ok);
     const uint32_t ntfs_only = MOUNT_FLAG_NTFS | MOUNT_FLAG_FILE_ID | MOUNT_FLAG_SAVED_ATTRIBUTES |
                                MOUNT_FLAG_CASE_SENSITIVE | MOUNT_FLAG_REPARSE;

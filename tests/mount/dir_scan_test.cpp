@@ -155,6 +155,45 @@ TEST_F(dir_scan_test, a_large_directory_read_in_small_pieces_loses_and_repeats_n
     EXPECT_TRUE(unique.count("f0") && unique.count("f299"));
 }
 
+// In a folder whose path is near the limit, the long names are not listed
+// (their paths would not fit); a listing resumed by skipping must count
+// only the names it hands out.
+TEST_F(dir_scan_test, a_resumed_listing_skips_only_the_entries_it_hands_out) {
+    // The names are made in a short folder, which then moves to the deep place.
+    make_dir("share\\p");
+    std::set<std::string> listed{".", ".."};
+    for (char c = 'a'; c < 'k'; c += 2) {
+        make_file("share\\p\\" + std::string(1, c), "");
+        listed.insert(std::string(1, c));
+        make_file("share\\p\\" + std::string(1, char(c + 1)) + std::string(240, 'x'), "");   // its path will be too long
+    }
+    std::string deep = "share";
+    while (at(deep).size() < 1850) {
+        deep += "\\" + std::string(150, 'd');
+        ASSERT_NO_FATAL_FAILURE(make_dir(deep));
+    }
+    deep += "\\p";
+    ASSERT_TRUE(wp_move_file(at("share\\p").c_str(), at(deep).c_str())) << file_last_error();
+    auto d = open(deep, share_mount);
+    // Three entries are fetched and one is kept: every request goes back
+    // behind the slot's position, so the search starts over and skips.
+    std::vector<std::string> got;
+    uint32_t cookie = 0;
+    int r = 1;
+    for (int request = 0; request < 100; ++request) {
+        dir_entry first, e;
+        if ((r = next(*d, cookie, &first)) != 1) break;
+        e = first;
+        for (int i = 0; i < 2 && next(*d, e.cookie, &e) == 1; ++i) {
+        }
+        got.push_back(first.name);
+        cookie = first.cookie;
+    }
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(std::set<std::string>(got.begin(), got.end()), listed);
+    EXPECT_EQ(got.size(), listed.size()) << "no entry twice";
+}
+
 TEST_F(dir_scan_test, an_older_cookie_restarts_and_a_repeated_one_hands_the_same_entry) {
     auto d = open("share", share_mount);
     const auto first = read(*d, 0, 5);   // up to the third entry of the search

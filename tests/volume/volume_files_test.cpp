@@ -197,6 +197,21 @@ TEST_F(volume_test, ShareModesBetweenHandles) {
     EXPECT_TRUE(wp_move_file(f.c_str(), at("g").c_str())) << file_last_error();
 }
 
+// A file open with every share mode may be moved or deleted, but a move
+// cannot replace it.
+TEST_F(volume_test, AnOpenFileCannotBeReplaced) {
+    make_file("old", "old");
+    make_file("new", "new");
+    file_handle sharing = open_path(at("old"), WP_GENERIC_READ, WP_FILE_SHARE_ALL);
+    ASSERT_TRUE(sharing.valid());
+    EXPECT_FALSE(wp_move_file_ex(at("new").c_str(), at("old").c_str(), WP_MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(file_last_error(), WIN_ERROR_ACCESS_DENIED);
+    sharing.reset();
+    EXPECT_TRUE(wp_move_file_ex(at("new").c_str(), at("old").c_str(), WP_MOVEFILE_REPLACE_EXISTING))
+        << file_last_error();
+    EXPECT_EQ(read_all("old"), "new");
+}
+
 TEST_F(volume_test, LockRangesConflictAndGuardReadsAndWrites) {
     make_file("f", "0123456789abcdef");
     const std::string f = at("f");

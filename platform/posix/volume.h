@@ -64,6 +64,15 @@ uint32_t resolve_path(const char* path, volume_path& out, uint32_t flags = 0);
 // goes to `found`. Exact spelling first.
 bool find_entry(const std::string& dir, const std::string& name, std::string& found, struct stat* st);
 
+// ---- case-blind names of large directories (volume_name_index.cpp) ----
+// A directory of at least this many entries gets an index at its first scan.
+constexpr size_t kIndexedDirectorySize = 64;
+// The on-disk spelling of `name` in the directory `dir` (its stat) into found:
+// 1 found, 0 not there, -1 the directory has no index (scan it).
+int indexed_entry(const struct stat& dir, const std::string& name, std::string& found);
+// Indexes the directory at the native path, whose stat the caller has.
+void index_directory(const std::string& dir, const struct stat& st);
+
 // ---- metadata (volume_meta.cpp) ----
 constexpr uint32_t kStoredAttributeMask = WP_FILE_ATTRIBUTE_READONLY | WP_FILE_ATTRIBUTE_HIDDEN |
                                           WP_FILE_ATTRIBUTE_SYSTEM | WP_FILE_ATTRIBUTE_ARCHIVE;

@@ -54,22 +54,33 @@ bool find_entry(const std::string& dir, const std::string& name, std::string& fo
         found = name;
         return true;
     }
-    DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
-    if (!d) return false;
-    const std::u32string wanted = upcased_name(name);
-    // Two Linux names may differ only in case: take the first in byte order, so the choice is stable.
-    bool any = false;
+    const std::string native_dir = dir.empty() ? "/" : dir;
+    struct stat dir_st;
+    const bool dir_known = ::stat(native_dir.c_str(), &dir_st) == 0;
     std::string best;
-    while (dirent* e = ::readdir(d)) {
-        const char* n = e->d_name;
-        if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
-        if (upcased_name(n) == wanted && (!any || best > n)) {
-            best = n;
-            any = true;
+    const int indexed = dir_known ? indexed_entry(dir_st, name, best) : -1;
+    if (indexed == 0) return false;
+    if (indexed < 0) {
+        DIR* d = ::opendir(native_dir.c_str());
+        if (!d) return false;
+        const std::u32string wanted = upcased_name(name);
+        // Two Linux names may differ only in case: take the first in byte order, so the choice is stable.
+        bool any = false;
+        size_t entries = 0;
+        while (dirent* e = ::readdir(d)) {
+            const char* n = e->d_name;
+            if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
+            ++entries;
+            if (upcased_name(n) == wanted && (!any || best > n)) {
+                best = n;
+                any = true;
+            }
         }
+        ::closedir(d);
+        if (dir_known && entries >= kIndexedDirectorySize) index_directory(native_dir, dir_st);
+        if (!any) return false;
     }
-    ::closedir(d);
-    if (!any || ::lstat((exact + best).c_str(), s) != 0) return false;
+    if (::lstat((exact + best).c_str(), s) != 0) return false;
     found = best;
     return true;
 }

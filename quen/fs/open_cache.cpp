@@ -38,9 +38,8 @@ struct sweeper_state {
     plat_event* ended = nullptr;
 };
 sweeper_state g_sweeper;
-// Directory counts outlive file slots: clients list and look up a directory
-// every few seconds, and a recount lists it all.
-constexpr uint32_t kDirCountIdleMs = 5000;
+// Directory counts outlive file slots a little: a recount lists the whole directory.
+constexpr uint32_t kDirCountIdleMs = 2000;
 
 void sweeper_main(void* arg) {
     auto* s = static_cast<sweeper_state*>(arg);

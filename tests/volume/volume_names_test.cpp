@@ -52,6 +52,30 @@ TEST_F(volume_test, CreateAlwaysOverwritesTheExistingSpelling) {
     EXPECT_EQ(find_names("*"), (names{".", "..", "Data.bin"}));
 }
 
+// Large directories answer from an index kept in step with every change.
+TEST_F(volume_test, ALargeDirectoryFindsEveryNameWhateverItsCaseThroughChanges) {
+    make_dir("big");
+    for (int i = 0; i < 100; ++i) make_file("big\\f" + std::to_string(i), std::to_string(i));
+    const auto present = [&](const std::string& name) {
+        return wp_get_file_attributes(at("big\\" + name).c_str()) != WP_INVALID_FILE_ATTRIBUTES;
+    };
+    EXPECT_FALSE(present("missing"));  // the first miss lists the directory
+    EXPECT_EQ(read_all("big\\F42"), "42");
+    make_file("big\\New.TXT", "new");
+    EXPECT_EQ(read_all("big\\nEW.txt"), "new");
+    ASSERT_TRUE(wp_move_file(at("big\\NEW.txt").c_str(), at("big\\Other.txt").c_str()));
+    EXPECT_FALSE(present("new.txt"));
+    EXPECT_TRUE(present("OTHER.TXT"));
+    ASSERT_TRUE(wp_move_file(at("big\\other.txt").c_str(), at("Moved.txt").c_str()));
+    EXPECT_FALSE(present("Other.txt"));
+    ASSERT_TRUE(wp_delete_file(at("big\\F7").c_str()));
+    EXPECT_FALSE(present("f7"));
+    file_handle h(wp_create_file(at("big\\F8").c_str(), WP_GENERIC_WRITE, 0, WP_CREATE_NEW, 0));
+    EXPECT_FALSE(h.valid());
+    EXPECT_EQ(file_last_error(), uint32_t(WIN_ERROR_FILE_EXISTS));
+    EXPECT_EQ(find_names("big\\F8"), names{"f8"});
+}
+
 TEST_F(volume_test, RenameThatOnlyChangesCaseChangesItOnDisk) {
     SKIP_ON_WINE("a rename that only changes case leaves the old spelling");
     make_file("Readme", "r");

@@ -154,8 +154,7 @@ uint32_t get_type_and_mode(const mount_context& ctx, const char* path, const fs_
 // Directory entries of path that are directories, "." and ".." included
 // (added for a volume root, whose listing has neither): the link count of
 // a directory.
-// listed: the number of entries the search returned.
-uint32_t count_subdirectories(const char* path, uint32_t* listed = nullptr);
+uint32_t count_subdirectories(const char* path);
 
 // ---- the synthesis itself (exposed for the callers that have the facts) ----
 

@@ -77,7 +77,7 @@ uint32_t link_identity(uint32_t inode, const char* path) {
     return base ? base : inode;
 }
 
-uint32_t count_subdirectories(const char* path, uint32_t* listed) {
+uint32_t count_subdirectories(const char* path) {
     std::string pattern = path;
     if (!ends_in_backslash(path)) pattern += '\\';
     const uint32_t root_extra = ends_in_backslash(path) ? 2 : 0;
@@ -87,14 +87,12 @@ uint32_t count_subdirectories(const char* path, uint32_t* listed) {
     wp_find_handle h = wp_find_first(pattern.c_str(), search_form_of_system().level, &d,
                                      WP_FIND_EX_SEARCH_LIMIT_TO_DIRECTORIES, 0);
     if (h == WP_INVALID_FIND_HANDLE) return root_extra;
-    uint32_t count = 0, entries = 0;
+    uint32_t count = 0;
     // The search may return files too: the limit is only a hint.
     do {
-        ++entries;
         if (d.attributes & WP_FILE_ATTRIBUTE_DIRECTORY) ++count;
     } while (wp_find_next(h, &d));
     wp_find_close(h);
-    if (listed) *listed = entries;
     return count + root_extra;
 }
 

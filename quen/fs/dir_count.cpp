@@ -12,8 +12,6 @@ namespace {
 // Few: each slot holds a notification (a handle on Windows, an inotify
 // instance on the POSIX stand-in); a miss only costs one listing.
 constexpr int kSlots = 32;
-// Directories with fewer entries are counted at every fetch.
-constexpr uint32_t kKeptFrom = 64;
 
 struct count_slot {
     wp_handle watch = WP_INVALID_HANDLE;
@@ -90,17 +88,13 @@ uint32_t subdirectory_count(const char* path, uint32_t volume_serial, uint64_t f
             return t.slots[i].count;
         }
     }
-    uint32_t listed = 0;
-    uint32_t count = count_subdirectories(path, &listed);
-    if (listed < kKeptFrom) return count;
-    // The watch goes first and the directory is counted again: a change
-    // during that listing then ends the count it may have missed. The path's
-    // identity is read again, so a directory replaced under the name since
-    // the caller looked is not kept.
+    // The watch goes first: a change during the listing then ends the count it
+    // may have missed. The path's identity is read again, so a directory
+    // replaced under the name since the caller looked is not kept.
     wp_handle watch = wp_find_first_change_notification(path, false, WP_FILE_NOTIFY_CHANGE_DIR_NAME);
     uint64_t index_now = 0;
     const bool same = watch != WP_INVALID_HANDLE && file_index_of(path, index_now) && index_now == file_index;
-    if (watch != WP_INVALID_HANDLE) count = count_subdirectories(path);
+    const uint32_t count = count_subdirectories(path);
     if (!same) {
         if (watch != WP_INVALID_HANDLE) wp_find_close_change_notification(watch);
         return count;

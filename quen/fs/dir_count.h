@@ -3,10 +3,9 @@
 // needs one, so a count is kept together with a change notification for
 // directory names in it: files created, written or removed there leave the
 // count standing; a subdirectory made, removed or renamed there, by anyone,
-// ends it at the next fetch. Only large directories are kept: a small one
-// lists quickly, and a watch holds the directory open (on Windows, one that
-// another program removes meanwhile stays, pending deletion, until the watch
-// is closed).
+// ends it at the next fetch. A watch holds its directory open: on Windows one
+// that another program removes stays, pending deletion, until the watch is
+// closed, which the sweeper does within seconds.
 #pragma once
 #include <cstdint>
 

@@ -1,0 +1,95 @@
+// Processor faults caught by a guard: the thread goes on, nested guards
+// catch their own, and the critical sections held inside are released.
+#include "platform/fault_guard.h"
+#include "platform/thread.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Volatile: the compiler cannot see the fault coming and fold it away.
+int* volatile g_null = nullptr;
+volatile int g_zero = 0;
+volatile int g_quotient = 0;   // a result the compiler must produce
+
+void write_null() { *g_null = 1; }
+void read_null() { g_quotient = *g_null; }
+void divide_by_zero() { g_quotient = 100 / g_zero; }
+void illegal_instruction() { __builtin_trap(); }
+
+struct fault_case {
+    const char* name;
+    void (*fault)();
+};
+const fault_case kFaults[] = {
+    {"write", write_null}, {"read", read_null}, {"divide", divide_by_zero}, {"illegal", illegal_instruction}};
+
+TEST(fault_guard, each_kind_of_fault_ends_the_body_and_the_thread_goes_on) {
+    for (const fault_case& c : kFaults) {
+        int reached = 0;
+        EXPECT_TRUE(fault_guard([&] {
+            reached = 1;
+            c.fault();
+            reached = 2;
+        })) << c.name;
+        EXPECT_EQ(reached, 1) << c.name;
+    }
+}
+
+TEST(fault_guard, a_body_without_fault_runs_to_its_end) {
+    int result = 0;
+    EXPECT_FALSE(fault_guard([&] { result = 42; }));
+    EXPECT_EQ(result, 42);
+}
+
+TEST(fault_guard, the_innermost_guard_catches_and_the_outer_one_goes_on) {
+    bool inner = false, after = false;
+    const bool outer = fault_guard([&] {
+        inner = fault_guard([] { write_null(); });
+        after = true;
+    });
+    EXPECT_TRUE(inner);
+    EXPECT_TRUE(after);
+    EXPECT_FALSE(outer);
+    // And the outer one still catches its own, after the inner one ended.
+    EXPECT_TRUE(fault_guard([&] {
+        EXPECT_FALSE(fault_guard([] {}));
+        write_null();
+    }));
+}
+
+struct waiter {
+    crit_section* cs;
+    plat_event* entered;
+};
+
+TEST(fault_guard, a_fault_leaves_the_sections_entered_inside_the_guard) {
+    crit_section cs;
+    crit_init(&cs);
+    EXPECT_TRUE(fault_guard([&] {
+        fault_section_guard once(&cs);
+        fault_section_guard twice(&cs);   // recursive, as the sections are
+        write_null();
+    }));
+    // Another thread gets the section: both entries were left.
+    waiter w{&cs, event_create(true, false)};
+    ASSERT_TRUE(thread_start(
+        [](void* p) {
+            auto* w = static_cast<waiter*>(p);
+            crit_enter(w->cs);
+            crit_leave(w->cs);
+            event_set(w->entered);
+        },
+        &w));
+    EXPECT_TRUE(event_wait(w.entered, 10000));
+    event_close(w.entered);
+    crit_delete(&cs);
+}
+
+TEST(fault_guard, a_fault_outside_every_guard_still_ends_the_process) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_TRUE(fault_guard([] { write_null(); }));   // the handler is in place
+    EXPECT_DEATH(write_null(), "");
+}
+
+}  // namespace

@@ -16,7 +16,7 @@ namespace {
 
 struct win_frame : fault_frame {
     void* jump[5];   // __builtin_setjmp's buffer
-    void* exception_list;   // the frame-based handler chain at the start (i686)
+    void* exception_list;   // handler_chain() at the start
 };
 
 DWORD g_slot = TLS_OUT_OF_INDEXES;
@@ -55,12 +55,25 @@ bool stack_overflow(const EXCEPTION_RECORD* r, uintptr_t sp) {
     return address >= reinterpret_cast<uintptr_t>(m.AllocationBase) && address < sp;
 }
 
+// The head of the thread's chain of frame-based handlers (i686: fs:[0]);
+// x64 finds its handlers in tables and keeps no chain.
+void* handler_chain() {
+    void* head = nullptr;
+#if defined(__i386__)
+    asm volatile("movl %%fs:0, %0" : "=r"(head));
+#endif
+    return head;
+}
+void set_handler_chain([[maybe_unused]] void* head) {
+#if defined(__i386__)
+    asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+#endif
+}
+
 [[noreturn]] void land() {
     auto* frame = static_cast<win_frame*>(innermost());
-    // The frame-based handlers registered by the abandoned calls (i686)
-    // would otherwise stay in the thread's chain.
-    reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ExceptionList =
-        static_cast<decltype(NT_TIB::ExceptionList)>(frame->exception_list);
+    // Handlers that the abandoned calls registered must leave the chain.
+    set_handler_chain(frame->exception_list);
     __builtin_longjmp(frame->jump, 1);
 }
 
@@ -101,7 +114,7 @@ bool fault_guard_run(void (*body)(void* context), void* context) {
         return false;
     }
     win_frame frame;
-    frame.exception_list = reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ExceptionList;
+    frame.exception_list = handler_chain();
     if (__builtin_setjmp(frame.jump) != 0) {
         fault_frame_end(&frame, true);
         return true;

@@ -3,6 +3,8 @@
 // for reuse, so a handle of a deleted file does not at once name a new one.
 #include "quen/inode/inode_table.h"
 
+#include "platform/fault_guard.h"
+
 #include <cstring>
 
 namespace {
@@ -55,7 +57,7 @@ uint32_t take(uint32_t size, uint32_t from) {
 
 uint32_t block_alloc(uint32_t size) {
     if (!T.is_open || size == 0 || size % kBlockSize) return 0;
-    crit_guard heap(&T.heap_lock);
+    fault_section_guard heap(&T.heap_lock);
     for (int round = 0; round < 64; ++round) {
         uint32_t cursor = table_head()->alloc_cursor;
         if (cursor % kBlockSize || cursor >= T.total) cursor = 0;
@@ -74,7 +76,7 @@ uint32_t block_alloc(uint32_t size) {
 
 void block_free(uint32_t offset) {
     if (!T.is_open || offset % kBlockSize || offset < kBlockSize || offset > T.total - kBlockSize) return;
-    crit_guard heap(&T.heap_lock);
+    fault_section_guard heap(&T.heap_lock);
     uint32_t* link = &table_head()->free_head;
     uint32_t previous = 0;
     uint32_t previous_end = kBlockSize;

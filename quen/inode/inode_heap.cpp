@@ -113,7 +113,12 @@ void block_free(uint32_t offset) {
 inode_record* record_at(uint32_t inode) {
     if (!T.base || inode < kBlockSize || inode % kBlockSize || inode > T.total - kBlockSize) return nullptr;
     inode_record* r = reinterpret_cast<inode_record*>(T.base + inode);
-    if (r->marker != kRecordMarker || r->name_length > kNameMax || (r->flags & ~INODE_KNOWN_FLAGS)) return nullptr;
+    // The view is a mapped file: a page it cannot read back (an in-page
+    // error) makes the number invalid. The rest of the record shares the
+    // marker's page.
+    uint8_t marker = 0;
+    if (fault_guard([&] { marker = r->marker; })) return nullptr;
+    if (marker != kRecordMarker || r->name_length > kNameMax || (r->flags & ~INODE_KNOWN_FLAGS)) return nullptr;
     return r;
 }
 

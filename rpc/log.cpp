@@ -1,6 +1,7 @@
 #include "rpc/log.h"
 
 #include "platform/console.h"
+#include "platform/fault_guard.h"
 #include "platform/thread.h"
 
 #include <cstdarg>
@@ -26,8 +27,8 @@ bool is_standard(FILE* f) { return f == nullptr || f == stdout || f == stderr; }
 
 }  // namespace
 
-void log_lock() { crit_enter(lock_object()); }
-void log_unlock() { crit_leave(lock_object()); }
+void log_lock() { fault_section_enter(lock_object()); }
+void log_unlock() { fault_section_leave(lock_object()); }
 
 FILE* log_stream() { return g_stream ? g_stream : stderr; }
 

@@ -4,6 +4,7 @@
 
 #include "quen/config/settings.h"
 #include "quen/fs/dir_change.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/new_entry.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
@@ -107,9 +108,9 @@ uint32_t begin_new_name(const internal_handle& dir, const char* name, size_t nam
 
 }  // namespace
 
-uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_length, uint32_t how,
-                   const xdr_sattr& request, const uint8_t* verifier, const fs_credential& cred,
-                   bool with_dir_attributes, create_result& out) {
+static uint32_t create_unguarded(const internal_handle& dir, const char* name, size_t name_length, uint32_t how,
+                                 const xdr_sattr& request, const uint8_t* verifier, const fs_credential& cred,
+                                 bool with_dir_attributes, create_result& out) {
     out = {};
     if (how > CREATE_EXCLUSIVE || (how == CREATE_EXCLUSIVE && !verifier)) return NFSERR_INVAL;
     dir_change d;
@@ -193,8 +194,17 @@ uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_len
     return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
-uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
-                  const fs_credential& cred, bool with_dir_attributes, create_result& out) {
+uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_length, uint32_t how,
+                   const xdr_sattr& request, const uint8_t* verifier, const fs_credential& cred,
+                   bool with_dir_attributes, create_result& out) {
+    return guarded_status("create exception\n", uint32_t(NFSERR_STALE), [&] {
+        return create_unguarded(dir, name, name_length, how, request, verifier, cred, with_dir_attributes, out);
+    });
+}
+
+static uint32_t mkdir_unguarded(const internal_handle& dir, const char* name, size_t name_length,
+                                const xdr_sattr& request, const fs_credential& cred, bool with_dir_attributes,
+                                create_result& out) {
     out = {};
     dir_change d;
     char path[kNamePathSize];
@@ -217,4 +227,11 @@ uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_leng
     }
     if (status == NFS_OK) status = new_entry_finish(d, path, name_pos, true, out);
     return new_entry_reply(status, d, with_dir_attributes, out);
+}
+
+uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
+                  const fs_credential& cred, bool with_dir_attributes, create_result& out) {
+    return guarded_status("mkdir exception\n", uint32_t(NFSERR_STALE), [&] {
+        return mkdir_unguarded(dir, name, name_length, request, cred, with_dir_attributes, out);
+    });
 }

@@ -5,6 +5,7 @@
 #include "platform/utf16.h"
 #include "platform/win_error.h"
 #include "quen/fs/dir_scan_table.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/fs/search_form.h"
 #include "quen/fs/volume.h"
@@ -198,8 +199,8 @@ bool scan_entry(uint32_t client, const mount_context& ctx, uint32_t mount_id, co
     return windows_name_to_nfs(ctx, windows, out->name, sizeof out->name) > 0;
 }
 
-int dir_scan_next(uint32_t client, const mount_context& ctx, uint32_t mount_id, const char* dir_path,
-                  uint64_t dir_inode, uint64_t parent_inode, uint32_t cookie, dir_entry* out) {
+static int scan_next_unguarded(uint32_t client, const mount_context& ctx, uint32_t mount_id, const char* dir_path,
+                               uint64_t dir_inode, uint64_t parent_inode, uint32_t cookie, dir_entry* out) {
     uint32_t index = 0, position = 0;
     scan_slot* s = scan_slot_take(client, mount_id, dir_inode, cookie, &index, &position);
     if (!s) return -1;
@@ -210,4 +211,11 @@ int dir_scan_next(uint32_t client, const mount_context& ctx, uint32_t mount_id, 
     scan_slot_release(s, free_it);
     if (r == 1) out->cookie = scan_cookie(index, position + 1);
     return r;
+}
+
+int dir_scan_next(uint32_t client, const mount_context& ctx, uint32_t mount_id, const char* dir_path,
+                  uint64_t dir_inode, uint64_t parent_inode, uint32_t cookie, dir_entry* out) {
+    return guarded_status(nullptr, -1, [&] {
+        return scan_next_unguarded(client, ctx, mount_id, dir_path, dir_inode, parent_inode, cookie, out);
+    });
 }

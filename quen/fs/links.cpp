@@ -5,6 +5,7 @@
 #include "quen/config/settings.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_entry.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/link_target.h"
 #include "quen/fs/names.h"
 #include "quen/fs/new_entry.h"
@@ -107,9 +108,9 @@ uint32_t read_link_file(const mount_context& ctx, const char* path, char* buffer
 
 }  // namespace
 
-uint32_t fs_symlink(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
-                    const char* target, size_t target_length, const fs_credential& cred, bool with_dir_attributes,
-                    create_result& out) {
+static uint32_t symlink_unguarded(const internal_handle& dir, const char* name, size_t name_length,
+                                  const xdr_sattr& request, const char* target, size_t target_length,
+                                  const fs_credential& cred, bool with_dir_attributes, create_result& out) {
     out = {};
     dir_change d;
     if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) return new_entry_reply(status, d, false, out);
@@ -144,8 +145,17 @@ uint32_t fs_symlink(const internal_handle& dir, const char* name, size_t name_le
     return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
-uint32_t fs_readlink(const internal_handle& link, char* buffer, size_t size, const fs_credential& cred,
-                     file_attributes& attributes) {
+uint32_t fs_symlink(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
+                    const char* target, size_t target_length, const fs_credential& cred, bool with_dir_attributes,
+                    create_result& out) {
+    return guarded_status("symlink exception\n", uint32_t(NFSERR_STALE), [&] {
+        return symlink_unguarded(dir, name, name_length, request, target, target_length, cred, with_dir_attributes,
+                                 out);
+    });
+}
+
+static uint32_t readlink_unguarded(const internal_handle& link, char* buffer, size_t size, const fs_credential& cred,
+                                   file_attributes& attributes) {
     attributes = {};
     if (!buffer || size < 2) return NFSERR_INVAL;
     buffer[0] = 0;
@@ -174,8 +184,15 @@ uint32_t fs_readlink(const internal_handle& link, char* buffer, size_t size, con
     return status;
 }
 
-uint32_t fs_link(const internal_handle& file, const internal_handle& dir, const char* name, size_t name_length,
-                 const fs_credential& cred, bool with_dir_attributes, create_result& out) {
+uint32_t fs_readlink(const internal_handle& link, char* buffer, size_t size, const fs_credential& cred,
+                     file_attributes& attributes) {
+    return guarded_status("readlink exception\n", uint32_t(NFSERR_STALE),
+                          [&] { return readlink_unguarded(link, buffer, size, cred, attributes); });
+}
+
+static uint32_t link_unguarded(const internal_handle& file, const internal_handle& dir, const char* name,
+                               size_t name_length, const fs_credential& cred, bool with_dir_attributes,
+                               create_result& out) {
     out = {};
     dir_change d;
     uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d);
@@ -227,4 +244,11 @@ uint32_t fs_link(const internal_handle& file, const internal_handle& dir, const 
     out.handle = handle_make(uint32_t(identity), uint32_t(identity >> 32), d.mount_id);
     get_attributes(identity, d.ctx, e.path, WP_INVALID_HANDLE, d.cred, out.attributes, &status);
     return new_entry_reply(status, d, with_dir_attributes, out);
+}
+
+uint32_t fs_link(const internal_handle& file, const internal_handle& dir, const char* name, size_t name_length,
+                 const fs_credential& cred, bool with_dir_attributes, create_result& out) {
+    return guarded_status("link exception\n", uint32_t(NFSERR_STALE), [&] {
+        return link_unguarded(file, dir, name, name_length, cred, with_dir_attributes, out);
+    });
 }

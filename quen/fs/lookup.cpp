@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quen/mount/mount_context.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/parent_dir.h"
@@ -37,8 +38,8 @@ bool is_junction_to_another_volume(const mount_context& ctx, const char* path, u
 
 }  // namespace
 
-uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,
-                   const fs_credential& cred, bool with_dir_attributes, lookup_result& out) {
+static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,
+                                 const fs_credential& cred, bool with_dir_attributes, lookup_result& out) {
     out = {};
     resolved_file r;
     if (uint32_t status = resolve_file(dir, cred, RESOLVE_PATH, r)) return status;
@@ -109,4 +110,11 @@ uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_len
     uint32_t status = NFS_OK;
     get_attributes(identity, file_ctx, path, WP_INVALID_HANDLE, caller, out.attributes, &status);
     return status;
+}
+
+uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,
+                   const fs_credential& cred, bool with_dir_attributes, lookup_result& out) {
+    return guarded_status("lookup exception\n", uint32_t(NFSERR_STALE), [&] {
+        return lookup_unguarded(dir, name, name_length, client, cred, with_dir_attributes, out);
+    });
 }

@@ -1,6 +1,7 @@
 #include "quen/fs/mknod.h"
 
 #include "quen/fs/dir_entry.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/new_entry.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
@@ -31,9 +32,9 @@ bool write_node(const dir_change& d, const char* path, file_handle& h, uint32_t 
 
 }  // namespace
 
-uint32_t fs_mknod(const internal_handle& dir, const char* name, size_t name_length, uint32_t type,
-                  const xdr_sattr& request, uint32_t major, uint32_t minor, const fs_credential& cred,
-                  bool with_dir_attributes, create_result& out) {
+static uint32_t mknod_unguarded(const internal_handle& dir, const char* name, size_t name_length, uint32_t type,
+                                const xdr_sattr& request, uint32_t major, uint32_t minor, const fs_credential& cred,
+                                bool with_dir_attributes, create_result& out) {
     out = {};
     dir_change d;
     if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) return new_entry_reply(status, d, false, out);
@@ -73,4 +74,12 @@ uint32_t fs_mknod(const internal_handle& dir, const char* name, size_t name_leng
     }
     status = new_entry_finish(d, e.path, e.name_pos, false, out);
     return new_entry_reply(status, d, with_dir_attributes, out);
+}
+
+uint32_t fs_mknod(const internal_handle& dir, const char* name, size_t name_length, uint32_t type,
+                  const xdr_sattr& request, uint32_t major, uint32_t minor, const fs_credential& cred,
+                  bool with_dir_attributes, create_result& out) {
+    return guarded_status("mknod exception\n", uint32_t(NFSERR_STALE), [&] {
+        return mknod_unguarded(dir, name, name_length, type, request, major, minor, cred, with_dir_attributes, out);
+    });
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/fault_guard.h"
 #include "quen/config/settings.h"
 #include "quen/fs/dir_count.h"
 
@@ -59,8 +60,10 @@ crit_section* file_lock(int bucket) {
     return &g_file_locks[bucket & 0xFF];
 }
 
-bucket_guard::bucket_guard(uint64_t identity) : bucket(bucket_of(identity)) { crit_enter(file_lock(bucket)); }
-bucket_guard::~bucket_guard() { crit_leave(file_lock(bucket)); }
+// Held sections are noted, so that a fault inside a guarded operation
+// releases them (see platform/fault_guard.h).
+bucket_guard::bucket_guard(uint64_t identity) : bucket(bucket_of(identity)) { fault_section_enter(file_lock(bucket)); }
+bucket_guard::~bucket_guard() { fault_section_leave(file_lock(bucket)); }
 
 void cache_init(bool enabled) {
     init_locks();

@@ -3,6 +3,7 @@
 #include "platform/win_error.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_count.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/fs/reparse_write.h"
@@ -39,8 +40,9 @@ void restore_on_remaining_link(const dir_change& d, uint64_t identity, uint32_t 
 
 }  // namespace
 
-uint32_t fs_remove(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
-                   bool with_dir_attributes, dir_attributes_pair& dir_attributes) {
+static uint32_t remove_unguarded(const internal_handle& dir, const char* name, size_t name_length,
+                                 const fs_credential& cred, bool with_dir_attributes,
+                                 dir_attributes_pair& dir_attributes) {
     dir_change d;
     named_entry e;
     uint32_t status = begin_removal(dir, name, name_length, cred, with_dir_attributes, d, e, dir_attributes);
@@ -80,8 +82,16 @@ uint32_t fs_remove(const internal_handle& dir, const char* name, size_t name_len
     return NFS_OK;
 }
 
-uint32_t fs_rmdir(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
-                  bool with_dir_attributes, dir_attributes_pair& dir_attributes) {
+uint32_t fs_remove(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
+                   bool with_dir_attributes, dir_attributes_pair& dir_attributes) {
+    return guarded_status("unlink exception\n", uint32_t(NFSERR_STALE), [&] {
+        return remove_unguarded(dir, name, name_length, cred, with_dir_attributes, dir_attributes);
+    });
+}
+
+static uint32_t rmdir_unguarded(const internal_handle& dir, const char* name, size_t name_length,
+                                const fs_credential& cred, bool with_dir_attributes,
+                                dir_attributes_pair& dir_attributes) {
     dir_change d;
     named_entry e;
     uint32_t status = begin_removal(dir, name, name_length, cred, with_dir_attributes, d, e, dir_attributes);
@@ -107,4 +117,11 @@ uint32_t fs_rmdir(const internal_handle& dir, const char* name, size_t name_leng
     lifted.keep();
     read_dir_after(d, with_dir_attributes, dir_attributes);
     return NFS_OK;
+}
+
+uint32_t fs_rmdir(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
+                  bool with_dir_attributes, dir_attributes_pair& dir_attributes) {
+    return guarded_status("rmdir exception\n", uint32_t(NFSERR_STALE), [&] {
+        return rmdir_unguarded(dir, name, name_length, cred, with_dir_attributes, dir_attributes);
+    });
 }

@@ -1,9 +1,11 @@
 #include "quen/fs/rename.h"
 
+#include "platform/fault_guard.h"
 #include "platform/thread.h"
 #include "platform/win_error.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_count.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/inode/inode_tree.h"
@@ -22,14 +24,14 @@ struct bucket_pair_guard {
         const int x = bucket_of(a), y = bucket_of(b);
         low = x < y ? x : y;
         high = x < y ? y : x;
-        crit_enter(file_lock(low));
-        if (high != low) crit_enter(file_lock(high));
+        fault_section_enter(file_lock(low));
+        if (high != low) fault_section_enter(file_lock(high));
     }
     bucket_pair_guard(const bucket_pair_guard&) = delete;
     bucket_pair_guard& operator=(const bucket_pair_guard&) = delete;
     ~bucket_pair_guard() {
-        if (high != low) crit_leave(file_lock(high));
-        crit_leave(file_lock(low));
+        if (high != low) fault_section_leave(file_lock(high));
+        fault_section_leave(file_lock(low));
     }
 };
 
@@ -156,9 +158,9 @@ uint32_t begin(const internal_handle& from_dir, const internal_handle& to_dir, c
 
 }  // namespace
 
-uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_t from_length,
-                   const internal_handle& to_dir, const char* to_name, size_t to_length, const fs_credential& cred,
-                   bool with_dir_attributes, rename_result& out) {
+static uint32_t rename_unguarded(const internal_handle& from_dir, const char* from_name, size_t from_length,
+                                 const internal_handle& to_dir, const char* to_name, size_t to_length,
+                                 const fs_credential& cred, bool with_dir_attributes, rename_result& out) {
     out = {};
     rename_step s;
     uint32_t target_status = NFS_OK;
@@ -247,4 +249,13 @@ uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_
     read_dir_after(s.from, with_dir_attributes, out.from_dir);
     read_dir_after(s.to, with_dir_attributes, out.to_dir);
     return NFS_OK;
+}
+
+uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_t from_length,
+                   const internal_handle& to_dir, const char* to_name, size_t to_length, const fs_credential& cred,
+                   bool with_dir_attributes, rename_result& out) {
+    return guarded_status("rename exception\n", uint32_t(NFSERR_STALE), [&] {
+        return rename_unguarded(from_dir, from_name, from_length, to_dir, to_name, to_length, cred,
+                                with_dir_attributes, out);
+    });
 }

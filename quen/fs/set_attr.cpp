@@ -3,6 +3,7 @@
 #include "quen/config/settings.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/mount/mount_context.h"
+#include "quen/fs/fault_status.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/fs/resolve.h"
@@ -138,8 +139,8 @@ uint32_t apply_sattr(const xdr_sattr& r, uint32_t mount_flags, const char* path,
     return NFS_OK;
 }
 
-uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const fs_credential& cred,
-                    file_attributes& before, file_attributes& after) {
+static uint32_t setattr_unguarded(const internal_handle& fh, const xdr_sattr& request, const fs_credential& cred,
+                                  file_attributes& before, file_attributes& after) {
     before = after = {};
     resolved_file r;
     if (uint32_t stale = resolve_file(fh, cred, RESOLVE_PATH, r)) return stale;
@@ -199,4 +200,10 @@ uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const f
     lifted.restore();
     get_attributes(identity, ctx, path, WP_INVALID_HANDLE, caller, after, &status);
     return status;
+}
+
+uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const fs_credential& cred,
+                    file_attributes& before, file_attributes& after) {
+    return guarded_status("setattr exception\n", uint32_t(NFSERR_STALE),
+                          [&] { return setattr_unguarded(fh, request, cred, before, after); });
 }

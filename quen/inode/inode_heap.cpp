@@ -3,6 +3,8 @@
 // for reuse, so a handle of a deleted file does not at once name a new one.
 #include "quen/inode/inode_table.h"
 
+#include "platform/fault_guard.h"
+
 #include <cstring>
 
 namespace {
@@ -55,7 +57,7 @@ uint32_t take(uint32_t size, uint32_t from) {
 
 uint32_t block_alloc(uint32_t size) {
     if (!T.is_open || size == 0 || size % kBlockSize) return 0;
-    crit_guard heap(&T.heap_lock);
+    fault_section_guard heap(&T.heap_lock);
     for (int round = 0; round < 64; ++round) {
         uint32_t cursor = table_head()->alloc_cursor;
         if (cursor % kBlockSize || cursor >= T.total) cursor = 0;
@@ -74,7 +76,7 @@ uint32_t block_alloc(uint32_t size) {
 
 void block_free(uint32_t offset) {
     if (!T.is_open || offset % kBlockSize || offset < kBlockSize || offset > T.total - kBlockSize) return;
-    crit_guard heap(&T.heap_lock);
+    fault_section_guard heap(&T.heap_lock);
     uint32_t* link = &table_head()->free_head;
     uint32_t previous = 0;
     uint32_t previous_end = kBlockSize;
@@ -111,7 +113,12 @@ void block_free(uint32_t offset) {
 inode_record* record_at(uint32_t inode) {
     if (!T.base || inode < kBlockSize || inode % kBlockSize || inode > T.total - kBlockSize) return nullptr;
     inode_record* r = reinterpret_cast<inode_record*>(T.base + inode);
-    if (r->marker != kRecordMarker || r->name_length > kNameMax || (r->flags & ~INODE_KNOWN_FLAGS)) return nullptr;
+    // The view is a mapped file: a page it cannot read back (an in-page
+    // error) makes the number invalid. The rest of the record shares the
+    // marker's page.
+    uint8_t marker = 0;
+    if (fault_guard([&] { marker = r->marker; })) return nullptr;
+    if (marker != kRecordMarker || r->name_length > kNameMax || (r->flags & ~INODE_KNOWN_FLAGS)) return nullptr;
     return r;
 }
 

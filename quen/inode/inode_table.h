@@ -6,6 +6,7 @@
 // server, a block heap with a sorted free list, and the two locks. An inode
 // number is the offset of a record in the table.
 #pragma once
+#include "platform/fault_guard.h"
 #include "platform/file_map.h"
 #include "platform/thread.h"
 #include "quen/inode/inode_layout.h"
@@ -83,10 +84,10 @@ inline uint32_t& link_base_list_head() { return table_head()->link_base_head; }
 void flush_if_dirty(uint32_t threshold);
 
 struct inode_table_guard {
-    inode_table_guard() { crit_enter(&g_inode_table.table_lock); }
+    inode_table_guard() { fault_section_enter(&g_inode_table.table_lock); }
     inode_table_guard(const inode_table_guard&) = delete;
     inode_table_guard& operator=(const inode_table_guard&) = delete;
-    ~inode_table_guard() { crit_leave(&g_inode_table.table_lock); }
+    ~inode_table_guard() { fault_section_leave(&g_inode_table.table_lock); }
 };
 
 // ---- inside the table code ---------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "quen/mount/mount_table.h"
 
+#include "platform/fault_guard.h"
 #include "platform/thread.h"
 #include "quen/config/settings.h"
 #include "quen/mount/crc32.h"
@@ -34,11 +35,11 @@ void ensure_lock() {
 struct mount_lock_guard {
     mount_lock_guard() {
         ensure_lock();
-        crit_enter(&g_mounts.lock);
+        fault_section_enter(&g_mounts.lock);
     }
     mount_lock_guard(const mount_lock_guard&) = delete;
     mount_lock_guard& operator=(const mount_lock_guard&) = delete;
-    ~mount_lock_guard() { crit_leave(&g_mounts.lock); }
+    ~mount_lock_guard() { fault_section_leave(&g_mounts.lock); }
 };
 
 const std::string& mounted_path_of(const mount_entry& e) {
@@ -331,6 +332,6 @@ int mount_lookups_running() { return g_lookups.load(); }
 // The mount lock for the file code beside this one.
 void mount_lock_enter() {
     ensure_lock();
-    crit_enter(&g_mounts.lock);
+    fault_section_enter(&g_mounts.lock);
 }
-void mount_lock_leave() { crit_leave(&g_mounts.lock); }
+void mount_lock_leave() { fault_section_leave(&g_mounts.lock); }

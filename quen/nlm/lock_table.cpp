@@ -1,5 +1,6 @@
 #include "quen/nlm/lock_table.h"
 
+#include "platform/fault_guard.h"
 #include "platform/thread.h"
 
 #include <algorithm>
@@ -17,9 +18,9 @@ uint32_t g_arrivals = 0;
 struct table_guard {
     table_guard() {
         std::call_once(g_lock_once, [] { crit_init(&g_table_lock); });
-        crit_enter(&g_table_lock);
+        fault_section_enter(&g_table_lock);
     }
-    ~table_guard() { crit_leave(&g_table_lock); }
+    ~table_guard() { fault_section_leave(&g_table_lock); }
     table_guard(const table_guard&) = delete;
     table_guard& operator=(const table_guard&) = delete;
 };

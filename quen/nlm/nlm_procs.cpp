@@ -1,5 +1,6 @@
 #include "quen/nlm/nlm_procs.h"
 
+#include "quen/fs/fault_status.h"
 #include "quen/fs/resolve.h"
 #include "quen/mount/exports.h"
 #include "quen/nlm/lock_table.h"
@@ -159,9 +160,14 @@ rpc_encoder test_encoder(uint32_t version) { return version >= 4 ? nlm4_encode_t
 
 }  // namespace
 
+// A fault ends a procedure with a refusal the client may retry: it must not
+// believe it holds, tested or cancelled a lock on the word of a request that
+// broke off. An unlock answers 0 whatever happened, as it always does.
 bool nlm_test(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     auto* res = static_cast<nlm_test_res*>(result);
-    res->status = for_version(call->version, do_test(h, call, *static_cast<const nlm_test_args*>(args), *res));
+    const auto& a = *static_cast<const nlm_test_args*>(args);
+    res->status = for_version(call->version, guarded_status("nlmd test exception in\n", uint32_t(NLM_DENIED_NOLOCKS),
+                                                            [&] { return do_test(h, call, a, *res); }));
     return true;
 }
 
@@ -169,7 +175,8 @@ bool nlm_lock_proc(rpc_handle* h, rpc_call* call, const void* args, void* result
     const auto& a = *static_cast<const nlm_lock_args*>(args);
     auto* res = static_cast<nlm_res*>(result);
     res->cookie = a.cookie;
-    res->status = for_version(call->version, do_lock(h, call, a));
+    res->status = for_version(call->version, guarded_status("nlmd lock exception in\n", uint32_t(NLM_DENIED_NOLOCKS),
+                                                            [&] { return do_lock(h, call, a); }));
     return true;
 }
 
@@ -177,7 +184,8 @@ bool nlm_cancel(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     const auto& a = *static_cast<const nlm_cancel_args*>(args);
     auto* res = static_cast<nlm_res*>(result);
     res->cookie = a.cookie;
-    res->status = for_version(call->version, do_cancel(h, call, a));
+    res->status = for_version(call->version, guarded_status("nlmd cancel exception in\n", uint32_t(NLM_DENIED_NOLOCKS),
+                                                            [&] { return do_cancel(h, call, a); }));
     return true;
 }
 
@@ -185,7 +193,8 @@ bool nlm_unlock(rpc_handle* h, rpc_call* call, const void* args, void* result) {
     const auto& a = *static_cast<const nlm_unlock_args*>(args);
     auto* res = static_cast<nlm_res*>(result);
     res->cookie = a.cookie;
-    res->status = for_version(call->version, do_unlock(h, call, a));
+    res->status = for_version(call->version, guarded_status("nlmd unlock exception in\n", uint32_t(NLM_GRANTED),
+                                                            [&] { return do_unlock(h, call, a); }));
     return true;
 }
 

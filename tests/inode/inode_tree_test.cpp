@@ -89,12 +89,16 @@ TEST_F(tree, APathOf2048BytesIsTooLong) {
 }
 
 TEST_F(tree, ChildListsAreSortedWithoutRegardToCase) {
-    std::vector<std::string> names = {"b", "A", "c", "aa", "B2", "_x", "zeta", "Alpha", "\xc3\xa9t\xc3\xa9"};
-    std::mt19937 rng(3);
-    std::shuffle(names.begin(), names.end(), rng);
-    for (auto& n : names) ASSERT_NE(enter(top, n), 0u);
-    EXPECT_EQ(child_names(top),
-              (std::vector<std::string>{"_x", "A", "aa", "Alpha", "b", "B2", "c", "zeta", "\xc3\xa9t\xc3\xa9"}));
+    const std::vector<std::string> sorted = {"_x", "A", "aa", "Alpha", "b", "B2", "c", "zeta", "\xc3\xa9t\xc3\xa9"};
+    std::vector<std::string> shuffled = sorted;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
+    const std::vector<std::string> orders[] = {shuffled, sorted, {sorted.rbegin(), sorted.rend()}};
+    for (size_t k = 0; k < std::size(orders); ++k) {
+        const uint32_t dir = enter(top, "order" + std::to_string(k));
+        for (auto& n : orders[k]) ASSERT_NE(enter(dir, n), 0u) << k;
+        EXPECT_EQ(child_names(dir), sorted) << k;
+        for (auto& n : sorted) EXPECT_NE(lookup(dir, n), 0u) << k << n;
+    }
 }
 
 TEST_F(tree, RenameKeepsTheNumberAndTheOrder) {

@@ -25,11 +25,15 @@ uint64_t now_filetime() {
 }
 
 // Opens the descriptor that serves a handle on an existing object.
-int open_descriptor(const std::string& native, bool link_itself, bool directory, uint32_t access) {
+// `seen`: the object's lstat, which answers for it unless it is a link.
+int open_descriptor(const std::string& native, const struct stat& seen, bool link_itself, bool directory,
+                    uint32_t access) {
     if (link_itself) return ::open(native.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (directory) return ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat st;
-    if (::stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    struct stat followed;
+    const struct stat* st = &seen;
+    if (S_ISLNK(seen.st_mode)) st = ::stat(native.c_str(), &followed) == 0 ? &followed : nullptr;
+    if (st && !S_ISREG(st->st_mode))
         return ::open(native.c_str(), O_PATH | O_CLOEXEC);  // devices and pipes carry no data here
     const bool write = access & (kDataWrite | WP_FILE_WRITE_ATTRIBUTES);
     int fd = ::open(native.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
@@ -99,15 +103,16 @@ wp_handle wp_create_file(const char* path, uint32_t access, uint32_t share, uint
                 directory = S_ISDIR(target.st_mode);
             }
         }
-        const uint32_t attributes = object_attributes(vp.native, vp.st);
         if (directory) {
             if (!backup || disposition == WP_CREATE_ALWAYS || disposition == WP_TRUNCATE_EXISTING) {
                 delete f;
                 return fail_handle(WIN_ERROR_ACCESS_DENIED);
             }
-        } else if (!link_itself) {
-            const bool truncating = disposition == WP_CREATE_ALWAYS || disposition == WP_TRUNCATE_EXISTING;
-            if ((attributes & WP_FILE_ATTRIBUTE_READONLY) && (truncating || (rights & (kDataWrite | WP_DELETE)))) {
+        } else if (!link_itself && (disposition == WP_CREATE_ALWAYS || disposition == WP_TRUNCATE_EXISTING ||
+                                    (rights & (kDataWrite | WP_DELETE)))) {
+            // Only a change of the data or a removal asks the file's attributes.
+            const uint32_t attributes = object_attributes(vp.native, vp.st);
+            if (attributes & WP_FILE_ATTRIBUTE_READONLY) {
                 delete f;
                 return fail_handle(WIN_ERROR_ACCESS_DENIED);
             }
@@ -118,7 +123,7 @@ wp_handle wp_create_file(const char* path, uint32_t access, uint32_t share, uint
                 return fail_handle(WIN_ERROR_ACCESS_DENIED);
             }
         }
-        f->fd = open_descriptor(vp.native, link_itself, directory, rights);
+        f->fd = open_descriptor(vp.native, vp.st, link_itself, directory, rights);
         f->directory = directory;
         f->link = link_itself;
         if (disposition == WP_OPEN_ALWAYS || disposition == WP_CREATE_ALWAYS) success_error = WIN_ERROR_ALREADY_EXISTS;

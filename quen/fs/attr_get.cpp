@@ -110,8 +110,7 @@ uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* pa
     windows_facts f{};
     bool have_index = false;
     uint64_t file_index = 0;
-    const handle_facts hf = known && handle == WP_INVALID_HANDLE ? handle_facts{true, *known}
-                                                                 : facts_by_handle(path, handle);
+    const handle_facts hf = known ? handle_facts{true, *known} : facts_by_handle(path, handle);
     if (hf.ok) {
         if (handle != WP_INVALID_HANDLE && hf.info.volume_serial != ctx.volume_serial) {
             *status = NFSERR_STALE;

@@ -133,7 +133,13 @@ uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* pa
 
 // The number every name of a file answers with: for a file with two or
 // more hard links the base record of its links, else inode itself.
-uint32_t link_identity(uint32_t inode, const char* path);
+// What a file's own handle told (ok false: it would not open).
+struct file_facts {
+    bool ok = false;
+    wp_file_information info{};
+};
+// read (optional): the facts the file's handle gave, for get_attributes' known.
+uint32_t link_identity(uint32_t inode, const char* path, file_facts* read = nullptr);
 // The volume's file index of the file at path (not following a reparse point).
 bool file_index_of(const char* path, uint64_t& index);
 

@@ -23,13 +23,8 @@ bool ends_in_backslash(const char* path) {
 bool not_found(uint32_t e) { return e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND; }
 
 // The Windows facts, read by handle where one opens.
-struct handle_facts {
-    bool ok = false;
-    wp_file_information info{};
-};
-
-handle_facts facts_by_handle(const char* path, wp_handle given) {
-    handle_facts r;
+file_facts facts_by_handle(const char* path, wp_handle given) {
+    file_facts r;
     file_handle opened;
     wp_handle h = given;
     if (h == WP_INVALID_HANDLE) {
@@ -69,8 +64,9 @@ bool file_index_of(const char* path, uint64_t& index) {
     return true;
 }
 
-uint32_t link_identity(uint32_t inode, const char* path) {
-    const handle_facts hf = facts_by_handle(path, WP_INVALID_HANDLE);
+uint32_t link_identity(uint32_t inode, const char* path, file_facts* read) {
+    const file_facts hf = facts_by_handle(path, WP_INVALID_HANDLE);
+    if (read) *read = hf;
     if (!hf.ok || (hf.info.attributes & WP_FILE_ATTRIBUTE_DIRECTORY) || hf.info.number_of_links < 2) return inode;
     const uint64_t index = hf.info.file_index;
     const uint32_t base = inode_link_base(inode, uint32_t(index), uint32_t(index >> 32), hf.info.volume_serial);
@@ -110,7 +106,7 @@ uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* pa
     windows_facts f{};
     bool have_index = false;
     uint64_t file_index = 0;
-    const handle_facts hf = known ? handle_facts{true, *known} : facts_by_handle(path, handle);
+    const file_facts hf = known ? file_facts{true, *known} : facts_by_handle(path, handle);
     if (hf.ok) {
         if (handle != WP_INVALID_HANDLE && hf.info.volume_serial != ctx.volume_serial) {
             *status = NFSERR_STALE;

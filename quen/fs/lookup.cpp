@@ -59,6 +59,7 @@ static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, s
     uint64_t identity = 0;
     uint32_t mount_id = dir.word[HANDLE_WORD_MOUNT];
     mount_context file_ctx = ctx;
+    file_facts facts;  // of the file, when its link count was read
     char file_mounted[kHandlePathSize];
     if (name_length == 2 && name[0] == '.' && name[1] == '.') {
         identity = parent_directory(ctx, dir_identity, path);
@@ -100,15 +101,17 @@ static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, s
         } else if (dir_identity <= 0xFFFFFFFFu) {
             const char* windows_name = path + name_pos;
             uint32_t inode = inode_enter(uint32_t(dir_identity), windows_name, std::strlen(windows_name));
-            if (inode && !(attributes & WP_FILE_ATTRIBUTE_DIRECTORY))
-                inode = link_identity(inode, path);
+            if (inode && !(attributes & WP_FILE_ATTRIBUTE_DIRECTORY)) {
+                inode = link_identity(inode, path, &facts);
+            }
             identity = inode;
         }
     }
     if (identity == 0) return NFSERR_NODEV;
     out.handle = handle_make(uint32_t(identity), uint32_t(identity >> 32), mount_id);
     uint32_t status = NFS_OK;
-    get_attributes(identity, file_ctx, path, WP_INVALID_HANDLE, caller, out.attributes, &status);
+    get_attributes(identity, file_ctx, path, WP_INVALID_HANDLE, caller, out.attributes, &status,
+                   facts.ok ? &facts.info : nullptr);
     return status;
 }
 

@@ -193,6 +193,13 @@ static void send_test(struct owner *o) {
     start(o, TESTING, rpc_nlm4_test_async(o->rpc, test_cb, &a, o));
 }
 
+static int holds_nothing(const struct owner *o) {
+    for (int f = 0; f < FILES; ++f)
+        for (int b = 0; b < MODEL_BYTES; ++b)
+            if (model.held[f][o->index][b] != MODEL_FREE) return 0;
+    return 1;
+}
+
 static void next_request(struct owner *o) {
     const int kind = rand() % 20;
     o->file = rand() % FILES;
@@ -200,11 +207,13 @@ static void next_request(struct owner *o) {
     o->length = rand() % 8 == 0 ? 0 : 1 + (uint64_t)(rand() % MAX_LEN);
     o->exclusive = rand() % 2;
     if (kind < 10) {
+        /* Mostly an owner that holds nothing waits, so that waits end in grants more than in deadlocks. */
         uint8_t *seen = &o->blocked_before[o->file][o->offset][o->length][o->exclusive];
-        o->block = kind < 6 && !*seen;
+        o->block = kind < 6 && !*seen && (holds_nothing(o) || kind == 0);
         *seen |= (uint8_t)o->block;
         send_lock(o);
     } else if (kind < 17) {
+        if (kind >= 14) o->offset = o->length = 0;   /* all of the file */
         send_unlock(o, UNLOCKING);
     } else {
         send_test(o);

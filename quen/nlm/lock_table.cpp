@@ -10,11 +10,10 @@ namespace {
 
 lock_slot g_slots[kLockSlots];
 
-// A lock taken on a file's handle, and the client it was taken for.
+// An exclusive lock taken on a file's handle, and the client it was taken for.
 struct handle_lock {
     const void* file;   // null: free
     uint64_t offset, end;
-    bool exclusive;
     uint32_t client, svid;
 };
 handle_lock g_handle_locks[kHandleLocks];
@@ -80,17 +79,12 @@ void free_slot(lock_slot& s) {
 
 // ---- the handle's locks ----------------------------------------------------------
 
-bool held(const void* file, uint64_t off, uint64_t end, bool exclusive, bool exact) {
+// Whether a granted slot of the file holds a byte of [off, end).
+bool held(const void* file, uint64_t off, uint64_t end) {
     for (const lock_slot& s : g_slots)
-        if (s.file == file && !s.queued && s.exclusive == exclusive &&
-            (exact ? s.offset == off && s.end == end : overlaps(s.offset, s.end, off, end)))
-            return true;
+        if (s.file == file && !s.queued && overlaps(s.offset, s.end, off, end)) return true;
     return false;
 }
-
-// A shared lock serves while a shared slot has its very range, an exclusive
-// one while it holds any exclusive byte.
-bool serves(const handle_lock& l) { return held(l.file, l.offset, l.end, l.exclusive, !l.exclusive); }
 
 uint32_t take_handle_lock(const lock_slot& s, uint64_t off, uint64_t end) {
     handle_lock* free_lock = nullptr;
@@ -100,61 +94,48 @@ uint32_t take_handle_lock(const lock_slot& s, uint64_t off, uint64_t end) {
         of_client += l.file && l.client == s.owner.client;
     }
     if (!free_lock || of_client >= kHandleLocksPerClient) return NLM_DENIED_NOLOCKS;
-    if (g_hooks && g_hooks->os_lock(s.file, s.exclusive, off, end - off) != 0) return NLM_DENIED;
-    *free_lock = {s.file, off, end, s.exclusive, s.owner.client, s.owner.svid};
+    if (g_hooks && g_hooks->os_lock(s.file, off, end - off) != 0) return NLM_DENIED;
+    *free_lock = {s.file, off, end, s.owner.client, s.owner.svid};
     return NLM_GRANTED;
 }
 
-void lift(handle_lock& l) {
-    if (g_hooks) g_hooks->os_unlock(l.file, l.svid, l.offset, l.end - l.offset);
-    l.file = nullptr;
-}
-
-// The first exclusive handle lock of the file that holds `at`; null: none.
-const handle_lock* exclusive_lock_at(const void* file, uint64_t at) {
+// The handle lock of the file that holds `at`; null: none.
+const handle_lock* handle_lock_at(const void* file, uint64_t at) {
     for (const handle_lock& l : g_handle_locks)
-        if (l.file == file && l.exclusive && l.offset <= at && at < l.end) return &l;
+        if (l.file == file && l.offset <= at && at < l.end) return &l;
     return nullptr;
 }
 
-// Where the next exclusive handle lock of the file after `at` begins, below `end`.
-uint64_t next_exclusive_lock(const void* file, uint64_t at, uint64_t end) {
+// Where the next handle lock of the file after `at` begins, below `end`.
+uint64_t next_handle_lock(const void* file, uint64_t at, uint64_t end) {
     for (const handle_lock& l : g_handle_locks)
-        if (l.file == file && l.exclusive && l.offset > at && l.offset < end) end = l.offset;
+        if (l.file == file && l.offset > at && l.offset < end) end = l.offset;
     return end;
 }
 
 // Brings the handle's locks in line with the file's granted slots, never
-// leaving a byte that stays held unlocked: new shared locks first (they may
-// overlap the handle's own locks), then the exclusive bytes no exclusive
-// lock holds yet (lifting the shared locks of an upgrade first), then what
-// serves no more. A refusal stops it half way: the caller puts the slots
-// back and brings the locks in line again.
+// leaving a held byte unlocked: first the held bytes no lock covers get
+// locks of their own, then the locks none of whose bytes is held any more
+// are lifted. A refusal stops it half way: the caller puts the slots back
+// and brings the locks in line again.
 uint32_t sync_handle_locks(const void* file) {
     for (const lock_slot& s : g_slots) {
-        if (s.file != file || s.queued || s.exclusive) continue;
-        bool have = false;
-        for (const handle_lock& l : g_handle_locks)
-            have |= l.file == file && !l.exclusive && l.offset == s.offset && l.end == s.end;
-        if (!have)
-            if (const uint32_t status = take_handle_lock(s, s.offset, s.end)) return status;
-    }
-    for (const lock_slot& s : g_slots) {
-        if (s.file != file || s.queued || !s.exclusive) continue;
+        if (s.file != file || s.queued) continue;
         for (uint64_t at = s.offset; at < s.end;) {
-            if (const handle_lock* l = exclusive_lock_at(file, at)) {
+            if (const handle_lock* l = handle_lock_at(file, at)) {
                 at = l->end;
                 continue;
             }
-            const uint64_t to = next_exclusive_lock(file, at, s.end);
-            for (handle_lock& l : g_handle_locks)
-                if (l.file == file && !l.exclusive && overlaps(l.offset, l.end, at, to)) lift(l);
+            const uint64_t to = next_handle_lock(file, at, s.end);
             if (const uint32_t status = take_handle_lock(s, at, to)) return status;
             at = to;
         }
     }
     for (handle_lock& l : g_handle_locks)
-        if (l.file == file && !serves(l)) lift(l);
+        if (l.file == file && !held(file, l.offset, l.end)) {
+            if (g_hooks) g_hooks->os_unlock(l.file, l.svid, l.offset, l.end - l.offset);
+            l.file = nullptr;
+        }
     return NLM_GRANTED;
 }
 

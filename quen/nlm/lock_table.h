@@ -5,16 +5,17 @@
 // it names. The table knows files only by an opaque reference; what it does
 // to the file itself goes through lock_hooks.
 //
-// Every byte a granted slot holds is also locked on the file's handle, with
-// a lock of the slot's kind, so that other programs on the server keep out:
-// each shared range has a shared lock of exactly its range (shared locks may
-// overlap), and exclusive bytes lie in exclusive locks. Windows neither cuts
-// nor converts a lock, and an exclusive one overlaps nothing, so an exclusive
-// lock is kept whole while any byte of it is held exclusively: a trim, split
-// or merge never leaves a held byte unlocked, at the price of unlocked bytes
-// staying out of other programs' reach until the rest goes. Only an upgrade
-// from shared to exclusive has to lift the shared lock before it can take
-// the exclusive one.
+// Every byte a granted slot holds, shared or exclusive, also lies in an
+// exclusive lock on the file's handle, so that other programs on the server
+// keep out while the server's own handle still reads and writes: between NFS
+// clients the slots alone decide, and a Windows shared lock would bar even
+// that handle from writing. Windows neither cuts nor merges a lock, and its
+// exclusive locks never overlap, so the handle's locks are disjoint pieces
+// over the held bytes: bytes newly held get pieces of what no piece covers
+// yet (taken before anything is lifted), and a piece is kept whole while any
+// byte of it is held, lifted when none is: a trim, split or merge never
+// leaves a held byte unlocked, at the price of freed bytes staying out of
+// other programs' reach until the rest of their piece goes.
 //
 // Callers hold the file's per-file section around every call on that file;
 // the table guards its slots with a lock of its own, taken after it.
@@ -76,9 +77,9 @@ struct lock_slot {
 };
 
 struct lock_hooks {
-    // A byte-range lock on the file's handle, taken without waiting, and
-    // lifted (exactly that range): 0 or the Win32 error.
-    uint32_t (*os_lock)(const void* file, bool exclusive, uint64_t offset, uint64_t length);
+    // An exclusive byte-range lock on the file's handle, taken without
+    // waiting, and lifted (exactly that range): 0 or the Win32 error.
+    uint32_t (*os_lock)(const void* file, uint64_t offset, uint64_t length);
     uint32_t (*os_unlock)(const void* file, uint32_t svid, uint64_t offset, uint64_t length);
     // The file's count of slots (granted and queued) changes by delta.
     void (*count)(const void* file, int delta);

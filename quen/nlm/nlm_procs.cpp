@@ -106,9 +106,9 @@ void send_result(const rpc_handle* h, const rpc_call* call, uint32_t procedure, 
 
 // ---- the table's hooks on cache slots --------------------------------------------
 
-uint32_t os_lock(const void* file, bool exclusive, uint64_t offset, uint64_t length) {
+uint32_t os_lock(const void* file, uint64_t offset, uint64_t length) {
     const auto* slot = static_cast<const cache_slot*>(file);
-    if (wp_lock_file_ex(slot->handle, exclusive, offset, length)) return 0;
+    if (wp_lock_file(slot->handle, offset, length)) return 0;
     const uint32_t error = file_last_error();
     log_event(2, "nlm_lock error %u %llu\n", error, static_cast<unsigned long long>(slot->key.identity));
     return error;

@@ -118,7 +118,8 @@ uint32_t lock_test(const void* file, const lock_owner& owner, uint64_t offset, u
 uint32_t lock_acquire(const lock_request& r);
 // Frees the owner's locks inside the range (trimming or splitting the ones
 // that reach beyond it), then grants what no longer conflicts. DENIED_NOLOCKS
-// when a split finds no free slot (or handle lock): nothing changes then.
+// when a split finds no free slot: nothing changes then (the handle's locks
+// need nothing new, as what stays held is already locked).
 uint32_t lock_release(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length);
 // Withdraws the owner's queued request for exactly this range; GRANTED either way.
 uint32_t lock_cancel(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length);

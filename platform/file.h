@@ -188,6 +188,12 @@ bool wp_get_file_time(wp_handle h, uint64_t* creation, uint64_t* last_access, ui
 bool wp_set_file_time(wp_handle h, const uint64_t* creation, const uint64_t* last_access,
                       const uint64_t* last_write);
 bool wp_lock_file(wp_handle h, uint64_t offset, uint64_t length);
+// LockFileEx with LOCKFILE_FAIL_IMMEDIATELY: a shared lock may overlap other
+// shared locks and its own handle's exclusive ones (and bars writing through
+// every handle); an exclusive one overlaps no lock at all.
+bool wp_lock_file_ex(wp_handle h, bool exclusive, uint64_t offset, uint64_t length);
+// Lifts the lock of exactly this range; of an exclusive and a shared one on
+// it, the exclusive one first.
 bool wp_unlock_file(wp_handle h, uint64_t offset, uint64_t length);
 bool wp_device_io_control(wp_handle h, uint32_t code, const void* in, uint32_t in_size, void* out,
                           uint32_t out_size, uint32_t* returned);

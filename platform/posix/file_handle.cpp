@@ -176,7 +176,7 @@ bool wp_read_file(wp_handle h, void* buffer, uint32_t count, uint32_t* done) {
     if (!f) return false;
     if (!(f->access & WP_FILE_READ_DATA)) return fail(WIN_ERROR_ACCESS_DENIED);
     if (f->directory || f->link) return fail(WIN_ERROR_INVALID_FUNCTION);
-    if (count && range_locked_by_other(f, f->position, count)) return fail(WIN_ERROR_LOCK_VIOLATION);
+    if (count && range_locked_against(f, f->position, count, false)) return fail(WIN_ERROR_LOCK_VIOLATION);
     uint32_t total = 0;
     while (total < count) {
         const ssize_t n = ::pread(f->fd, static_cast<char*>(buffer) + total, count - total, off_t(f->position + total));
@@ -204,7 +204,7 @@ bool wp_write_file(wp_handle h, const void* data, uint32_t count, uint32_t* done
         if (::fstat(f->fd, &st) != 0) return fail_errno(errno);
         at = uint64_t(st.st_size);
     }
-    if (count && range_locked_by_other(f, at, count)) return fail(WIN_ERROR_LOCK_VIOLATION);
+    if (count && range_locked_against(f, at, count, true)) return fail(WIN_ERROR_LOCK_VIOLATION);
     uint32_t total = 0;
     while (total < count) {
         const ssize_t n = ::pwrite(f->fd, static_cast<const char*>(data) + total, count - total, off_t(at + total));
@@ -336,11 +336,13 @@ bool wp_set_file_time(wp_handle h, const uint64_t* creation, const uint64_t* las
     return succeed();
 }
 
-bool wp_lock_file(wp_handle h, uint64_t offset, uint64_t length) {
+bool wp_lock_file(wp_handle h, uint64_t offset, uint64_t length) { return wp_lock_file_ex(h, true, offset, length); }
+
+bool wp_lock_file_ex(wp_handle h, bool exclusive, uint64_t offset, uint64_t length) {
     posix_file* f = lookup_handle(h);
     if (!f) return false;
     if (!(f->access & (kDataRead | kDataWrite))) return fail(WIN_ERROR_ACCESS_DENIED);
-    if (uint32_t e = add_lock(f, offset, length)) return fail(e);
+    if (uint32_t e = add_lock(f, offset, length, exclusive)) return fail(e);
     return succeed();
 }
 

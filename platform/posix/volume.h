@@ -137,9 +137,9 @@ bool object_is_open(dev_t dev, ino_t ino);
 // Moves a handle to another file identity (after its object was replaced).
 void rekey_open(posix_file* f, dev_t dev, ino_t ino);
 // Byte-range locks. Results are Win32 errors (0: done).
-uint32_t add_lock(posix_file* f, uint64_t offset, uint64_t length);
+uint32_t add_lock(posix_file* f, uint64_t offset, uint64_t length, bool exclusive);
 uint32_t remove_lock(posix_file* f, uint64_t offset, uint64_t length);
-// Whether [offset, offset+length) overlaps a lock held through another handle.
-bool range_locked_by_other(posix_file* f, uint64_t offset, uint64_t length);
+// Whether the locks bar reading (or writing) [offset, offset+length) through f.
+bool range_locked_against(posix_file* f, uint64_t offset, uint64_t length, bool write);
 // Renamed objects keep their handles' paths current.
 void rename_open_paths(const std::string& from, const std::string& to);

@@ -1,5 +1,5 @@
 // The process-wide table of open files: share modes between handles and the
-// byte-range locks of LockFile, which Windows enforces on every read and write.
+// byte-range locks of LockFile(Ex), which Windows enforces on every read and write.
 #include "platform/posix/volume.h"
 #include "platform/win_error.h"
 
@@ -14,6 +14,7 @@ struct byte_lock {
     uint64_t offset;
     uint64_t length;
     const posix_file* owner;
+    bool exclusive;
 };
 
 struct open_object {
@@ -137,14 +138,16 @@ void rekey_open(posix_file* f, dev_t dev, ino_t ino) {
     t.objects[{dev, ino}].handles.push_back(f);
 }
 
-uint32_t add_lock(posix_file* f, uint64_t offset, uint64_t length) {
+uint32_t add_lock(posix_file* f, uint64_t offset, uint64_t length, bool exclusive) {
     open_table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     open_object& o = t.objects[{f->dev, f->ino}];
-    // Exclusive locks conflict with every overlapping lock, the handle's own included.
+    // An exclusive lock overlaps no other lock, the handle's own included; a
+    // shared one overlaps other shared ones and its own handle's exclusive ones.
     for (const byte_lock& l : o.locks)
-        if (overlaps(offset, length, l.offset, l.length)) return WIN_ERROR_LOCK_VIOLATION;
-    o.locks.push_back({offset, length, f});
+        if (overlaps(offset, length, l.offset, l.length) && (exclusive || (l.exclusive && l.owner != f)))
+            return WIN_ERROR_LOCK_VIOLATION;
+    o.locks.push_back({offset, length, f, exclusive});
     return WIN_ERROR_SUCCESS;
 }
 
@@ -152,24 +155,27 @@ uint32_t remove_lock(posix_file* f, uint64_t offset, uint64_t length) {
     open_table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     auto it = t.objects.find({f->dev, f->ino});
-    if (it != t.objects.end()) {
-        auto& ls = it->second.locks;
-        for (auto l = ls.begin(); l != ls.end(); ++l)
-            if (l->owner == f && l->offset == offset && l->length == length) {
-                ls.erase(l);
-                return WIN_ERROR_SUCCESS;
-            }
-    }
-    return WIN_ERROR_NOT_LOCKED;
+    if (it == t.objects.end()) return WIN_ERROR_NOT_LOCKED;
+    // Of an exclusive and a shared lock on the very range, the exclusive one goes first.
+    auto& ls = it->second.locks;
+    auto match = ls.end();
+    for (auto l = ls.begin(); l != ls.end(); ++l)
+        if (l->owner == f && l->offset == offset && l->length == length && (match == ls.end() || l->exclusive))
+            match = l;
+    if (match == ls.end()) return WIN_ERROR_NOT_LOCKED;
+    ls.erase(match);
+    return WIN_ERROR_SUCCESS;
 }
 
-bool range_locked_by_other(posix_file* f, uint64_t offset, uint64_t length) {
+bool range_locked_against(posix_file* f, uint64_t offset, uint64_t length, bool write) {
     open_table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     auto it = t.objects.find({f->dev, f->ino});
     if (it == t.objects.end()) return false;
+    // Another handle's exclusive lock bars reading and writing; a shared
+    // lock bars writing through every handle, its own too.
     for (const byte_lock& l : it->second.locks)
-        if (l.owner != f && overlaps(offset, length, l.offset, l.length)) return true;
+        if (overlaps(offset, length, l.offset, l.length) && (l.exclusive ? l.owner != f : write)) return true;
     return false;
 }
 

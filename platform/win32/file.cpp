@@ -198,6 +198,14 @@ bool wp_lock_file(wp_handle h, uint64_t offset, uint64_t length) {
     return LockFile(h, DWORD(offset), DWORD(offset >> 32), DWORD(length), DWORD(length >> 32)) != 0;
 }
 
+bool wp_lock_file_ex(wp_handle h, bool exclusive, uint64_t offset, uint64_t length) {
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    return LockFileEx(h, flags, 0, DWORD(length), DWORD(length >> 32), &at) != 0;
+}
+
 bool wp_unlock_file(wp_handle h, uint64_t offset, uint64_t length) {
     return UnlockFile(h, DWORD(offset), DWORD(offset >> 32), DWORD(length), DWORD(length >> 32)) != 0;
 }

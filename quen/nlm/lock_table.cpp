@@ -10,6 +10,15 @@
 namespace {
 
 lock_slot g_slots[kLockSlots];
+
+// An exclusive lock taken on a file's handle, and the client it was taken for.
+struct handle_lock {
+    const void* file;   // null: free
+    uint64_t offset, end;
+    uint32_t client, svid;
+};
+handle_lock g_handle_locks[kHandleLocks];
+
 const lock_hooks* g_hooks = nullptr;
 crit_section g_table_lock;
 std::once_flag g_lock_once;
@@ -63,12 +72,72 @@ lock_slot* claim() {
     return nullptr;
 }
 
-void free_slot(lock_slot& s, bool unlock) {
-    if (unlock && s.os_locked && g_hooks)
-        g_hooks->os_unlock(s.file, s.owner.svid, s.offset, length_of(s.offset, s.end));
+void free_slot(lock_slot& s) {
     if (g_hooks) g_hooks->count(s.file, -1);
     s.file = nullptr;
-    s.queued = s.os_locked = false;
+    s.queued = false;
+}
+
+// ---- the handle's locks ----------------------------------------------------------
+
+// Whether a granted slot of the file holds a byte of [off, end).
+bool held(const void* file, uint64_t off, uint64_t end) {
+    for (const lock_slot& s : g_slots)
+        if (s.file == file && !s.queued && overlaps(s.offset, s.end, off, end)) return true;
+    return false;
+}
+
+uint32_t take_handle_lock(const lock_slot& s, uint64_t off, uint64_t end) {
+    handle_lock* free_lock = nullptr;
+    int of_client = 0;
+    for (handle_lock& l : g_handle_locks) {
+        if (!l.file && !free_lock) free_lock = &l;
+        of_client += l.file && l.client == s.owner.client;
+    }
+    if (!free_lock || of_client >= kHandleLocksPerClient) return NLM_DENIED_NOLOCKS;
+    if (g_hooks && g_hooks->os_lock(s.file, off, end - off) != 0) return NLM_DENIED;
+    *free_lock = {s.file, off, end, s.owner.client, s.owner.svid};
+    return NLM_GRANTED;
+}
+
+// The handle lock of the file that holds `at`; null: none.
+const handle_lock* handle_lock_at(const void* file, uint64_t at) {
+    for (const handle_lock& l : g_handle_locks)
+        if (l.file == file && l.offset <= at && at < l.end) return &l;
+    return nullptr;
+}
+
+// Where the next handle lock of the file after `at` begins, below `end`.
+uint64_t next_handle_lock(const void* file, uint64_t at, uint64_t end) {
+    for (const handle_lock& l : g_handle_locks)
+        if (l.file == file && l.offset > at && l.offset < end) end = l.offset;
+    return end;
+}
+
+// Brings the handle's locks in line with the file's granted slots, never
+// leaving a held byte unlocked: first the held bytes no lock covers get
+// locks of their own, then the locks none of whose bytes is held any more
+// are lifted. A refusal stops it half way: the caller puts the slots back
+// and brings the locks in line again.
+uint32_t sync_handle_locks(const void* file) {
+    for (const lock_slot& s : g_slots) {
+        if (s.file != file || s.queued) continue;
+        for (uint64_t at = s.offset; at < s.end;) {
+            if (const handle_lock* l = handle_lock_at(file, at)) {
+                at = l->end;
+                continue;
+            }
+            const uint64_t to = next_handle_lock(file, at, s.end);
+            if (const uint32_t status = take_handle_lock(s, at, to)) return status;
+            at = to;
+        }
+    }
+    for (handle_lock& l : g_handle_locks)
+        if (l.file == file && !held(file, l.offset, l.end)) {
+            if (g_hooks) g_hooks->os_unlock(l.file, l.svid, l.offset, l.end - l.offset);
+            l.file = nullptr;
+        }
+    return NLM_GRANTED;
 }
 
 // The owner's granted ranges on the file after a lock (exclusive given) or
@@ -132,7 +201,7 @@ bool reshape(const void* file, const lock_owner& owner, uint64_t off, uint64_t e
         if (used_by_client(owner.client) + added - removed > kLockSlotsPerClient) return false;
     }
     for (int i = 0; i < n; ++i)
-        if (!kept_old[i]) free_slot(g_slots[old_index[i]], true);
+        if (!kept_old[i]) free_slot(g_slots[old_index[i]]);
     for (int j = 0; j < m; ++j) {
         if (kept_new[j]) continue;
         lock_slot* s = claim();
@@ -142,17 +211,28 @@ bool reshape(const void* file, const lock_owner& owner, uint64_t off, uint64_t e
         s->exclusive = next[j].exclusive;
         s->queued = false;
         s->owner = owner;
-        // The handle's lock is one per byte: where another owner's shared
-        // lock already holds it, this slot goes without.
-        bool shared_with_other = false;
-        for (const lock_slot& o : g_slots)
-            shared_with_other |= &o != s && o.file == file && !o.queued && o.os_locked &&
-                                 overlaps(o.offset, o.end, s->offset, s->end);
-        s->os_locked = g_hooks && !shared_with_other &&
-                       g_hooks->os_lock(file, s->offset, length_of(s->offset, s->end)) == 0;
         if (g_hooks) g_hooks->count(file, +1);
     }
     return true;
+}
+
+// reshape() with the handle's locks following; what they refuse is undone.
+uint32_t change(const void* file, const lock_owner& owner, uint64_t off, uint64_t end, const bool* lock_exclusive) {
+    static lock_slot before[kLockSlots];
+    int n = 0;
+    for (const lock_slot& s : g_slots)
+        if (s.file == file && !s.queued && same_owner(s.owner, owner)) before[n++] = s;
+    if (!reshape(file, owner, off, end, lock_exclusive)) return NLM_DENIED_NOLOCKS;
+    const uint32_t status = sync_handle_locks(file);
+    if (status == NLM_GRANTED) return status;
+    for (lock_slot& s : g_slots)
+        if (s.file == file && !s.queued && same_owner(s.owner, owner)) free_slot(s);
+    for (int i = 0; i < n; ++i) {
+        *claim() = before[i];   // the slots just freed make room
+        if (g_hooks) g_hooks->count(file, +1);
+    }
+    sync_handle_locks(file);
+    return status;
 }
 
 // Grants, in arrival order, every queued request of the file that no
@@ -172,8 +252,8 @@ void grant_queued(const void* file) {
         // The request gives its slot up to the ranges it becomes; should they
         // not fit, it stays queued.
         request = *q;
-        free_slot(*q, false);
-        if (!reshape(file, request.owner, request.offset, request.end, &request.exclusive)) {
+        free_slot(*q);
+        if (change(file, request.owner, request.offset, request.end, &request.exclusive) != NLM_GRANTED) {
             *claim() = request;
             if (g_hooks) g_hooks->count(file, +1);
             continue;
@@ -197,6 +277,7 @@ uint64_t range_end(uint64_t offset, uint64_t length) {
 void lock_table_init(const lock_hooks* hooks) {
     table_guard g;
     for (lock_slot& s : g_slots) s.file = nullptr;
+    for (handle_lock& l : g_handle_locks) l.file = nullptr;
     g_hooks = hooks;
 }
 
@@ -219,31 +300,24 @@ uint32_t lock_acquire(const lock_request& r) {
                 return NLM_BLOCKED;   // a retransmission of the request already waiting
         lock_slot* s = claim();
         if (!s || used_by_client(r.owner->client) >= kLockSlotsPerClient) return NLM_DENIED_NOLOCKS;
-        *s = lock_slot{r.file, r.offset, end, r.exclusive, true, false, ++g_arrivals, *r.owner, *r.context};
+        *s = lock_slot{r.file, r.offset, end, r.exclusive, true, ++g_arrivals, *r.owner, *r.context};
         if (g_hooks) g_hooks->count(r.file, +1);
         return NLM_BLOCKED;
     }
-    // Another program on the server may hold the range: where no lock of
-    // the table covers it, the handle's own lock must be had.
-    bool covered = false;
-    for (const lock_slot& s : g_slots)
-        covered |= s.file == r.file && !s.queued && overlaps(s.offset, s.end, r.offset, end);
-    if (!covered && g_hooks) {
-        if (g_hooks->os_lock(r.file, r.offset, length_of(r.offset, end)) != 0) return NLM_DENIED;
-        g_hooks->os_unlock(r.file, r.owner->svid, r.offset, length_of(r.offset, end));
-    }
-    if (!reshape(r.file, *r.owner, r.offset, end, &r.exclusive)) return NLM_DENIED_NOLOCKS;
+    // Another program on the server may hold the range: then the handle's
+    // lock is refused and so is the request.
+    if (const uint32_t status = change(r.file, *r.owner, r.offset, end, &r.exclusive)) return status;
     // A request of the owner still queued for the range is answered now.
     for (lock_slot& s : g_slots)
         if (s.file == r.file && s.queued && same_owner(s.owner, *r.owner) && s.offset == r.offset && s.end == end)
-            free_slot(s, false);
+            free_slot(s);
     grant_queued(r.file);   // a lock turned shared may let shared requests in
     return NLM_GRANTED;
 }
 
 uint32_t lock_release(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length) {
     table_guard g;
-    if (!reshape(file, owner, offset, range_end(offset, length), nullptr)) return NLM_DENIED_NOLOCKS;
+    if (const uint32_t status = change(file, owner, offset, range_end(offset, length), nullptr)) return status;
     grant_queued(file);
     return NLM_GRANTED;
 }
@@ -253,7 +327,7 @@ uint32_t lock_cancel(const void* file, const lock_owner& owner, uint64_t offset,
     const uint64_t end = range_end(offset, length);
     for (lock_slot& s : g_slots)
         if (s.file == file && s.queued && same_owner(s.owner, owner) && s.offset == offset && s.end == end) {
-            free_slot(s, false);
+            free_slot(s);
             break;
         }
     return NLM_GRANTED;
@@ -262,7 +336,8 @@ uint32_t lock_cancel(const void* file, const lock_owner& owner, uint64_t offset,
 void lock_release_file(const void* file) {
     table_guard g;
     for (lock_slot& s : g_slots)
-        if (s.file == file) free_slot(s, true);
+        if (s.file == file) free_slot(s);
+    sync_handle_locks(file);
 }
 
 int lock_client_files(uint32_t client, const char* name, uint32_t name_len, const void** files, int max) {
@@ -282,7 +357,8 @@ void lock_free_client_file(const void* file, uint32_t client, const char* name, 
     for (lock_slot& s : g_slots)
         if (s.file == file && s.owner.client == client && s.owner.name_len == name_len &&
             std::memcmp(s.owner.name, name, name_len) == 0)
-            free_slot(s, true);
+            free_slot(s);
+    sync_handle_locks(file);   // only lifts
     grant_queued(file);
 }
 

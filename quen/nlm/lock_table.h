@@ -5,6 +5,18 @@
 // it names. The table knows files only by an opaque reference; what it does
 // to the file itself goes through lock_hooks.
 //
+// Every byte a granted slot holds, shared or exclusive, also lies in an
+// exclusive lock on the file's handle, so that other programs on the server
+// keep out while the server's own handle still reads and writes: between NFS
+// clients the slots alone decide, and a Windows shared lock would bar even
+// that handle from writing. Windows neither cuts nor merges a lock, and its
+// exclusive locks never overlap, so the handle's locks are disjoint pieces
+// over the held bytes: bytes newly held get pieces of what no piece covers
+// yet (taken before anything is lifted), and a piece is kept whole while any
+// byte of it is held, lifted when none is: a trim, split or merge never
+// leaves a held byte unlocked, at the price of freed bytes staying out of
+// other programs' reach until the rest of their piece goes.
+//
 // Callers hold the file's per-file section around every call on that file;
 // the table guards its slots with a lock of its own, taken after it.
 #pragma once
@@ -13,6 +25,8 @@
 
 inline constexpr int kLockSlots = 256;
 inline constexpr int kLockSlotsPerClient = kLockSlots / 2;   // one host cannot take the table
+inline constexpr int kHandleLocks = 2 * kLockSlots;          // the handles' locks, of all files
+inline constexpr int kHandleLocksPerClient = kHandleLocks / 2;
 inline constexpr uint32_t kNlmNetobjMax = 1023;   // cookies, owner handles, FREE_ALL names
 inline constexpr uint32_t kNlmCallerMax = 1022;   // caller names
 inline constexpr uint32_t kNlmAuthMax = 400;
@@ -57,14 +71,14 @@ struct lock_slot {
     uint64_t end;          // kRangeEnd: to the end of any file
     bool exclusive;
     bool queued;           // a blocked request waiting for its grant
-    bool os_locked;        // the range is also locked on the file's handle
     uint32_t arrival;      // order of queued requests
     lock_owner owner;
     lock_context context;  // of a queued request
 };
 
 struct lock_hooks {
-    // The byte-range lock on the file's handle: 0 or the Win32 error.
+    // An exclusive byte-range lock on the file's handle, taken without
+    // waiting, and lifted (exactly that range): 0 or the Win32 error.
     uint32_t (*os_lock)(const void* file, uint64_t offset, uint64_t length);
     uint32_t (*os_unlock)(const void* file, uint32_t svid, uint64_t offset, uint64_t length);
     // The file's count of slots (granted and queued) changes by delta.
@@ -99,11 +113,13 @@ void lock_table_init(const lock_hooks* hooks);
 uint32_t lock_test(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length, bool exclusive,
                    lock_holder* holder);
 // GRANTED, DENIED (conflict without block, or the handle's lock refused),
-// BLOCKED (queued) or DENIED_NOLOCKS (no slot for it).
+// BLOCKED (queued) or DENIED_NOLOCKS (no slot or handle lock for it). What
+// is refused changes nothing.
 uint32_t lock_acquire(const lock_request& r);
 // Frees the owner's locks inside the range (trimming or splitting the ones
 // that reach beyond it), then grants what no longer conflicts. DENIED_NOLOCKS
-// when a split finds no free slot: nothing changes then.
+// when a split finds no free slot: nothing changes then (the handle's locks
+// need nothing new, as what stays held is already locked).
 uint32_t lock_release(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length);
 // Withdraws the owner's queued request for exactly this range; GRANTED either way.
 uint32_t lock_cancel(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length);

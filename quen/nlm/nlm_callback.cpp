@@ -15,10 +15,17 @@ namespace {
 constexpr int kTries = 3;
 constexpr int kWaitMs = 1000;
 
+struct queued_call {
+    bool used;
+    uint32_t held_by;   // the hold it waits for; 0: ready
+    uint32_t order;
+    nlm_outgoing call;
+};
+
 struct callback_queue {
     crit_section lock;
-    nlm_outgoing calls[kCallbackQueue];
-    int head = 0, count = 0;
+    queued_call calls[kCallbackQueue];
+    uint32_t next_order = 0, next_hold = 0;
     plat_event* wake = nullptr;
     plat_event* ended = nullptr;
     std::atomic<bool> stopping{false};
@@ -28,6 +35,7 @@ std::once_flag g_once;
 std::atomic<uint16_t> g_portmap_port{PMAP_PORT};
 std::atomic<uint32_t> g_xid{0};
 nlm_outgoing g_current;   // the sender thread's copy
+thread_local uint32_t t_hold = 0;
 
 uint32_t next_xid() {
     // Seeded from the tick count so that xids of two runs rarely meet.
@@ -115,11 +123,15 @@ void sender_main(void*) {
         for (;;) {
             {
                 crit_guard g(&g_queue.lock);
-                if (g_queue.count == 0 || g_queue.stopping.load()) break;
-                g_current = g_queue.calls[g_queue.head];
-                g_queue.head = (g_queue.head + 1) % kCallbackQueue;
-                --g_queue.count;
-                if (g_queue.count == 0) event_reset(g_queue.wake);
+                queued_call* first = nullptr;
+                for (queued_call& q : g_queue.calls)
+                    if (q.used && !q.held_by && (!first || int32_t(q.order - first->order) < 0)) first = &q;
+                if (!first || g_queue.stopping.load()) {
+                    event_reset(g_queue.wake);
+                    break;
+                }
+                g_current = first->call;
+                first->used = false;
             }
             if (h) send_call(h, g_current);
         }
@@ -133,14 +145,38 @@ void sender_main(void*) {
 bool nlm_callback_queue(const nlm_outgoing& call) {
     std::call_once(g_once, [] { crit_init(&g_queue.lock); });
     crit_guard g(&g_queue.lock);
-    if (!g_queue.wake || g_queue.count == kCallbackQueue || call.args_len > kCallbackArgsMax) {
+    queued_call* free_call = nullptr;
+    for (queued_call& q : g_queue.calls)
+        if (!q.used && !free_call) free_call = &q;
+    if (!g_queue.wake || !free_call || call.args_len > kCallbackArgsMax) {
         log_printf(2, "nlmd: callback queue full\n");
         return false;
     }
-    g_queue.calls[(g_queue.head + g_queue.count) % kCallbackQueue] = call;
-    ++g_queue.count;
-    event_set(g_queue.wake);
+    free_call->call = call;
+    free_call->held_by = t_hold;
+    free_call->order = g_queue.next_order++;
+    free_call->used = true;
+    if (!t_hold) event_set(g_queue.wake);
     return true;
+}
+
+nlm_callback_hold::nlm_callback_hold() {
+    std::call_once(g_once, [] { crit_init(&g_queue.lock); });
+    crit_guard g(&g_queue.lock);
+    if (++g_queue.next_hold == 0) ++g_queue.next_hold;   // 0 marks a ready call
+    t_hold = g_queue.next_hold;
+}
+
+nlm_callback_hold::~nlm_callback_hold() {
+    crit_guard g(&g_queue.lock);
+    bool released = false;
+    for (queued_call& q : g_queue.calls)
+        if (q.used && q.held_by == t_hold) {
+            q.held_by = 0;
+            released = true;
+        }
+    t_hold = 0;
+    if (released && g_queue.wake) event_set(g_queue.wake);
 }
 
 bool nlm_callback_start() {
@@ -165,7 +201,7 @@ void nlm_callback_stop() {
     event_close(g_queue.wake);
     event_close(g_queue.ended);
     g_queue.wake = g_queue.ended = nullptr;
-    g_queue.count = 0;
+    for (queued_call& q : g_queue.calls) q.used = false;
 }
 
 void nlm_callback_set_portmap_port(uint16_t port) { g_portmap_port.store(port ? port : uint16_t(PMAP_PORT)); }

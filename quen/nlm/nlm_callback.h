@@ -26,6 +26,15 @@ struct nlm_outgoing {
 // Queues a call; false when the queue is full (the call is dropped: a
 // client whose blocked request hears nothing asks again).
 bool nlm_callback_queue(const nlm_outgoing& call);
+// What a serving thread queues while it holds waits for its release: a
+// procedure's calls (NLM_GRANTED for the requests it unblocked, a message
+// form's result) go out only once its reply is sent, never ahead of it.
+struct nlm_callback_hold {
+    nlm_callback_hold();
+    ~nlm_callback_hold();
+    nlm_callback_hold(const nlm_callback_hold&) = delete;
+    nlm_callback_hold& operator=(const nlm_callback_hold&) = delete;
+};
 bool nlm_callback_start();
 // Ends the sender; calls still queued are dropped.
 void nlm_callback_stop();

@@ -1,5 +1,6 @@
 // The procedure tables of versions 1, 3 and 4 and their dispatchers.
 #include "quen/nlm/nlmd.h"
+#include "quen/nlm/nlm_callback.h"
 #include "quen/nlm/nlm_procs.h"
 #include "quen/nlm/nlm_wire.h"
 #include "rpc/proc_table.h"
@@ -78,6 +79,7 @@ static_assert(sizeof k_v1 / sizeof k_v1[0] == 16 && sizeof k_v3 / sizeof k_v3[0]
 }  // namespace
 
 void nlm_dispatch(rpc_handle* h, rpc_call* call) {
+    const nlm_callback_hold until_replied;
     for (const rpc_program& p : k_programs)
         if (p.version == call->version) {
             rpc_run_program(&p, h, call);

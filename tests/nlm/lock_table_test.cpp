@@ -1,7 +1,12 @@
 #include "quen/nlm/lock_table.h"
 
+#include "platform/file.h"
+#include "tests/nlm/lock_model.h"
+#include "tests/support/file_tree.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
@@ -10,13 +15,48 @@
 
 namespace {
 
-// The file side: counts per file, the handle's locks, and the grants sent.
+// The file side: counts per file, the grants sent, and the handle's locks as
+// Windows keeps them (one handle per file): exclusive locks overlap none, an
+// unlock names a lock's very range.
 std::map<const void*, int> g_counts;
 std::vector<lock_slot> g_grants;
+struct handle_lock {
+    const void* file;
+    uint64_t offset, end;
+};
+std::vector<handle_lock> g_locks;
 bool g_os_refuses = false;
+int g_refuse_one_in = 0;   // another program's lock, now and then
+int g_misuses = 0;         // locks over the handle's own, unlocks of no lock
+int g_gaps = 0;            // bytes a slot holds that an unlock left unlocked
+std::mt19937 g_refusals(7);
+bool locked(const void* f, uint64_t b);
 
-uint32_t fake_lock(const void*, uint64_t, uint64_t) { return g_os_refuses ? 33u : 0u; }
-uint32_t fake_unlock(const void*, uint32_t, uint64_t, uint64_t) { return 0; }
+uint32_t fake_lock(const void* f, uint64_t off, uint64_t len) {
+    for (const handle_lock& l : g_locks)
+        if (l.file == f && l.offset < off + len && off < l.end) return ++g_misuses, 33u;
+    if (g_os_refuses || (g_refuse_one_in && g_refusals() % g_refuse_one_in == 0)) return 33;
+    g_locks.push_back({f, off, off + len});
+    return 0;
+}
+uint32_t fake_unlock(const void* f, uint32_t, uint64_t off, uint64_t len) {
+    auto match = std::find_if(g_locks.begin(), g_locks.end(), [&](const handle_lock& l) {
+        return l.file == f && l.offset == off && l.end == off + len;
+    });
+    if (match == g_locks.end()) return ++g_misuses, 158u;
+    g_locks.erase(match);
+    lock_slot s[kLockSlots];
+    const int n = lock_slots_of(f, false, s, kLockSlots);
+    for (int i = 0; i < n; ++i)
+        for (uint64_t b = std::max(s[i].offset, off); b < std::min({s[i].end, off + len, uint64_t(64)}); ++b)
+            g_gaps += !locked(f, b);
+    return 0;
+}
+bool locked(const void* f, uint64_t b) {
+    for (const handle_lock& l : g_locks)
+        if (l.file == f && l.offset <= b && b < l.end) return true;
+    return false;
+}
 void fake_count(const void* file, int delta) { g_counts[file] += delta; }
 void fake_granted(const lock_slot& s) { g_grants.push_back(s); }
 const lock_hooks k_fake = {fake_lock, fake_unlock, fake_count, fake_granted};
@@ -62,7 +102,11 @@ protected:
         lock_table_init(&k_fake);
         g_counts.clear();
         g_grants.clear();
+        g_locks.clear();
         g_os_refuses = false;
+        g_refuse_one_in = 0;
+        g_misuses = 0;
+        g_gaps = 0;
     }
 };
 
@@ -197,20 +241,25 @@ TEST_F(LockTable, BoundedPerClientAndInAll) {
     EXPECT_EQ(lock_slots_used(), kLockSlots - kLockSlotsPerClient);
 }
 
-// A model of each owner's bytes 0..63 per file: 0 free, 1 shared, 2 exclusive.
+// Random requests against the model: nothing granted conflicts, the table
+// holds what the replies said, and the handle's locks cover every held byte
+// at every moment, never overlap and never stay without a held byte, while
+// another program now and then holds bytes that a new lock wants.
 TEST_F(LockTable, RandomOperationsNeverGrantConflicts) {
-    constexpr int kOwners = 8, kFiles = 4, kBytes = 64;
-    uint8_t model[kFiles][kOwners][kBytes] = {};
+    constexpr int kOwners = MODEL_OWNERS, kFiles = MODEL_FILES, kBytes = MODEL_BYTES;
+    lock_model m{};
     lock_owner owners[kOwners];
     for (int o = 0; o < kOwners; ++o) owners[o] = owner(uint32_t(1 + o % 3), uint32_t(o));
-    auto model_set = [&](int f, int o, uint64_t off, uint64_t end, uint8_t v) {
-        for (uint64_t b = off; b < end && b < kBytes; ++b) model[f][o][b] = v;
-    };
     auto index_of = [&](const lock_owner& x) {
         for (int o = 0; o < kOwners; ++o)
             if (same_owner(owners[o], x)) return o;
         return -1;
     };
+    auto grant = [&](int f, int o, uint64_t off, uint64_t end, bool excl) {
+        EXPECT_EQ(model_conflict(&m, f, o, off, end, excl), -1);
+        model_set(&m, f, o, off, end, excl ? MODEL_EXCLUSIVE : MODEL_SHARED, 0);
+    };
+    g_refuse_one_in = 8;
     std::mt19937 rng(12345);
     for (int step = 0; step < 4000; ++step) {
         const int f = int(rng() % kFiles), o = int(rng() % kOwners);
@@ -220,15 +269,14 @@ TEST_F(LockTable, RandomOperationsNeverGrantConflicts) {
         g_grants.clear();
         switch (rng() % 3) {
         case 0:
-            if (take(file(f), owners[o], off, len, excl, rng() % 2) == NLM_GRANTED)
-                model_set(f, o, off, end, excl ? 2 : 1);
+            if (take(file(f), owners[o], off, len, excl, rng() % 2) == NLM_GRANTED) grant(f, o, off, end, excl);
             break;
         case 1:
-            if (lock_release(file(f), owners[o], off, len) == NLM_GRANTED) model_set(f, o, off, end, 0);
+            if (lock_release(file(f), owners[o], off, len) == NLM_GRANTED) model_set(&m, f, o, off, end, 0, 0);
             break;
         default: lock_cancel(file(f), owners[o], off, len);
         }
-        for (const lock_slot& g : g_grants) model_set(f, index_of(g.owner), g.offset, g.end, g.exclusive ? 2 : 1);
+        for (const lock_slot& g : g_grants) grant(f, index_of(g.owner), g.offset, g.end, g.exclusive);
         for (int ff = 0; ff < kFiles; ++ff) {
             lock_slot s[kLockSlots];
             const int n = lock_slots_of(file(ff), false, s, kLockSlots);
@@ -240,13 +288,83 @@ TEST_F(LockTable, RandomOperationsNeverGrantConflicts) {
                     ASSERT_FALSE(overlap && (same || s[i].exclusive || s[j].exclusive)) << "step " << step;
                 }
             for (int i = 0; i < n; ++i)
-                for (uint64_t b = s[i].offset; b < s[i].end && b < kBytes; ++b)
-                    seen[index_of(s[i].owner)][b] = s[i].exclusive ? 2 : 1;
-            ASSERT_EQ(std::memcmp(seen, model[ff], sizeof seen), 0) << "step " << step;
+                for (uint64_t b = s[i].offset; b < s[i].end && b < kBytes; ++b) {
+                    seen[index_of(s[i].owner)][b] = s[i].exclusive ? MODEL_EXCLUSIVE : MODEL_SHARED;
+                    ASSERT_TRUE(locked(file(ff), b)) << "step " << step << " byte " << b;
+                }
+            ASSERT_EQ(std::memcmp(seen, m.held[ff], sizeof seen), 0) << "step " << step;
+            for (const handle_lock& l : g_locks) {
+                bool serves = false;
+                for (int i = 0; i < n; ++i) serves |= l.file == s[i].file && l.offset < s[i].end && s[i].offset < l.end;
+                ASSERT_TRUE(l.file != file(ff) || serves) << "step " << step << ": a lock holding nothing";
+            }
             lock_slot q[kLockSlots];
             ASSERT_EQ(g_counts[file(ff)], n + lock_slots_of(file(ff), true, q, kLockSlots)) << "step " << step;
         }
+        ASSERT_EQ(g_misuses, 0) << "step " << step;
+        ASSERT_EQ(g_gaps, 0) << "step " << step;
     }
+    for (int ff = 0; ff < kFiles; ++ff) lock_release_file(file(ff));
+    EXPECT_TRUE(g_locks.empty());
+}
+
+// The hooks on a real handle of a file; a second handle of it stands for
+// another program on the server.
+wp_handle g_handle = WP_INVALID_HANDLE;
+uint32_t real_lock(const void*, uint64_t off, uint64_t len) {
+    return wp_lock_file(g_handle, off, len) ? 0 : file_last_error();
+}
+uint32_t real_unlock(const void*, uint32_t, uint64_t off, uint64_t len) {
+    return wp_unlock_file(g_handle, off, len) ? 0 : file_last_error();
+}
+const lock_hooks k_handle_hooks = {real_lock, real_unlock, fake_count, fake_granted};
+
+class LockTableOnAHandle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(wp_create_directory(dir.c_str()));
+        g_handle = wp_create_file(path.c_str(), WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_CREATE_NEW, 0);
+        other = wp_create_file(path.c_str(), WP_GENERIC_READ | WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0);
+        ASSERT_NE(g_handle, WP_INVALID_HANDLE);
+        ASSERT_NE(other, WP_INVALID_HANDLE);
+        lock_table_init(&k_handle_hooks);
+    }
+    void TearDown() override {
+        lock_release_file(&g_handle);
+        wp_close_handle(other);
+        wp_close_handle(g_handle);
+        remove_tree(dir);
+    }
+    // Writes a byte at `at` through the handle, as an NFS WRITE does.
+    static bool write_at(wp_handle h, uint64_t at) {
+        uint32_t done = 0;
+        return wp_set_file_pointer(h, int32_t(at), nullptr, WP_FILE_BEGIN) != WP_INVALID_SET_FILE_POINTER &&
+               wp_write_file(h, "w", 1, &done) && done == 1;
+    }
+    const std::string dir = unique_test_folder("tervalo-nlm-");
+    const std::string path = dir + "\\f";
+    wp_handle other = WP_INVALID_HANDLE;   // another program on the server
+    const lock_owner a = owner(1, 1), b = owner(2, 1);
+};
+
+TEST_F(LockTableOnAHandle, BytesStillHeldSharedStayLocked) {
+    EXPECT_EQ(take(&g_handle, a, 0, 100, false), NLM_GRANTED);
+    EXPECT_EQ(take(&g_handle, b, 50, 100, false), NLM_GRANTED);
+    EXPECT_EQ(lock_release(&g_handle, a, 0, 0), NLM_GRANTED);
+    EXPECT_FALSE(wp_lock_file(other, 60, 1)) << "bytes b holds shared";
+    // a's lock of 0-99 stays whole while b holds a byte of it.
+    EXPECT_EQ(lock_release(&g_handle, b, 0, 0), NLM_GRANTED);
+    EXPECT_TRUE(wp_lock_file(other, 10, 1)) << "bytes nobody holds";
+    EXPECT_TRUE(wp_lock_file(other, 60, 1)) << "bytes nobody holds";
+}
+
+// NFS locks are advisory among NFS clients: the server's own handle writes
+// into bytes one owner, or two overlapping owners, hold shared.
+TEST_F(LockTableOnAHandle, TheServersHandleWritesIntoSharedBytes) {
+    EXPECT_EQ(take(&g_handle, a, 0, 100, false), NLM_GRANTED);
+    EXPECT_TRUE(write_at(g_handle, 10)) << "a's bytes: " << file_last_error();
+    EXPECT_EQ(take(&g_handle, b, 50, 100, false), NLM_GRANTED);
+    for (const uint64_t at : {10, 60, 120}) EXPECT_TRUE(write_at(g_handle, at)) << at << ": " << file_last_error();
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ int rpc_set_udp_destination(struct rpc_context *rpc, char *addr, int port, int i
 
 enum { EXIT_REPLY = 0, EXIT_RPC = 1, EXIT_CONNECT = 2, EXIT_TIMEOUT = 3, EXIT_USAGE = 64 };
 
-static double now_seconds(void) {
+static inline double now_seconds(void) {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
@@ -29,8 +29,8 @@ static double now_seconds(void) {
 
 /* Serves the context until *finished or the time is up; a time-out or a
  * lost connection sets *exit_code. `who` starts the messages. */
-static void serve_until_done(struct rpc_context *rpc, const int *finished, int *exit_code, double seconds,
-                             const char *who) {
+static inline void serve_until_done(struct rpc_context *rpc, const int *finished, int *exit_code, double seconds,
+                                    const char *who) {
     const double deadline = now_seconds() + seconds;
     while (!*finished) {
         const double left = deadline - now_seconds();

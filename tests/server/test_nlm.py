@@ -3,9 +3,10 @@ calls (nlm_client) over UDP and TCP, versions 1 and 3 and the message forms
 byte by byte, and tshark reading the whole run.
 
 Covered: conflicts and holders, owners beyond the svid, POSIX unlock ranges,
-queued requests granted by NLM_GRANTED, locks that outlive twice the Locktime
-and another client's chmod and rename, stale handles, the cache switched
-off, GARBAGE_ARGS for a version 1 handle of the wrong size, SHARE, FREE_ALL.
+queued requests granted by NLM_GRANTED, NFS writes into shared-locked
+bytes, locks that outlive twice the Locktime and another client's chmod and
+rename, stale handles, the cache switched off, GARBAGE_ARGS for a version 1
+handle of the wrong size, SHARE, FREE_ALL.
 
 usage: test_nlm.py QUEN NLM_CLIENT
 """
@@ -161,6 +162,21 @@ def check_kept(c, nlm, root, fh):
     c.equal(nlm("test", fh, 9, 0, 1, caller="hostB"), GRANTED_OK, "and it is gone")
 
 
+def check_shared_writes(c, nlm, fh):
+    """NFS writes land in bytes that NFS clients hold shared: the locks keep
+    only other programs on the server out."""
+    link = Link(True, SECOND_CLIENT)
+    try:
+        c.equal(nlm("lock", fh, 1, 0, 100, excl=False), GRANTED_OK, "shared LOCK 0-99")
+        c.equal(write(link, fh, 10, b"one", FILE_SYNC)[0], 0, "a write into one owner's shared bytes")
+        c.equal(nlm("lock", fh, 2, 50, 100, caller="hostB", excl=False), GRANTED_OK, "overlapping shared LOCK 50-149")
+        c.equal(write(link, fh, 60, b"two", FILE_SYNC)[0], 0, "a write into two owners' shared bytes")
+    finally:
+        link.close()
+    c.equal(nlm("unlock", fh, 1, 0, 0), GRANTED_OK, "UNLOCK the first shared lock")
+    c.equal(nlm("unlock", fh, 2, 0, 0, caller="hostB"), GRANTED_OK, "UNLOCK the second shared lock")
+
+
 def check_granted(c, client, fh):
     """A queued request is granted when the lock goes: NLM_GRANTED to the
     client's lock manager (on lo, the server's own, found through the
@@ -270,6 +286,7 @@ def main(args):
                     link.close()
                 for udp, name in ((True, "udp.txt"), (False, "tcp.txt")):
                     check_basics(c, Nlm(client, udp), handles[name], name[:3])
+                check_shared_writes(c, Nlm(client, True), handles["udp.txt"])
                 check_granted(c, client, handles["queue.txt"])
                 check_peer(c, client, handles["queue.txt"])
                 check_narrow(c, handles["old.txt"])

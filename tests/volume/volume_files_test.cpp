@@ -239,6 +239,43 @@ TEST_F(volume_test, LockRangesConflictAndGuardReadsAndWrites) {
     EXPECT_TRUE(wp_lock_file(a.get(), 0, 16)) << file_last_error();
 }
 
+TEST_F(volume_test, SharedLocksOverlapAndUnlockOneByOne) {
+    make_file("f", "0123456789abcdefghijklmnopqrstuv");
+    file_handle a = open_path(at("f"), WP_GENERIC_READ | WP_GENERIC_WRITE);
+    file_handle b = open_path(at("f"), WP_GENERIC_READ | WP_GENERIC_WRITE);
+    ASSERT_TRUE(a.valid() && b.valid());
+    ASSERT_TRUE(wp_lock_file_ex(a.get(), false, 0, 8));
+    ASSERT_TRUE(wp_lock_file_ex(a.get(), false, 4, 8)) << file_last_error();   // one handle, overlapping
+    ASSERT_TRUE(wp_lock_file_ex(b.get(), false, 2, 2));
+    EXPECT_FALSE(wp_lock_file_ex(b.get(), true, 6, 1));
+    EXPECT_EQ(file_last_error(), WIN_ERROR_LOCK_VIOLATION);
+    EXPECT_FALSE(wp_lock_file_ex(a.get(), true, 6, 1));   // its own shared locks bar it too
+    ASSERT_TRUE(wp_unlock_file(a.get(), 0, 8));
+    EXPECT_FALSE(wp_lock_file_ex(b.get(), true, 7, 1));   // 4..11 is still locked
+    EXPECT_TRUE(wp_lock_file_ex(b.get(), true, 0, 2)) << file_last_error();
+    // Shared over the handle's own exclusive lock; the exclusive one is lifted first.
+    ASSERT_TRUE(wp_lock_file_ex(a.get(), true, 16, 8));
+    ASSERT_TRUE(wp_lock_file_ex(a.get(), false, 16, 8)) << file_last_error();
+    EXPECT_FALSE(wp_lock_file_ex(b.get(), false, 16, 1));
+    ASSERT_TRUE(wp_unlock_file(a.get(), 16, 8));
+    EXPECT_TRUE(wp_lock_file_ex(b.get(), false, 16, 1)) << file_last_error();
+    EXPECT_FALSE(wp_lock_file_ex(b.get(), true, 20, 1));
+}
+
+TEST_F(volume_test, SharedLocksLetEveryHandleReadAndNoneWrite) {
+    SKIP_ON_WINE("ReadFile and WriteFile ignore locks");
+    make_file("f", "0123456789abcdef");
+    file_handle a = open_path(at("f"), WP_GENERIC_READ | WP_GENERIC_WRITE);
+    file_handle b = open_path(at("f"), WP_GENERIC_READ | WP_GENERIC_WRITE);
+    ASSERT_TRUE(wp_lock_file_ex(a.get(), false, 0, 8));
+    char buf[4];
+    uint32_t n = 0;
+    EXPECT_TRUE(wp_read_file(b.get(), buf, 4, &n));
+    EXPECT_FALSE(wp_write_file(a.get(), "zz", 2, &n));
+    EXPECT_EQ(file_last_error(), WIN_ERROR_LOCK_VIOLATION);
+    EXPECT_FALSE(wp_write_file(b.get(), "zz", 2, &n));
+}
+
 TEST_F(volume_test, ReadsAndWritesInsideAnotherHandlesLockFail) {
     SKIP_ON_WINE("ReadFile and WriteFile ignore other handles' locks");
     make_file("f", "0123456789abcdef");

@@ -1,0 +1,54 @@
+// The callback sender's order: what a serving thread queues while it holds
+// goes out only after the hold ends, while other threads' calls go at once.
+#include "quen/nlm/nlm_callback.h"
+
+#include "platform/net.h"
+#include "rpc/xdr.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// The version a GETPORT to the test's portmapper asks for; each is answered
+// "no such program", which ends that call. 0: none came.
+uint32_t next_getport_version(net_socket s) {
+    uint8_t buf[512];
+    net_addr4 peer{};
+    int32_t peer_len = NET_ADDR4_LEN;
+    if (net_wait_one(s, 10000) <= 0) return 0;
+    const int n = net_recvfrom(s, buf, sizeof buf, &peer, &peer_len);
+    if (n < 48) return 0;
+    uint8_t reply[28] = {};
+    std::memcpy(reply, buf, 4);   // xid; REPLY, accepted, null verifier, SUCCESS, port 0
+    reply[7] = 1;
+    net_sendto(s, reply, sizeof reply, peer);
+    return xdr_load32(buf + 44);   // after ten header words: program, version
+}
+
+TEST(NlmCallback, HeldCallsWaitForTheHoldToEnd) {
+    ASSERT_TRUE(net_startup());
+    socket_guard portmap(net_udp_socket(false));
+    const uint32_t loopback = net_make_addr(0x7F000001u, 0).addr;
+    net_addr4 local = net_make_addr(0x7F000001u, 0);
+    ASSERT_TRUE(net_bind(portmap.s, local) && net_local_address(portmap.s, &local));
+    nlm_callback_set_portmap_port(net_port_host(local));
+    ASSERT_TRUE(nlm_callback_start());
+    static nlm_outgoing held{}, other{};
+    held = {loopback, 1, 5, 0, {}, 0, {}};
+    other = {loopback, 4, 5, 0, {}, 0, {}};
+    {
+        const nlm_callback_hold hold;
+        ASSERT_TRUE(nlm_callback_queue(held));
+        std::thread([] { EXPECT_TRUE(nlm_callback_queue(other)); }).join();
+        EXPECT_EQ(next_getport_version(portmap.s), 4u);
+    }
+    EXPECT_EQ(next_getport_version(portmap.s), 1u);
+    nlm_callback_stop();
+    nlm_callback_set_portmap_port(0);
+    net_cleanup();
+}
+
+}  // namespace

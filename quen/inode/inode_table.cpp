@@ -1,5 +1,6 @@
 // Creating, loading, growing, flushing and closing the table file.
 #include "quen/inode/inode_table.h"
+#include "quen/inode/inode_tree_internal.h"
 
 #include "platform/file.h"
 #include "platform/win_error.h"
@@ -266,6 +267,7 @@ void inode_table_close() {
     }
     if (!T.in_memory) map_file_flush(T.file, 0, T.total);
     close_mapping();
+    forget_child_hints();
     crit_delete(&T.heap_lock);
     crit_delete(&T.table_lock);
     T.is_open = false;

@@ -23,10 +23,14 @@ uint32_t& child_hint(uint32_t dir, const char* name, size_t length) {
     return g_child_hints[name_hash(dir, name, length) & (kChildHints - 1)];
 }
 
+// The record a rename holds out of every list meanwhile: its fields still
+// name its old directory, but it is no child until it is linked again.
+uint32_t g_detached = 0;
+
 // How the name compares with the record's, when the record is a child of
 // dir; 2 when it is not.
 int compare_with_child(uint32_t record, uint32_t dir, const char* name, size_t length) {
-    const inode_record* r = record ? record_at(record) : nullptr;
+    const inode_record* r = record && record != g_detached ? record_at(record) : nullptr;
     if (!r || r->parent != dir || (r->flags & INODE_LINK_BASE)) return 2;
     char stored[kNameMax + 1];
     const uint32_t n = read_name(r, stored);
@@ -40,6 +44,15 @@ constexpr uint32_t kLastEntered = 1u << 12;
 uint32_t g_last_entered[kLastEntered];
 
 uint32_t& last_entered(uint32_t dir) { return g_last_entered[(dir * 2654435761u) >> 20]; }
+
+}  // namespace
+
+void forget_child_hints() {
+    std::memset(g_child_hints, 0, sizeof g_child_hints);
+    std::memset(g_last_entered, 0, sizeof g_last_entered);
+}
+
+namespace {
 
 // Unlinks the record from the list that holds it.
 void take_out_of_list(uint32_t record) {
@@ -376,15 +389,18 @@ bool rename_locked(uint32_t inode, uint32_t new_dir, const char* new_name, size_
     const bool dir_changes = record_at(inode)->parent != new_dir;
     if (!name_changes && !dir_changes) return true;
     take_out_of_list(inode);
+    g_detached = inode;
     if (name_changes && !store_name(inode, new_name, uint32_t(new_length))) {
         log_printf(2, "quen: fatal error2 out of inodes\n");
         // Back where it was, under its old name.
         child_place back = find_child(record_at(inode)->parent, stored, stored_length);
+        g_detached = 0;
         record_at(inode)->next = back.successor;
         link_into(back.link, inode);
         return false;
     }
     p = find_child(new_dir, new_name, new_length);
+    g_detached = 0;
     r = record_at(inode);
     r->parent = new_dir;
     r->next = p.successor;

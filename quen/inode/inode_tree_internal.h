@@ -33,6 +33,9 @@ struct child_place {
     bool can_insert = false; // dir is a directory that can take a child
 };
 child_place find_child(uint32_t dir, const char* name, size_t length);
+// Drops what lookups remembered of the table's lists: a table loaded again
+// (above all one that was killed mid-change) holds records the lists do not.
+void forget_child_hints();
 uint32_t enter_locked(uint32_t dir, const char* name, size_t length);
 // The slot that holds `record` in its list (parent's children or the root
 // list), 0 when it is on none.

@@ -3,6 +3,7 @@
 #include "tests/inode/inode_test_env.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -146,6 +147,14 @@ TEST_F(tree, NamesThatMovedOrWentAreNotFoundWhereTheyWere) {
     EXPECT_EQ(lookup(top, "w"), w);
     EXPECT_NE(enter(top, "y"), 0u);
     EXPECT_EQ(child_names(top), (std::vector<std::string>{"d", "w", "y"}));
+    // Renamed back and forth: each name was found once, and the record moving
+    // is no child of its directory while it moves.
+    for (const char* name : {"v", "w2", "v"}) {
+        ASSERT_TRUE(inode_rename(w, top, top, "", 0, name, std::strlen(name))) << name;
+        ASSERT_EQ(lookup(top, name), w) << name;
+    }
+    EXPECT_EQ(child_names(top), (std::vector<std::string>{"d", "v", "y"}));
+    EXPECT_EQ(path_of(w), "C:\\v");
 }
 
 TEST_F(tree, DeletingADirectoryTakesItsWholeSubtree) {

@@ -48,7 +48,7 @@ constexpr uint64_t kStallNs = 20000000000ull;
 
 struct Opts {
     double secs = 3;
-    int conns = 64, depth = 4, idle = 1000, server_pid = 0;
+    int conns = 64, depth = 4, idle = 1000, rounds = 3, server_pid = 0;
     uint64_t size = 64ull << 20;
     int nfsport = 2049, mountport = 1058;
     std::string url;
@@ -112,7 +112,7 @@ void setup() {
     std::string data = f.dir + "/data";
     if (nfs_creat(n, data.c_str(), 0644, &h) != 0) die(std::string("create data: ") + nfs_get_error(n));
     for (uint64_t off = 0; off < o.size; off += 1 << 20)
-        if (nfs_pwrite(n, h, off, std::min<uint64_t>(1 << 20, o.size - off), &f.ref[off]) <= 0)
+        if (uint64_t(nfs_pwrite(n, h, off, std::min<uint64_t>(1 << 20, o.size - off), &f.ref[off])) != std::min<uint64_t>(1 << 20, o.size - off))
             die(std::string("write: ") + nfs_get_error(n));
     if (nfs_fsync(n, h) != 0) die(std::string("fsync: ") + nfs_get_error(n));
     nfs_close(n, h);
@@ -176,8 +176,9 @@ std::string mem_rows, notes;   // printed at the end, with the result rows
 
 void memory(const std::string &point) {
     char row[256];
-    snprintf(row, sizeof row, "| %s | %s MiB | %s MiB | %s | %d |\n", point.c_str(),
+    snprintf(row, sizeof row, "| %s | %s MiB | %s MiB | %s MiB | %s | %d |\n", point.c_str(),
            std::to_string(atol(proc_status("VmRSS:").c_str()) / 1024).c_str(),
+           std::to_string(atol(proc_status("VmHWM:").c_str()) / 1024).c_str(),
            std::to_string(atol(proc_status("VmSize:").c_str()) / 1024).c_str(), proc_status("Threads:").c_str(),
            server_sockets());
     mem_rows += row;
@@ -258,7 +259,7 @@ void issue(Slot &s) {
     s.t0 = now_ns();
     int rc;
     if (run.read) {
-        // Each connection walks the file from its own start, the slots in step.
+        // The offsets walk the whole file; each connection starts elsewhere.
         s.off = ((uint64_t(s.c - conns.data()) * 37 + run.seq++) % blocks) * kIo;
         READ3args a{};
         a.file.data.data_len = u_int(f.fh_data.size());
@@ -433,9 +434,10 @@ void idle_ping(Idle &id, const char *when) {
 }
 
 void usage() {
-    puts("usage: nfs_scale [-t SECS] [-c CONNS] [-q DEPTH] [-m IDLE] [-s MiB] [-p SERVER_PID]\n"
+    puts("usage: nfs_scale [-t SECS] [-c CONNS] [-q DEPTH] [-m IDLE] [-r WAVES] [-s MiB] -p SERVER_PID\n"
          "                 [--nfsport N] [--mountport N] EXPORT\n"
-         "  defaults: 3 s per run, 64 connections, 4 in flight each, 1000 idle clients, 64 MiB file");
+         "  defaults: 3 s per run, 64 connections, 4 in flight each, 1000 idle clients,\n"
+         "  3 waves of idle clients in all (the later ones only connect, ping and close), 64 MiB file");
 }
 
 }  // namespace
@@ -443,12 +445,13 @@ void usage() {
 int main(int argc, char **argv) {
     static const option lo[] = {{"nfsport", required_argument, nullptr, 'N'}, {"mountport", required_argument, nullptr, 'M'},
                                 {"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
-    for (int c; (c = getopt_long(argc, argv, "t:c:q:m:s:p:h", lo, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "t:c:q:m:r:s:p:h", lo, nullptr)) != -1;) {
         switch (c) {
         case 't': o.secs = atof(optarg); break;
         case 'c': o.conns = atoi(optarg); break;
         case 'q': o.depth = atoi(optarg); break;
         case 'm': o.idle = atoi(optarg); break;
+        case 'r': o.rounds = atoi(optarg); break;
         case 's': o.size = uint64_t(atoi(optarg)) << 20; break;
         case 'p': o.server_pid = atoi(optarg); break;
         case 'N': o.nfsport = atoi(optarg); break;
@@ -467,6 +470,7 @@ int main(int argc, char **argv) {
 
     const uint64_t t_start = now_ns();
     setup();
+    sleep(1);   // the setup connection's threads end
     printf("# nfs_scale: %.1f s per run, %d in flight per connection, %" PRIu64 " MiB file, %ld CPUs\n\n", o.secs,
            o.depth, o.size >> 20, sysconf(_SC_NPROCESSORS_ONLN));
     memory("no NFS connection");
@@ -497,7 +501,17 @@ int main(int argc, char **argv) {
     close_conns();
     sleep(2);   // the server's threads notice the closed connections
     memory("all closed, 2 s later");
-    printf("| server state | VmRSS | VmSize | threads | sockets |\n|---|---:|---:|---:|---:|\n%s\n%s", mem_rows.c_str(),
+    // Memory that a wave of clients leaves behind must not add up wave by wave.
+    for (int r = 2; ok && o.idle > 0 && r <= o.rounds; r++) {
+        Idle more;
+        idle_open(more, o.idle);
+        idle_ping(more, ("of wave " + std::to_string(r)).c_str());
+        memory("wave " + std::to_string(r) + ": " + std::to_string(o.idle) + " idle clients connected");
+        for (int s : more.fd) close(s);
+        sleep(2);
+        memory("wave " + std::to_string(r) + " of " + std::to_string(o.idle) + " idle clients closed, 2 s later");
+    }
+    printf("| server state | VmRSS | VmHWM (peak) | VmSize | threads | sockets |\n|---|---:|---:|---:|---:|---:|\n%s\n%s", mem_rows.c_str(),
            notes.c_str());
     printf("\n| workload | conns | qd | idle | secs | ops | ops/s | MiB/s | per-conn ops/s min / mean / max | min/mean |"
            " latency ms p50 / p99 / max | cli cpu%% | srv cpu%% | check |\n"

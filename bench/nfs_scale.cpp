@@ -48,7 +48,7 @@ constexpr uint64_t kStallNs = 20000000000ull;
 
 struct Opts {
     double secs = 3;
-    int conns = 64, depth = 4, idle = 1000, rounds = 3, server_pid = 0;
+    int conns = 64, depth = 4, idle = 1000, waves = 3, server_pid = 0;
     uint64_t size = 64ull << 20;
     int nfsport = 2049, mountport = 1058;
     std::string url;
@@ -364,12 +364,8 @@ bool measure(bool read, int idle) {
 }
 
 // ---- idle clients: plain TCP connections, each from its own address ------------------
-struct Idle {
-    std::vector<int> fd;
-};
-
 // Starts all connects at once and waits up to 30 s; returns how many connected.
-int idle_open(Idle &id, int n) {
+int idle_open(std::vector<int> &fds, int n) {
     for (int i = 0; i < n; i++) {
         int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         sockaddr_in a{}, to{};
@@ -379,13 +375,13 @@ int idle_open(Idle &id, int n) {
         to.sin_port = htons(uint16_t(o.nfsport));
         if (s < 0 || bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) die("idle socket: " + std::string(strerror(errno)));
         if (connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 && errno != EINPROGRESS) die("idle connect");
-        id.fd.push_back(s);
+        fds.push_back(s);
     }
     std::vector<int> state(size_t(n), 0);   // 0 pending, 1 connected, -1 failed
     for (uint64_t end = now_ns() + 30000000000ull; now_ns() < end;) {
         std::vector<pollfd> pf;
         for (int i = 0; i < n; i++)
-            if (!state[size_t(i)]) pf.push_back({id.fd[size_t(i)], POLLOUT, 0});
+            if (!state[size_t(i)]) pf.push_back({fds[size_t(i)], POLLOUT, 0});
         if (pf.empty()) break;
         poll(pf.data(), pf.size(), 100);
         for (auto &p : pf) {
@@ -393,7 +389,7 @@ int idle_open(Idle &id, int n) {
             int err = 0;
             socklen_t len = sizeof err;
             getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &err, &len);
-            state[size_t(std::find(id.fd.begin(), id.fd.end(), p.fd) - id.fd.begin())] = err ? -1 : 1;
+            state[size_t(std::find(fds.begin(), fds.end(), p.fd) - fds.begin())] = err ? -1 : 1;
         }
     }
     return int(std::count(state.begin(), state.end(), 1));
@@ -402,26 +398,26 @@ int idle_open(Idle &id, int n) {
 // Sends one NULL call on every idle connection and waits up to 30 s for the
 // replies: a reply proves the server took the connection and serves it.
 // Prints answered / closed by the server / silent.
-void idle_ping(Idle &id, const char *when) {
-    const size_t n = id.fd.size();
+void idle_ping(const std::vector<int> &fds, const char *when) {
+    const size_t n = fds.size();
     std::vector<int> st(n, 0);   // 0 waiting, 1 answered, -1 closed or wrong
     for (size_t i = 0; i < n; i++) {
         const uint32_t call[11] = {htonl(0x80000028u), htonl(0x5C000000u + uint32_t(i)), 0, htonl(2), htonl(100003), htonl(3), 0, 0, 0, 0, 0};
-        if (send(id.fd[i], call, sizeof call, MSG_NOSIGNAL) != sizeof call) st[i] = -1;
+        if (send(fds[i], call, sizeof call, MSG_NOSIGNAL) != sizeof call) st[i] = -1;
     }
     const uint64_t t0 = now_ns();
     for (uint64_t end = t0 + 30000000000ull; now_ns() < end;) {
         std::vector<pollfd> pf;
         std::vector<size_t> which;
         for (size_t i = 0; i < n; i++)
-            if (!st[i]) { pf.push_back({id.fd[i], POLLIN, 0}); which.push_back(i); }
+            if (!st[i]) { pf.push_back({fds[i], POLLIN, 0}); which.push_back(i); }
         if (pf.empty()) break;
         poll(pf.data(), pf.size(), 100);
         for (size_t k = 0; k < pf.size(); k++) {
             if (!pf[k].revents) continue;
             const size_t i = which[k];
             uint32_t r[7];
-            ssize_t got = recv(id.fd[i], r, sizeof r, 0);   // a 28-byte record arrives whole on loopback
+            ssize_t got = recv(fds[i], r, sizeof r, 0);   // a 28-byte record arrives whole on loopback
             const uint32_t want[7] = {htonl(0x80000018u), htonl(0x5C000000u + uint32_t(i)), htonl(1), 0, 0, 0, 0};
             st[i] = got == 28 && !memcmp(r, want, sizeof r) ? 1 : -1;
         }
@@ -451,7 +447,7 @@ int main(int argc, char **argv) {
         case 'c': o.conns = atoi(optarg); break;
         case 'q': o.depth = atoi(optarg); break;
         case 'm': o.idle = atoi(optarg); break;
-        case 'r': o.rounds = atoi(optarg); break;
+        case 'r': o.waves = atoi(optarg); break;
         case 's': o.size = uint64_t(atoi(optarg)) << 20; break;
         case 'p': o.server_pid = atoi(optarg); break;
         case 'N': o.nfsport = atoi(optarg); break;
@@ -475,9 +471,9 @@ int main(int argc, char **argv) {
            o.depth, o.size >> 20, sysconf(_SC_NPROCESSORS_ONLN));
     memory("no NFS connection");
     bool ok = true;
-    auto runs = [&](int idle) {
-        if (ok) ok = measure(false, idle);
-        if (ok) ok = measure(true, idle);
+    auto runs = [&](int n_idle) {
+        if (ok) ok = measure(false, n_idle);
+        if (ok) ok = measure(true, n_idle);
     };
     for (int n : {1, o.conns}) {
         open_conns(n);
@@ -485,29 +481,29 @@ int main(int argc, char **argv) {
         memory(std::to_string(n) + " connection(s), after the runs");
         if (n == 1) close_conns();
     }
-    Idle id;
+    std::vector<int> idle;   // descriptors of the idle clients
     if (ok && o.idle > 0) {
         const uint64_t t0 = now_ns();
-        const int up = idle_open(id, o.idle);
+        const int up = idle_open(idle, o.idle);
         notes += "# idle clients: " + std::to_string(up) + " of " + std::to_string(o.idle) + " connected in " +
                  std::to_string(int((now_ns() - t0) / 1000000)) + " ms\n";
-        idle_ping(id, "before the runs");
+        idle_ping(idle, "before the runs");
         memory(std::to_string(o.conns) + " + " + std::to_string(o.idle) + " idle, before the runs");
         runs(o.idle);
         memory(std::to_string(o.conns) + " + " + std::to_string(o.idle) + " idle, after the runs");
-        idle_ping(id, "after the runs");
+        idle_ping(idle, "after the runs");
     }
-    for (int s : id.fd) close(s);
+    for (int s : idle) close(s);
     close_conns();
     sleep(2);   // the server's threads notice the closed connections
     memory("all closed, 2 s later");
     // Memory that a wave of clients leaves behind must not add up wave by wave.
-    for (int r = 2; ok && o.idle > 0 && r <= o.rounds; r++) {
-        Idle more;
+    for (int r = 2; ok && o.idle > 0 && r <= o.waves; r++) {
+        std::vector<int> more;
         idle_open(more, o.idle);
         idle_ping(more, ("of wave " + std::to_string(r)).c_str());
         memory("wave " + std::to_string(r) + ": " + std::to_string(o.idle) + " idle clients connected");
-        for (int s : more.fd) close(s);
+        for (int s : more) close(s);
         sleep(2);
         memory("wave " + std::to_string(r) + " of " + std::to_string(o.idle) + " idle clients closed, 2 s later");
     }

@@ -28,6 +28,11 @@ static_assert(alignof(CRITICAL_SECTION) <= alignof(crit_section));
 
 HANDLE handle_of(plat_event* e) { return reinterpret_cast<HANDLE>(e); }
 
+// Address space each thread reserves for its stack (the program's default is
+// 2 MiB): a 32-bit process serving a thousand connections with two threads
+// each would otherwise run out of address space in stacks alone.
+constexpr unsigned kStackReserve = 512 * 1024;
+
 DWORD wait_ms(int timeout_ms) { return timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms); }
 
 }  // namespace
@@ -35,7 +40,8 @@ DWORD wait_ms(int timeout_ms) { return timeout_ms < 0 ? INFINITE : static_cast<D
 bool thread_start(void (*fn)(void*), void* arg) {
     auto* a = new (std::nothrow) thread_start_args{fn, arg};
     if (!a) return false;
-    uintptr_t h = _beginthreadex(nullptr, 0, thread_trampoline, a, 0, nullptr);
+    uintptr_t h = _beginthreadex(nullptr, kStackReserve, thread_trampoline, a, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                 nullptr);
     if (h == 0) {
         delete a;
         return false;

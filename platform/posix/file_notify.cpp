@@ -7,6 +7,7 @@
 // event (queue overflow) or the end of the watch signals too.
 #include "platform/file.h"
 #include "platform/posix/errno_map.h"
+#include "platform/posix/inotify_events.h"
 #include "platform/posix/volume.h"
 
 #include <cerrno>
@@ -60,16 +61,9 @@ bool event_signals(change_watch& w, const inotify_event& e) {
 }
 
 void drain(change_watch& w) {
-    alignas(inotify_event) char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(w.fd, buffer, sizeof buffer);
-        if (n <= 0) return;  // EAGAIN: nothing more waiting
-        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event_signals(w, *e)) w.signalled = true;
-            at += ssize_t(sizeof(inotify_event) + e->len);
-        }
-    }
+    read_inotify_events(w.fd, [&](const inotify_event& e) {
+        if (event_signals(w, e)) w.signalled = true;
+    });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // change, by anyone, are applied before each lookup: the kernel queues them
 // before the changing call returns, so the index never lags a finished change.
 // A lost event drops every index; the next large scan builds one again.
+#include "platform/posix/inotify_events.h"
 #include "platform/posix/volume.h"
 
 #include <dirent.h>
@@ -81,16 +82,7 @@ void apply(index_table& t, const inotify_event& e) {
 }
 
 void catch_up(index_table& t) {
-    alignas(inotify_event) char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(t.fd, buffer, sizeof buffer);
-        if (n <= 0) return;  // EAGAIN: all applied
-        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
-            apply(t, *e);
-            at += ssize_t(sizeof(inotify_event) + e->len);
-        }
-    }
+    read_inotify_events(t.fd, [&](const inotify_event& e) { apply(t, e); });
 }
 
 name_index* find(index_table& t, const struct stat& dir) {

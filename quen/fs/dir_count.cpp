@@ -5,6 +5,7 @@
 
 #include "platform/file.h"
 #include "platform/thread.h"
+#include "quen/config/char_class.h"
 #include "quen/fs/attr.h"
 
 namespace {
@@ -41,14 +42,7 @@ void end(count_slot& s) {
 
 bool same_path(const std::string& a, const char* b) {
     const size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y) return false;
-    }
-    return true;
+    return a.size() == n && ascii_equal_ignoring_case(a.c_str(), b, n);
 }
 
 // The slot of the directory, or -1. A slot whose notification fired is ended.

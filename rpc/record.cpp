@@ -72,7 +72,7 @@ bool rpc_read_record_from(rpc_handle* h, rpc_recv_fn recv, rpc_wait_fn between, 
         if (int64_t(length) > room) return false;
         if (!recv_exact(recv, ctx, write, int(length))) return false;
         room -= length;
-        write += length & ~3u;
+        write += length;   // fragments may have any length (RFC 5531 section 11)
         if ((mark & last_fragment) || room < 5) {
             h->msg_len = int32_t(write - h->buffer);
             return true;

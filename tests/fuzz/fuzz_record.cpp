@@ -53,8 +53,8 @@ struct model_result {
 };
 
 // Record marking as the reader is meant to do it: fragments until the last
-// one, each no longer than the room left, each advancing the message by its
-// length rounded down to whole words; fewer than 5 bytes of room end it.
+// one, each no longer than the room left, each appended whole whatever its
+// length; fewer than 5 bytes of room end it.
 model_result model(const uint8_t* data, size_t size, int32_t capacity, int waits_allowed) {
     model_result r{false, std::vector<uint8_t>(size_t(capacity) + 4), 0};
     int64_t room = capacity;
@@ -70,7 +70,7 @@ model_result model(const uint8_t* data, size_t size, int32_t capacity, int waits
         std::memcpy(r.message.data() + write, data + r.consumed, length);
         r.consumed += length;
         room -= length;
-        write += length & ~3u;
+        write += length;
         if ((mark & 0x80000000u) || room < 5) {
             r.ok = true;
             r.message.resize(write);

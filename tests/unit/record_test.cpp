@@ -176,21 +176,30 @@ TEST_F(ReadRecord, FewerThanFiveBytesOfRoomEndTheRecord) {
     EXPECT_EQ(s.between_calls, 0);
 }
 
-TEST_F(ReadRecord, FragmentLengthsAreRoundedDownToWholeWords) {
-    // A 6-byte fragment advances the write position by 4, so the next
-    // fragment lands over its last two bytes.
+TEST_F(ReadRecord, FragmentsOfAnyLengthAreJoinedWhole) {
+    // Record marking puts no word alignment on fragments: 5 + 30 + 57 bytes
+    // are one 92-byte message, however the reads split them.
+    const bytes a = pattern(5, 0x10), b = pattern(30, 0x40), c = pattern(57, 0x80);
     wire w;
-    fragment(w, bytes{'A', 'B', 'C', 'D', 'E', 'F'}, false);
-    s.data = fragment(w, bytes{'W', 'X', 'Y', 'Z'}, true).b;
-    ASSERT_TRUE(read());
-    EXPECT_EQ(message_of(h), (bytes{'A', 'B', 'C', 'D', 'W', 'X', 'Y', 'Z'}));
-
+    fragment(w, a, false);
+    fragment(w, b, false);
+    fragment(w, c, true);
+    for (const std::vector<int>& chunks : std::vector<std::vector<int>>{{}, {1}, {3}, {6, 7}}) {
+        make(128);
+        s = script{};
+        s.data = w.b;
+        s.chunks = chunks;
+        ASSERT_TRUE(read());
+        EXPECT_EQ(message_of(h), concat({a, b, c}));
+        EXPECT_EQ(s.between_calls, 2);
+    }
+    // A single odd fragment keeps its last bytes.
     make(64);
-    wire last;
+    wire one;
     s = script{};
-    s.data = fragment(last, pattern(30), true).b;
+    s.data = fragment(one, pattern(30), true).b;
     ASSERT_TRUE(read());
-    EXPECT_EQ(message_of(h), pattern(28));
+    EXPECT_EQ(message_of(h), pattern(30));
 }
 
 TEST_F(ReadRecord, ClosedMidRecordFails) {

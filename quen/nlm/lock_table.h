@@ -41,6 +41,7 @@ enum : uint32_t {
     NLM_BLOCKED = 3,
     NLM_ROFS = 6,
     NLM_STALE_FH = 7,
+    NLM_FBIG = 8,
     NLM_FAILED = 9,
 };
 

@@ -35,6 +35,11 @@ bool resolve(const rpc_handle* h, const rpc_call* call, const nlm_fh& fh, resolv
     return !r.ctx.entry || export_client_allowed(*r.ctx.entry, h->peer.addr);
 }
 
+// A range that starts at the last offset holds no byte the table can keep
+// (its ends are exclusive 64-bit offsets): version 4 refuses it rather than
+// grant a lock of nothing. Versions 1 and 3 never get there.
+bool beyond_the_table(const nlm_lock& l) { return l.offset == kRangeEnd; }
+
 // The cached slot of a resolved file, if any, under the caller's section:
 // whatever its mode, as that is where the file's locks live.
 cache_slot* cached(const resolved_file& r) {
@@ -50,6 +55,7 @@ thread_local lock_context t_context;
 uint32_t do_test(const rpc_handle* h, const rpc_call* call, const nlm_test_args& a, nlm_test_res& res) {
     res.cookie = a.cookie;
     if (!resolve(h, call, a.lock.fh, t_file)) return NLM_STALE_FH;
+    if (beyond_the_table(a.lock)) return NLM_FBIG;
     bucket_guard g(t_file.identity);
     cache_slot* slot = cached(t_file);
     if (!slot || slot->lock_count == 0) return NLM_GRANTED;   // a file with locks stays cached
@@ -59,6 +65,7 @@ uint32_t do_test(const rpc_handle* h, const rpc_call* call, const nlm_test_args&
 
 uint32_t do_lock(const rpc_handle* h, const rpc_call* call, const nlm_lock_args& a) {
     if (!resolve(h, call, a.lock.fh, t_file)) return NLM_STALE_FH;
+    if (beyond_the_table(a.lock)) return NLM_FBIG;
     bucket_guard g(t_file.identity);
     uint32_t status = NLM_FAILED;
     cache_slot* slot = nlm_open_file(t_file, a.exclusive != 0, &status);

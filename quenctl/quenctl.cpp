@@ -17,7 +17,7 @@ const char* const kUsage =
     "  mounts               the mounts, as host:folder\n"
     "  reload               re-read the exports file\n"
     "  unexport FOLDER      remove an export (as listed by exports, or its server folder)\n"
-    "  umount HOST:FOLDER   remove a mount (as listed by mounts)\n"
+    "  umount HOST:FOLDER   remove a mount (as listed by mounts, or by the client's address)\n"
     "  settings             the server's live settings\n"
     "  logs                 the log files\n"
     "  log NAME             print a log file\n"
@@ -31,7 +31,7 @@ struct export_info {
 
 struct mount_info {
     uint32_t ref;
-    std::string host, shown;
+    std::string host, address, shown;   // the host's name (or address), its dotted address
 };
 
 int pipe_failed() {
@@ -112,11 +112,12 @@ int load_mounts(control_client& c, std::vector<mount_info>* out) {
         if (rc < 0) return -1;
         if (rc == 0) return 1;
         entry[kControlDataMax] = 0;
-        mount_info m{word(entry.data(), 0), {}, {}};
+        mount_info m{word(entry.data(), 0), {}, {}, {}};
         const char* host = reinterpret_cast<const char*>(entry.data() + 8);
         const uint8_t* a = entry.data() + 520;
         char dotted[16];
         std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
+        m.address = dotted;
         m.host = memchr(host, 0, 512) && host[0] ? host : dotted;
         const std::string path(reinterpret_cast<const char*>(entry.data() + kControlMountPathOffset));
         const uint32_t export_ref = word(entry.data(), 560);
@@ -181,7 +182,7 @@ int umount(control_client& c, const char* what) {
     std::vector<mount_info> mounts;
     if (load_mounts(c, &mounts) < 0) return pipe_failed();
     for (const mount_info& m : mounts)
-        if (m.host + ":" + m.shown == what) return simple(c, CTL_REMOVE_MOUNT, m.ref, true, "removal");
+        if (m.host + ":" + m.shown == what || m.address + ":" + m.shown == what) return simple(c, CTL_REMOVE_MOUNT, m.ref, true, "removal");
     std::fprintf(stderr, "quenctl: no mount %s\n", what);
     return 1;
 }

@@ -135,7 +135,9 @@ uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* pa
             // Only a file that is gone loses its record: a refusal says
             // nothing about whether the name still exists.
             if (not_found(e) && !file_id_mode && inode != 0 && inode <= 0xFFFFFFFFu) inode_delete(uint32_t(inode));
-            *status = win32_to_nfs_status(e);
+            // The file a handle names is gone: the handle is stale (no
+            // attribute call has NOENT to answer).
+            *status = not_found(e) ? uint32_t(NFSERR_STALE) : win32_to_nfs_status(e);
             return WP_INVALID_FILE_ATTRIBUTES;
         }
         f.attributes = d.attributes;

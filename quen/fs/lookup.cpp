@@ -112,7 +112,7 @@ static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, s
     uint32_t status = NFS_OK;
     get_attributes(identity, file_ctx, path, WP_INVALID_HANDLE, caller, out.attributes, &status,
                    facts.ok ? &facts.info : nullptr);
-    return status;
+    return status == NFSERR_STALE ? uint32_t(NFSERR_NOENT) : status;   // the name went meanwhile
 }
 
 uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,

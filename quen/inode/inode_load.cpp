@@ -80,7 +80,9 @@ bool take_record(walk_state& w, uint32_t o) {
         last->next = 0;
         w.used_bytes += needed * kBlockSize;
     }
-    r->flags &= INODE_KNOWN_FLAGS & ~INODE_SEEN;
+    // Busy marks belong to changes of the run that wrote the table: one that
+    // was cut short by a crash must not keep a removed file's record for good.
+    r->flags &= INODE_KNOWN_FLAGS & ~(INODE_SEEN | INODE_BUSY);
     w.used_bytes += kBlockSize;
     return true;
 }

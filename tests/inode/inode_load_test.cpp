@@ -52,6 +52,22 @@ TEST(inode_load, AnIntactTableLoadsWithoutRebuildAndClearsSeen) {
     EXPECT_EQ(record_at(a)->flags & INODE_SEEN, 0);
 }
 
+TEST(inode_load, BusyMarksOfACrashedRunAreClearedSoTheRecordCanGo) {
+    // A removal killed between deleting the file and dropping its record
+    // leaves the record marked busy; the next run must be able to drop it.
+    std::vector<uint8_t> img(64 * 32);
+    ASSERT_TRUE(inode_table_open_image(img.data(), uint32_t(img.size()), 0));
+    const uint32_t gone = inode_of_path("C:\\d\\gone");
+    ASSERT_NE(gone, 0u);
+    inode_set_busy(gone, 1);
+    inode_table_close();
+    image_load t(img);
+    ASSERT_TRUE(t.ok);
+    EXPECT_EQ(inode_set_busy(gone, -1), 0);
+    EXPECT_TRUE(inode_delete(gone));
+    EXPECT_FALSE(inode_is_live(gone));
+}
+
 TEST(inode_load, AWrongFreeListIsRebuiltAndRecordsKept) {
     uint32_t d, a, l;
     std::vector<uint8_t> img = sample_tree(&d, &a, &l);

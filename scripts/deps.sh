@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ python3 libgtest-dev
-  libnfs-dev libnfs-utils rpcbind nfs-common tshark iproute2 util-linux
+  libnfs-dev libnfs-utils rpcbind nfs-common tshark iproute2 util-linux libfuse3-dev fuse3
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 )

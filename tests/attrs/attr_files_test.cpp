@@ -294,17 +294,17 @@ TEST_F(attrs_test, TimesComeFromLastWriteAndAccess) {
     EXPECT_EQ(a.mtime.nseconds, 0u);
 }
 
-TEST_F(attrs_test, MissingFileIsNotFound) {
+TEST_F(attrs_test, MissingFileIsStale) {
     file_attributes a{};
     a.mode = 123;
     uint32_t status = 0;
     EXPECT_EQ(get_attributes(0, ctx, at("gone").c_str(), WP_INVALID_HANDLE, user_credential(1, 1), a, &status),
               WP_INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(status, uint32_t(NFSERR_NOENT));
+    EXPECT_EQ(status, uint32_t(NFSERR_STALE));
     EXPECT_EQ(a.mode, 0u);
     EXPECT_EQ(get_attributes(0, ctx, at("gone\\deeper").c_str(), WP_INVALID_HANDLE, user_credential(1, 1), a, &status),
               WP_INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(status, uint32_t(NFSERR_NOENT));
+    EXPECT_EQ(status, uint32_t(NFSERR_STALE));
 }
 
 TEST_F(attrs_test, GivenHandleOfAnotherVolumeIsStale) {

@@ -39,7 +39,7 @@ TEST_F(attrs_inode_test, VanishedFileLosesItsRecord) {
     ASSERT_TRUE(wp_delete_file(at("f").c_str()));
     EXPECT_EQ(get_attributes(inode, ctx, at("f").c_str(), WP_INVALID_HANDLE, user_credential(1, 1), a, &status),
               WP_INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(status, uint32_t(NFSERR_NOENT));
+    EXPECT_EQ(status, uint32_t(NFSERR_STALE));
     EXPECT_FALSE(live(inode));
 }
 
@@ -52,7 +52,7 @@ TEST_F(attrs_inode_test, FileIdModeKeepsRecords) {
     uint32_t status = 0;
     EXPECT_EQ(get_attributes(inode, by_id, at("never").c_str(), WP_INVALID_HANDLE, user_credential(1, 1), a, &status),
               WP_INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(status, uint32_t(NFSERR_NOENT));
+    EXPECT_EQ(status, uint32_t(NFSERR_STALE));
     EXPECT_TRUE(live(inode));
 }
 

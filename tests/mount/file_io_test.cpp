@@ -123,7 +123,7 @@ TEST_F(file_io_test, bad_targets_give_their_status) {
     // A file deleted behind the server's back.
     const internal_handle gone = handle_of("share\\docs\\a.txt", rw_mount);
     ASSERT_TRUE(wp_delete_file(at("share\\docs\\a.txt").c_str()));
-    EXPECT_EQ(read(gone, 0, 5, got), uint32_t(NFSERR_NOENT));
+    EXPECT_EQ(read(gone, 0, 5, got), uint32_t(NFSERR_STALE));
     EXPECT_EQ(cache_used_slots(), 0);
 }
 

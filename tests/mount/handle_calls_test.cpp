@@ -104,7 +104,7 @@ TEST_F(handle_calls_test, a_file_deleted_behind_the_servers_back_is_gone_with_it
     const uint32_t inode = fh.word[HANDLE_WORD_ID_LOW];
     ASSERT_TRUE(wp_delete_file(at("share\\docs\\a.txt").c_str()));
     file_attributes a{};
-    EXPECT_EQ(fs_getattr(fh, user(1000, 1000), a), uint32_t(NFSERR_NOENT));
+    EXPECT_EQ(fs_getattr(fh, user(1000, 1000), a), uint32_t(NFSERR_STALE)) << "GETATTR knows no NOENT";
     char path[kInodePathSize];
     EXPECT_EQ(inode_path(inode, path), 0u) << "the record went with the file";
     EXPECT_EQ(fs_getattr(fh, user(1000, 1000), a), uint32_t(NFSERR_STALE));

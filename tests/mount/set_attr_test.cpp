@@ -218,7 +218,7 @@ TEST_F(set_attr_test, who_may_change_what) {
 
     make_file("ro\\f", "abc");
     EXPECT_EQ(set("ro\\f", readonly, mode(0600), a), uint32_t(NFSERR_ROFS));
-    EXPECT_EQ(set("plain\\gone", plain, mode(0600), a), uint32_t(NFSERR_NOENT));
+    EXPECT_EQ(set("plain\\gone", plain, mode(0600), a), uint32_t(NFSERR_STALE));
 }
 
 TEST_F(set_attr_test, a_device_keeps_its_permissions_in_its_record_and_needs_root) {

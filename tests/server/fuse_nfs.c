@@ -70,7 +70,13 @@ struct result {
     size_t buffer_room, got;
     int eof;
     cookieverf3 verf;
-    struct dir_entry { uint64_t fileid, cookie; char name[256]; } *entries;
+    struct dir_entry {
+        uint64_t fileid, cookie;
+        char name[256];
+        int has_fh, has_attr;
+        struct node fh;
+        fattr3 attr;
+    } *entries;
     size_t entry_count, entry_room;
 };
 
@@ -164,20 +170,42 @@ static void take_readlink(void *data, struct result *r) {
     snprintf(r->buffer, r->buffer_room, "%s", target ? target : "");
 }
 
+static struct dir_entry *new_entry(struct result *r, uint64_t fileid, uint64_t cookie, const char *name);
+
 static void take_readdir(void *data, struct result *r) {
     const READDIR3resok *ok = &((READDIR3res *)data)->READDIR3res_u.resok;
     memcpy(r->verf, ok->cookieverf, sizeof r->verf);
     r->eof = (int)ok->reply.eof;
-    for (const entry3 *e = ok->reply.entries; e; e = e->nextentry) {
-        if (r->entry_count == r->entry_room) {
-            r->entry_room = r->entry_room ? 2 * r->entry_room : 64;
-            r->entries = realloc(r->entries, r->entry_room * sizeof *r->entries);
-            if (!r->entries) abort();
+    for (const entry3 *e = ok->reply.entries; e; e = e->nextentry) new_entry(r, e->fileid, e->cookie, e->name);
+}
+
+static struct dir_entry *new_entry(struct result *r, uint64_t fileid, uint64_t cookie, const char *name) {
+    if (r->entry_count == r->entry_room) {
+        r->entry_room = r->entry_room ? 2 * r->entry_room : 64;
+        r->entries = realloc(r->entries, r->entry_room * sizeof *r->entries);
+        if (!r->entries) abort();
+    }
+    struct dir_entry *d = &r->entries[r->entry_count++];
+    memset(d, 0, sizeof *d);
+    d->fileid = fileid;
+    d->cookie = cookie;
+    snprintf(d->name, sizeof d->name, "%s", name);
+    return d;
+}
+
+static void take_readdirplus(void *data, struct result *r) {
+    const READDIRPLUS3resok *ok = &((READDIRPLUS3res *)data)->READDIRPLUS3res_u.resok;
+    memcpy(r->verf, ok->cookieverf, sizeof r->verf);
+    r->eof = (int)ok->reply.eof;
+    for (const entryplus3 *e = ok->reply.entries; e; e = e->nextentry) {
+        struct dir_entry *d = new_entry(r, e->fileid, e->cookie, e->name);
+        const nfs_fh3 *fh = &e->name_handle.post_op_fh3_u.handle;
+        if (e->name_handle.handle_follows && fh->data.data_len <= NFS3_FHSIZE) {
+            d->has_fh = 1;
+            d->fh.len = fh->data.data_len;
+            memcpy(d->fh.data, fh->data.data_val, fh->data.data_len);
         }
-        struct dir_entry *d = &r->entries[r->entry_count++];
-        d->fileid = e->fileid;
-        d->cookie = e->cookie;
-        snprintf(d->name, sizeof d->name, "%s", e->name);
+        if ((d->has_attr = e->name_attributes.attributes_follow != 0)) d->attr = e->name_attributes.post_op_attr_u.attributes;
     }
 }
 
@@ -407,21 +435,35 @@ static void op_releasedir(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info 
     fuse_reply_err(req, 0);
 }
 
-static void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info *fi) {
+/* READDIRPLUS hands the kernel each entry with its handle and attributes, as
+ * libnfs's own directory reading does; plain READDIR only the names. */
+static void list_dir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info *fi, int plus) {
     char *verf = (char *)(uintptr_t)fi->fh;
     char *buf = calloc(1, size);
     if (!buf) return (void)fuse_reply_err(req, ENOMEM);
     size_t used = 0;
     uint64_t cookie = (uint64_t)off;
     for (int pages = 0; pages < 1000; ++pages) {
-        struct result r = {.take = take_readdir};
-        READDIR3args a;
-        memset(&a, 0, sizeof a);
-        a.dir = fh_of(ino);
-        a.cookie = cookie;
-        if (cookie) memcpy(a.cookieverf, verf, sizeof a.cookieverf);
-        a.count = DIR_BYTES;
-        int err = run(&r, rpc_nfs3_readdir_async(g_rpc, call_cb, &a, &r));
+        struct result r = {.take = plus ? take_readdirplus : take_readdir};
+        int err;
+        if (plus) {
+            READDIRPLUS3args a;
+            memset(&a, 0, sizeof a);
+            a.dir = fh_of(ino);
+            a.cookie = cookie;
+            if (cookie) memcpy(a.cookieverf, verf, sizeof a.cookieverf);
+            a.dircount = DIR_BYTES / 2;
+            a.maxcount = DIR_BYTES;
+            err = run(&r, rpc_nfs3_readdirplus_async(g_rpc, call_cb, &a, &r));
+        } else {
+            READDIR3args a;
+            memset(&a, 0, sizeof a);
+            a.dir = fh_of(ino);
+            a.cookie = cookie;
+            if (cookie) memcpy(a.cookieverf, verf, sizeof a.cookieverf);
+            a.count = DIR_BYTES;
+            err = run(&r, rpc_nfs3_readdir_async(g_rpc, call_cb, &a, &r));
+        }
         if (err) {
             free(r.entries);
             free(buf);
@@ -430,9 +472,23 @@ static void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, s
         memcpy(verf, r.verf, sizeof r.verf);
         int full = 0;
         for (size_t i = 0; i < r.entry_count && !full; ++i) {
-            struct stat st = {.st_ino = r.entries[i].fileid};
-            size_t n = fuse_add_direntry(req, buf + used, size - used, r.entries[i].name, &st,
-                                         (off_t)r.entries[i].cookie);
+            const struct dir_entry *d = &r.entries[i];
+            size_t n;
+            if (plus) {
+                struct fuse_entry_param e = {.generation = 1};
+                int dots = strcmp(d->name, ".") == 0 || strcmp(d->name, "..") == 0;
+                if (d->has_fh && d->has_attr && !dots) {
+                    nfs_fh3 fh = {{d->fh.len, (char *)d->fh.data}};
+                    e.ino = ino_of(&fh);
+                    to_stat(e.ino, &d->attr, &e.attr);
+                } else {
+                    e.attr.st_ino = d->fileid;
+                }
+                n = fuse_add_direntry_plus(req, buf + used, size - used, d->name, &e, (off_t)d->cookie);
+            } else {
+                struct stat st = {.st_ino = d->fileid};
+                n = fuse_add_direntry(req, buf + used, size - used, d->name, &st, (off_t)d->cookie);
+            }
             if (n > size - used) full = 1;
             else used += n, cookie = r.entries[i].cookie;
         }
@@ -441,6 +497,14 @@ static void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, s
     }
     fuse_reply_buf(req, buf, used);
     free(buf);
+}
+
+static void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info *fi) {
+    list_dir(req, ino, size, off, fi, 0);
+}
+
+static void op_readdirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info *fi) {
+    list_dir(req, ino, size, off, fi, 1);
 }
 
 static void op_ok(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info *fi) {
@@ -472,6 +536,7 @@ static const struct fuse_lowlevel_ops k_ops = {
     .fsync = op_fsync,
     .opendir = op_opendir,
     .readdir = op_readdir,
+    .readdirplus = op_readdirplus,
     .releasedir = op_releasedir,
     .create = op_create,
 };

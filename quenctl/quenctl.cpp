@@ -182,7 +182,8 @@ int umount(control_client& c, const char* what) {
     std::vector<mount_info> mounts;
     if (load_mounts(c, &mounts) < 0) return pipe_failed();
     for (const mount_info& m : mounts)
-        if (m.host + ":" + m.shown == what || m.address + ":" + m.shown == what) return simple(c, CTL_REMOVE_MOUNT, m.ref, true, "removal");
+        if (m.host + ":" + m.shown == what || m.address + ":" + m.shown == what)
+            return simple(c, CTL_REMOVE_MOUNT, m.ref, true, "removal");
     std::fprintf(stderr, "quenctl: no mount %s\n", what);
     return 1;
 }

@@ -373,6 +373,19 @@ static void op_rename(fuse_req_t req, fuse_ino_t parent, const char *name, fuse_
     fuse_reply_err(req, run(&r, rpc_nfs3_rename_async(g_rpc, call_cb, &a, &r)));
 }
 
+static void take_link(void *data, struct result *r) {
+    keep_attr(r, &((LINK3res *)data)->LINK3res_u.resok.file_attributes);
+}
+
+static void op_link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newparent, const char *newname) {
+    struct result r = {.take = take_link};
+    LINK3args a = {fh_of(ino), {fh_of(newparent), (char *)newname}};
+    int err = run(&r, rpc_nfs3_link_async(g_rpc, call_cb, &a, &r));
+    if (err) return (void)fuse_reply_err(req, err);
+    keep_fh(&r, &a.file);
+    reply_entry(req, &r, newparent, newname, NULL);
+}
+
 static void op_open(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info *fi) {
     (void)ino;
     fi->direct_io = 1;
@@ -435,18 +448,21 @@ static void op_releasedir(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info 
     fuse_reply_err(req, 0);
 }
 
+static int g_no_plus;
+
 /* READDIRPLUS hands the kernel each entry with its handle and attributes, as
  * libnfs's own directory reading does; plain READDIR only the names. */
 static void list_dir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info *fi, int plus) {
+    const int nfs_plus = plus && !g_no_plus;   /* plus: the kernel's readdirplus format */
     char *verf = (char *)(uintptr_t)fi->fh;
     char *buf = calloc(1, size);
     if (!buf) return (void)fuse_reply_err(req, ENOMEM);
     size_t used = 0;
     uint64_t cookie = (uint64_t)off;
     for (int pages = 0; pages < 1000; ++pages) {
-        struct result r = {.take = plus ? take_readdirplus : take_readdir};
+        struct result r = {.take = nfs_plus ? take_readdirplus : take_readdir};
         int err;
-        if (plus) {
+        if (nfs_plus) {
             READDIRPLUS3args a;
             memset(&a, 0, sizeof a);
             a.dir = fh_of(ino);
@@ -455,6 +471,12 @@ static void list_dir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, str
             a.dircount = DIR_BYTES / 2;
             a.maxcount = DIR_BYTES;
             err = run(&r, rpc_nfs3_readdirplus_async(g_rpc, call_cb, &a, &r));
+            if (err == EOPNOTSUPP) {   /* READDIRPLUS turned off: READDIR from now on, as libnfs does */
+                g_no_plus = 1;
+                free(r.entries);
+                free(buf);
+                return list_dir(req, ino, size, off, fi, plus);
+            }
         } else {
             READDIR3args a;
             memset(&a, 0, sizeof a);
@@ -503,6 +525,7 @@ static void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, s
     list_dir(req, ino, size, off, fi, 0);
 }
 
+
 static void op_readdirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info *fi) {
     list_dir(req, ino, size, off, fi, 1);
 }
@@ -528,6 +551,7 @@ static const struct fuse_lowlevel_ops k_ops = {
     .rmdir = op_rmdir,
     .symlink = op_symlink,
     .rename = op_rename,
+    .link = op_link,
     .open = op_open,
     .read = op_read,
     .write = op_write,

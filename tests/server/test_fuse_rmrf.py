@@ -31,7 +31,7 @@ class Tree:
         self.write_archive(os.path.join(work, "src"))
 
     def write_archive(self, src):
-        """src/tree: 5 folders of 7 subfolders, each with files, some empty."""
+        """src/tree: 5 folders of 7 subfolders, each with files, some empty, and links."""
         top = os.path.join(src, "tree")
         for i in range(5):
             for j in range(7):
@@ -40,12 +40,22 @@ class Tree:
                 for k in range(j % 4):
                     with open(os.path.join(d, "file%d.txt" % k), "wb") as f:
                         f.write(b"%d.%d.%d\n" % (i, j, k) * (200 * k + 1))
-            with open(os.path.join(top, "dir%d" % i, "README"), "w") as f:
+            folder = os.path.join(top, "dir%d" % i)
+            with open(os.path.join(folder, "README"), "w") as f:
                 f.write("folder %d\n" % i)
+            # Links as source trees have them: to a file, to a folder, and a second name.
+            os.symlink("README", os.path.join(folder, "readme.link"))
+            os.symlink("sub1", os.path.join(folder, "sub.link"))
+            os.link(os.path.join(folder, "README"), os.path.join(folder, "README.hard"))
         with tarfile.open(self.archive, "w") as t:
             t.add(top, arcname="tree")
         self.folders = sum(len(dirs) for _, dirs, _ in os.walk(top)) + 1
-        self.files = sum(len(files) for _, _, files in os.walk(top))
+        self.files = data_files(top)
+
+
+def data_files(top):
+    """Names of files with data under top (the volume may hold a link as a file)."""
+    return sum(len([f for f in files if not f.endswith(".link")]) for _, _, files in os.walk(top))
 
 
 def wait_mounted(path, adapter, seconds=10):
@@ -90,7 +100,7 @@ def main(args):
                     return c.result()
                 r = run(["tar", "xf", tree.archive, "-C", tree.mnt])
                 c.equal((r.returncode, r.stderr), (0, ""), "tar x onto the mount")
-                on_disk = sum(len(files) for _, _, files in os.walk(os.path.join(tree.share, "tree")))
+                on_disk = data_files(os.path.join(tree.share, "tree"))
                 c.equal(on_disk, tree.files, "every file extracted reached the folder")
                 listed = run(["ls", "-lR", os.path.join(tree.mnt, "tree")])
                 c.equal((listed.returncode, listed.stderr), (0, ""), "ls -lR of the extracted tree")

@@ -27,6 +27,18 @@ void replace_identity(fs_credential& c, int32_t uid, int32_t gid) {
     c.gid_count = 0;
 }
 
+// Group 0 is root's as much as uid 0: a caller that is not root keeps it
+// only where root itself is trusted ("MapRoot"); elsewhere it becomes the
+// group root is mapped to, in the primary and every supplementary place.
+void squash_group_zero(const mount_context& ctx, fs_credential& c) {
+    if (g_settings.record.map_root != 0) return;
+    const export_entry_image* e = ctx.entry ? &ctx.entry->fixed : nullptr;
+    const int32_t mapped = (ctx.flags & MOUNT_FLAG_MAPROOT) && e ? int32_t(e->maproot_gid) : kNobodyId;
+    if (c.gid == 0) c.gid = mapped;
+    for (uint32_t i = 0; i < c.gid_count && i < RPC_GIDS_MAX; ++i)
+        if (c.gids[i] == 0) c.gids[i] = uint32_t(mapped);
+}
+
 }  // namespace
 
 void map_credential(const mount_context& ctx, fs_credential& c) {
@@ -40,7 +52,10 @@ void map_credential(const mount_context& ctx, fs_credential& c) {
         replace_identity(c, int32_t(e->mapall_uid), gid);
         return;
     }
-    if (c.uid != 0) return;
+    if (c.uid != 0) {
+        squash_group_zero(ctx, c);
+        return;
+    }
     if ((ctx.flags & MOUNT_FLAG_MAPROOT) && e) {
         replace_identity(c, int32_t(e->maproot_uid), int32_t(e->maproot_gid));
     } else if (g_settings.record.map_root != 0) {

@@ -30,7 +30,7 @@ class Tree:
     def __init__(self, work):
         self.work = work
         self.data = os.path.join(work, "data")
-        self.share = os.path.join(work, "share")      # -rp, root stays root
+        self.share = os.path.join(work, "share")      # -public, -rp, root stays root
         self.squash = os.path.join(work, "squash")    # saved attributes, -rp, root squashed
         self.outside = os.path.join(work, "outside")
         for d in (self.data, os.path.join(self.share, "a", "b"), os.path.join(self.share, "a", "c"),
@@ -45,7 +45,7 @@ class Tree:
         # The volume keeps a junction as a Linux link whose text ends in "/.".
         os.symlink(self.outside + "/.", os.path.join(self.share, "junction"))
         with open(os.path.join(self.data, "exports"), "w") as f:
-            f.write("%s -alldirs -rp -maproot:0\n%s -sa -rp\n" % (windows(self.share), windows(self.squash)))
+            f.write("%s -alldirs -public -rp -maproot:0\n%s -sa -rp\n" % (windows(self.share), windows(self.squash)))
 
     def beside(self):
         """Everything outside the two exports: each path with its link text, "dir" or content."""
@@ -128,6 +128,8 @@ def check_junction(c, tree, link, share, share2):
         (2, v2.RENAME, v2.dirop(share2, "inside") + v2.dirop(junction2, "planted")),
         (2, v2.LINK, inside2 + v2.dirop(junction2, "planted")),
     ]
+    # The public handle names a folder by its path: none below the junction.
+    cases += [(3, LOOKUP, w.opaque(b"") + w.opaque(path)) for path in (b"junction", b"junction/vdir")]
     before = tree.beside()
     got = [(version, proc, call(link, proc, args, version=version)[0]) for version, proc, args in cases]
     c.equal([g for g in got if g[2] != ACCES], [], "every change through the junction's handle is refused")
@@ -204,7 +206,7 @@ def main(args):
     try:
         tree = Tree(work)
         registry = os.path.join(tree.data, "registry.reg")
-        with server(quen, tree, registry):
+        with server(quen, tree, registry, WebNFS="1"):
             link = Link(True)
             try:
                 share = link.mount(nfs(tree.share))

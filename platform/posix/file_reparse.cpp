@@ -89,11 +89,12 @@ uint32_t parse_link_buffer(const unsigned char* b, size_t size, link_kind object
         text = native;
     }
     while (text.size() > 1 && text.back() == '/') text.pop_back();
-    // Only a junction's text ends in "/.": a link's own "." at the end goes,
-    // which names the same folder (a relative text is kept whole: it never
-    // reads back as a junction).
+    // Only a junction's absolute text ends in "/.": an absolute link's own
+    // "." at the end goes, as it names the same folder (a relative text is
+    // kept whole, as it never reads back as a junction).
     if (!junction && !relative)
-        while (text.size() >= 2 && text.compare(text.size() - 2, 2, "/.") == 0) text.resize(std::max<size_t>(text.size() - 2, 1));
+        while (text.size() >= 2 && text.compare(text.size() - 2, 2, "/.") == 0)
+            text.resize(std::max<size_t>(text.size() - 2, 1));
     const bool at_root = text.size() == 1 && text[0] == '/';
     if (junction || object_kind == link_kind::junction)
         text.append(at_root ? "." : "/.");

@@ -27,13 +27,15 @@ void replace_identity(fs_credential& c, int32_t uid, int32_t gid) {
     c.gid_count = 0;
 }
 
-// Group 0 is root's as much as uid 0: a caller that is not root keeps it
-// only where root itself is trusted ("MapRoot"); elsewhere it becomes the
-// group root is mapped to, in the primary and every supplementary place.
+// Group 0 is root's as much as uid 0: a caller that is not root has it go
+// where root's group goes, in the primary and every supplementary place: to
+// the export's `maproot:` group, else kept where root is trusted ("MapRoot"),
+// else to nobody's.
 void squash_group_zero(const mount_context& ctx, fs_credential& c) {
-    if (g_settings.record.map_root != 0) return;
     const export_entry_image* e = ctx.entry ? &ctx.entry->fixed : nullptr;
-    const int32_t mapped = (ctx.flags & MOUNT_FLAG_MAPROOT) && e ? int32_t(e->maproot_gid) : kNobodyId;
+    const bool maproot = (ctx.flags & MOUNT_FLAG_MAPROOT) && e;
+    if (!maproot && g_settings.record.map_root != 0) return;
+    const int32_t mapped = maproot ? int32_t(e->maproot_gid) : kNobodyId;
     if (c.gid == 0) c.gid = mapped;
     for (uint32_t i = 0; i < c.gid_count && i < RPC_GIDS_MAX; ++i)
         if (c.gids[i] == 0) c.gids[i] = uint32_t(mapped);

@@ -53,7 +53,7 @@ TEST_F(credential_test, RootIsSquashedWithItsGroups) {
 // Group 0 of a caller that is not root goes where root's group goes.
 TEST_F(credential_test, OtherUsersKeepTheirIdsButNotGroupZero) {
     struct mapping { uint32_t flags; uint32_t map_root; int32_t group_zero; } cases[] = {
-        {0, 0, 65534}, {MOUNT_FLAG_MAPROOT, 0, 600}, {0, 1, 0}};
+        {0, 0, 65534}, {MOUNT_FLAG_MAPROOT, 0, 600}, {MOUNT_FLAG_MAPROOT, 1, 600}, {0, 1, 0}};
     entry.fixed.maproot_uid = 500;
     entry.fixed.maproot_gid = 600;
     for (const mapping& m : cases) {

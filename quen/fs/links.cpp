@@ -226,6 +226,10 @@ static uint32_t link_unguarded(const internal_handle& file, const internal_handl
 
     const bool by_file_id = d.ctx.flags & MOUNT_FLAG_FILE_ID;
     const bool hard = (g_settings.record.hard_links & 1) && (d.ctx.flags & MOUNT_FLAG_HARD_LINKS);
+    // A link is judged where it leads from its new name: a copy would hold
+    // what the link leads to, and a relative link named elsewhere may lead out.
+    if ((windows & WP_FILE_ATTRIBUTE_REPARSE_POINT) && (!hard || link_leads_out_when_moved(d.ctx, f.path, e.path)))
+        return new_entry_reply(NFSERR_ACCES, d, false, out);
     uint64_t identity = 0;
     {
         bucket_guard guard(f.identity);

@@ -153,6 +153,8 @@ def check_links(c, tree, link, share, share2, squash):
             "a link is not moved to where it leads out")
     c.equal(call(link, RENAME, name3(b, b"l") + name3(beside_b, b"l"))[0], OK,
             "a link is moved where it still leads inside")
+    c.equal(call(link, LINK, fh(lookup3(link, beside_b, b"l")[0]) + name3(a, b"l"))[0], ACCES,
+            "nor is it linked to where it leads out")
     # Version 2 does not look at the directory a LOOKUP names: a link is none,
     # and a handle below it would lead out once its folder moved up.
     handle = share2

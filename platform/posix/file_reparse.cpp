@@ -6,6 +6,7 @@
 #include "platform/utf16.h"
 #include "platform/win_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -88,6 +89,12 @@ uint32_t parse_link_buffer(const unsigned char* b, size_t size, link_kind object
         text = native;
     }
     while (text.size() > 1 && text.back() == '/') text.pop_back();
+    // Only a junction's absolute text ends in "/.": an absolute link's own
+    // "." at the end goes, as it names the same folder (a relative text is
+    // kept whole, as it never reads back as a junction).
+    if (!junction && !relative)
+        while (text.size() >= 2 && text.compare(text.size() - 2, 2, "/.") == 0)
+            text.resize(std::max<size_t>(text.size() - 2, 1));
     const bool at_root = text.size() == 1 && text[0] == '/';
     if (junction || object_kind == link_kind::junction)
         text.append(at_root ? "." : "/.");
@@ -250,7 +257,9 @@ bool read_link_object(const std::string& native, link_kind& kind, std::string* t
     const ssize_t n = ::readlink(native.c_str(), buf, sizeof buf - 1);
     if (n <= 0) return false;
     size_t len = size_t(n);
-    if (len >= 2 && buf[len - 2] == '/' && buf[len - 1] == '.') {
+    // A junction's target is absolute: a relative text ending in "/." is a
+    // link a client made, and must not read back as a junction.
+    if (len >= 2 && buf[0] == '/' && buf[len - 2] == '/' && buf[len - 1] == '.') {
         kind = link_kind::junction;
         len = len == 2 ? 1 : len - 2;  // "/." is a junction to the root
     } else if (len > 1 && buf[len - 1] == '/') {

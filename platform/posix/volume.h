@@ -97,8 +97,9 @@ void fill_attribute_data(const std::string& native, const struct stat& st, wp_at
 uint32_t volume_serial_of_device(dev_t dev);
 
 // ---- reparse points as Linux symbolic links (file_reparse.cpp) ----
-// A junction's link text ends in "/.", a directory symlink's in "/": both
-// still resolve on Linux, and the object's kind survives a dangling target.
+// A junction's link text is absolute and ends in "/.", a directory symlink's
+// ends in "/", and no other link's is absolute and ends in "/.": all still
+// resolve on Linux, and the object's kind survives a dangling target.
 enum class link_kind { file_symlink, directory_symlink, junction };
 // Reads a Linux symbolic link: its kind and, when asked, its target in Windows form.
 bool read_link_object(const std::string& native, link_kind& kind, std::string* target, bool* relative);

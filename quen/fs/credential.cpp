@@ -27,6 +27,20 @@ void replace_identity(fs_credential& c, int32_t uid, int32_t gid) {
     c.gid_count = 0;
 }
 
+// Group 0 is root's as much as uid 0: a caller that is not root has it go
+// where root's group goes, in the primary and every supplementary place: to
+// the export's `maproot:` group, else kept where root is trusted ("MapRoot"),
+// else to nobody's.
+void squash_group_zero(const mount_context& ctx, fs_credential& c) {
+    const export_entry_image* e = ctx.entry ? &ctx.entry->fixed : nullptr;
+    const bool maproot = (ctx.flags & MOUNT_FLAG_MAPROOT) && e;
+    if (!maproot && g_settings.record.map_root != 0) return;
+    const int32_t mapped = maproot ? int32_t(e->maproot_gid) : kNobodyId;
+    if (c.gid == 0) c.gid = mapped;
+    for (uint32_t i = 0; i < c.gid_count && i < RPC_GIDS_MAX; ++i)
+        if (c.gids[i] == 0) c.gids[i] = uint32_t(mapped);
+}
+
 }  // namespace
 
 void map_credential(const mount_context& ctx, fs_credential& c) {
@@ -40,7 +54,10 @@ void map_credential(const mount_context& ctx, fs_credential& c) {
         replace_identity(c, int32_t(e->mapall_uid), gid);
         return;
     }
-    if (c.uid != 0) return;
+    if (c.uid != 0) {
+        squash_group_zero(ctx, c);
+        return;
+    }
     if ((ctx.flags & MOUNT_FLAG_MAPROOT) && e) {
         replace_identity(c, int32_t(e->maproot_uid), int32_t(e->maproot_gid));
     } else if (g_settings.record.map_root != 0) {

@@ -24,6 +24,8 @@ fs_credential credential_from_call(const rpc_call& call);
 
 // Applies the export's `mapall:` and `maproot:` options and root squashing.
 // Whenever the identity is replaced, the supplementary groups go with it.
+// Squashing covers group 0 too: a caller that is not root has it, primary or
+// supplementary, replaced by the group root's goes to.
 void map_credential(const mount_context& ctx, fs_credential& cred);
 
 // True for the file's owner and for root.

@@ -32,6 +32,9 @@ uint32_t dir_change_begin(const internal_handle& dir, const fs_credential& cred,
         entry_type_and_mode(out.ctx, out.path, out.cred, out.dir_attributes, &status);
     out.opened.reset();
     if (status != NFS_OK || out.dir_attributes.type != NF_DIR) return NFSERR_NOENT;
+    // A junction's handle names its own entry, but a change below it happens
+    // where the junction leads: as for LOOKUP and READDIR, not out of the mount.
+    if (!directory_stays_inside(out.ctx, out.path)) return NFSERR_ACCES;
     if (out.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
     // Owning the directory is not enough: its write bits decide.
     if (permitted_bits(0222, out.dir_attributes, out.cred) == 0) return NFSERR_ACCES;

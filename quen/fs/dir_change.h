@@ -1,7 +1,7 @@
 // What every change of a directory's entries (create, mkdir, remove, rmdir,
 // rename, link, symlink, mknod) checks first: the directory handle resolves
-// inside the mount, names a directory, the export is writable and the
-// caller may write the directory.
+// inside the mount, names a directory that does not lead out of it, the
+// export is writable and the caller may write the directory.
 #pragma once
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
@@ -20,8 +20,9 @@ struct dir_change : resolved_file {
 
 // with_attributes: the caller returns the directory's attributes (version
 // 3), so they are read whole; else only type, mode and owner. Result: NFS
-// status (70 stale, 2 missing or no directory, 30 read-only export, 13 no
-// write bit on the directory).
+// status (70 stale, 2 missing or no directory, 13 a junction or link that
+// leads out of the mount, 30 read-only export, 13 no write bit on the
+// directory).
 uint32_t dir_change_begin(const internal_handle& dir, const fs_credential& cred, bool with_attributes,
                           dir_change& out);
 

@@ -1,7 +1,9 @@
 #include "quen/fs/link_target.h"
 
+#include "quen/fs/attr.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
+#include "quen/fs/resolve.h"
 #include "quen/inode/paths.h"
 
 #include <cstring>
@@ -141,4 +143,12 @@ bool link_destination(const char* link_path, const char* windows_target, char* o
     if (result.size() >= kLinkTargetSize) return false;
     std::memcpy(out, result.c_str(), result.size() + 1);
     return true;
+}
+
+bool link_leads_out_when_moved(const mount_context& ctx, const char* from_path, const char* to_path) {
+    char target[kLinkTargetSize], was[kLinkTargetSize], will[kLinkTargetSize];
+    const int kind = classify_reparse_point(from_path, target, sizeof target, true).kind;
+    if (kind != REPARSE_JUNCTION && kind != REPARSE_ABSOLUTE_LINK && kind != REPARSE_RELATIVE_LINK) return false;
+    const bool inside = link_destination(from_path, target, was) && path_inside_mount(ctx, was, false);
+    return inside && !(link_destination(to_path, target, will) && path_inside_mount(ctx, will, false));
 }

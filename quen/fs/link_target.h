@@ -24,3 +24,8 @@ bool link_target_to_client(const mount_context& ctx, char* target, size_t size);
 // taken out, into out (kLinkTargetSize bytes). false when it climbs above
 // its volume or does not fit.
 bool link_destination(const char* link_path, const char* windows_target, char* out);
+
+// Whether the reparse point at from_path, a link Windows follows, leads
+// inside the mount from there but out of it once moved to to_path (a
+// relative target moves with its link). false for anything else.
+bool link_leads_out_when_moved(const mount_context& ctx, const char* from_path, const char* to_path);

@@ -76,6 +76,19 @@ uint32_t make_reparse_link(const dir_change& d, const char* path, const char* ta
     return NFS_OK;
 }
 
+// The link object just made, in whichever form: a folder link goes as a
+// folder, anything else as a file.
+void remove_made_link(const char* path) {
+    const uint32_t a = wp_get_file_attributes(path);
+    if (a == WP_INVALID_FILE_ATTRIBUTES) return;
+    if (a & WP_FILE_ATTRIBUTE_DIRECTORY) {
+        wp_remove_directory(path);
+    } else {
+        wp_set_file_attributes(path, WP_FILE_ATTRIBUTE_NORMAL);
+        wp_delete_file(path);
+    }
+}
+
 uint32_t make_link_file(const char* path, const char* target, size_t length) {
     file_handle h(wp_create_file(path, WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_CREATE_NEW, WP_FILE_ATTRIBUTE_NORMAL));
     uint32_t done = 0;
@@ -139,7 +152,8 @@ static uint32_t symlink_unguarded(const internal_handle& dir, const char* name, 
             return new_entry_reply(NFSERR_ACCES, d, false, out);
         if (!made && (status = make_link_file(e.path, target, target_length)) != NFS_OK)
             return new_entry_reply(status, d, with_dir_attributes, out);
-        status = apply_sattr(r, d.ctx.flags, e.path, NF_LNK);
+        // A SYMLINK that answers an error leaves no link behind.
+        if ((status = apply_sattr(r, d.ctx.flags, e.path, NF_LNK)) != NFS_OK) remove_made_link(e.path);
     }
     if (status == NFS_OK) status = new_entry_finish(d, e.path, e.name_pos, false, out);
     return new_entry_reply(status, d, with_dir_attributes, out);
@@ -212,6 +226,10 @@ static uint32_t link_unguarded(const internal_handle& file, const internal_handl
 
     const bool by_file_id = d.ctx.flags & MOUNT_FLAG_FILE_ID;
     const bool hard = (g_settings.record.hard_links & 1) && (d.ctx.flags & MOUNT_FLAG_HARD_LINKS);
+    // A link is judged where it leads from its new name: a copy would hold
+    // what the link leads to, and a relative link named elsewhere may lead out.
+    if ((windows & WP_FILE_ATTRIBUTE_REPARSE_POINT) && (!hard || link_leads_out_when_moved(d.ctx, f.path, e.path)))
+        return new_entry_reply(NFSERR_ACCES, d, false, out);
     uint64_t identity = 0;
     {
         bucket_guard guard(f.identity);

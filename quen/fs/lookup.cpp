@@ -67,7 +67,7 @@ static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, s
     } else if (name_length == 1 && name[0] == '.') {
         identity = dir_identity;
     } else {
-        if (!directory_stays_inside(ctx, path)) return NFSERR_ACCES;
+        if (uint32_t status = passage_below(ctx, path)) return status;
         size_t name_pos = 0;
         if (uint32_t status = nfs_name_to_windows(ctx, path, name, name_length, &name_pos)) return status;
         uint32_t attributes = WP_INVALID_FILE_ATTRIBUTES;

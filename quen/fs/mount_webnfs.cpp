@@ -7,6 +7,7 @@
 #include "quen/fs/nfs_status.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_folder.h"
+#include "quen/mount/mount_path.h"
 #include "quen/fs/mount_webnfs.h"
 #include "quen/mount/mount_text.h"
 #include "rpc/log.h"
@@ -116,6 +117,9 @@ uint32_t mount_webnfs(internal_handle* dir, char* name, size_t* name_length, siz
         shown = text;
     }
 
+    // As for MNT: no folder through a link or junction below the export,
+    // whose handles would name what lies where it leads.
+    if (!mount_path_inside_export(*exp, windows)) return NFSERR_ACCES;
     const folder_mount m = mount_folder_record(client, exp, windows, encoding, protocol | MOUNT_ORIGIN_WEBNFS);
     if (m.status == MOUNT_FOLDER_NO_VOLUME) return NFSERR_NODEV;
     if (m.status != MOUNT_FOLDER_OK) return NFSERR_NOENT;

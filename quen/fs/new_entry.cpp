@@ -11,13 +11,6 @@ namespace {
 
 constexpr uint32_t kSetIds = 06000;
 
-bool in_groups(uint32_t gid, const fs_credential& c) {
-    if (uint32_t(c.gid) == gid) return true;
-    for (uint32_t i = 0; i < c.gid_count && i < RPC_GIDS_MAX; ++i)
-        if (c.gids[i] == gid) return true;
-    return false;
-}
-
 }  // namespace
 
 uint32_t permissions_minus_umask(const mount_context& ctx) {
@@ -30,7 +23,7 @@ uint32_t new_entry_sattr(const dir_change& d, const xdr_sattr& request, new_entr
     out = request;
     const bool root = cred.uid == 0;
     if (!root && out.set_uid && out.uid != uint32_t(cred.uid)) return NFSERR_PERM;
-    if (!root && out.set_gid && !in_groups(out.gid, cred)) return NFSERR_PERM;
+    if (!root && out.set_gid && !in_group(out.gid, cred)) return NFSERR_PERM;
     if (!out.set_uid) out.uid = uint32_t(cred.uid), out.set_uid = true;
     if (!out.set_gid) out.gid = uint32_t(cred.gid), out.set_gid = true;
 

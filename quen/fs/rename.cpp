@@ -6,6 +6,7 @@
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_count.h"
 #include "quen/fs/fault_status.h"
+#include "quen/fs/link_target.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
 #include "quen/inode/inode_tree.h"
@@ -179,6 +180,10 @@ static uint32_t rename_unguarded(const internal_handle& from_dir, const char* fr
     if ((status = may_take_away(s.from, s.source.attrs)) != NFS_OK) return status;
     if (target_status != NFS_OK) return target_status;
     if ((status = find_named_entry(s.to, to_name, to_length, s.target)) != NFS_OK) return status;
+    // A link is judged where it leads from its new place: a relative one
+    // moved to another folder may lead out of the export.
+    if (s.source.reparse() && !s.same_dir && link_leads_out_when_moved(s.to.ctx, s.source.path, s.target.path))
+        return NFSERR_ACCES;
 
     s.source_facts = facts_of(s.source.path);
     s.target_facts = s.target.exists() ? facts_of(s.target.path) : entry_facts{false, 0, 0};

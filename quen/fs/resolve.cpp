@@ -87,16 +87,28 @@ bool target_inside_by_text(const mount_context& ctx, const char* path) {
     return false;
 }
 
-}  // namespace
-
-bool directory_stays_inside(const mount_context& ctx, const char* path) {
-    if (!is_linked_folder(path)) return true;
+// A linked folder: where it leads, every link on the way followed, lies in the mount.
+bool linked_folder_stays_inside(const mount_context& ctx, const char* path) {
     char target[kResolvePathSize], root[kResolvePathSize];
     if (!followed_path_of(ctx, path, target) || !followed_path_of(ctx, ctx.mounted_path, root))
         return file_last_error() == WIN_ERROR_CALL_NOT_IMPLEMENTED && target_inside_by_text(ctx, path);
     mount_context followed = ctx;
     followed.mounted_path = root;
     return path_inside_mount(followed, target, false);
+}
+
+}  // namespace
+
+bool directory_stays_inside(const mount_context& ctx, const char* path) {
+    return !is_linked_folder(path) || linked_folder_stays_inside(ctx, path);
+}
+
+uint32_t passage_below(const mount_context& ctx, const char* path) {
+    if (!is_linked_folder(path)) return NFS_OK;
+    char target[kResolvePathSize];
+    const int kind = classify_reparse_point(path, target, sizeof target, false).kind;
+    if (kind == REPARSE_RELATIVE_LINK) return NFSERR_NOTDIR;
+    return linked_folder_stays_inside(ctx, path) ? NFS_OK : NFSERR_ACCES;
 }
 
 bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path, file_handle* opened) {

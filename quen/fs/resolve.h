@@ -59,6 +59,14 @@ bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path
 // that leads out of the mount is not passed through. true for a plain folder.
 bool directory_stays_inside(const mount_context& ctx, const char* path);
 
+// The same for a LOOKUP below path, which version 2 makes without the
+// directory's attributes: a relative link is no directory to pass through
+// (clients read it and follow it themselves), since a handle found through
+// it would lead elsewhere once the link's folder moves. Result: NFS_OK,
+// NFSERR_NOTDIR for a relative link, NFSERR_ACCES for a linked folder that
+// leads out of the mount.
+uint32_t passage_below(const mount_context& ctx, const char* path);
+
 // Whether path lies inside the mounted folder: on the mount's volume (unless
 // the mount is on a fixed drive, whose paths cannot move to another volume)
 // and at or below the mounted path, on a component boundary.

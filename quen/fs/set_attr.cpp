@@ -158,6 +158,9 @@ static uint32_t setattr_unguarded(const internal_handle& fh, const xdr_sattr& re
 
     if (ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
     if (!is_owner(before.uid, caller)) return NFSERR_PERM;
+    // As on UNIX, an owner who is not root gives the file only to a group it is in.
+    if (caller.uid != 0 && request.set_gid && request.gid != before.gid && !in_group(request.gid, caller))
+        return NFSERR_PERM;
     const bool device = before.type == NF_BLK || before.type == NF_CHR;
     if (caller.uid != 0 && ((request.set_mode && (request.mode & 0x800)) || request.set_uid || device))
         return NFSERR_ACCES;

@@ -50,14 +50,28 @@ TEST_F(credential_test, RootIsSquashedWithItsGroups) {
     EXPECT_EQ(c.gid_count, 0u);
 }
 
-TEST_F(credential_test, OtherUsersAreLeftAlone) {
-    fs_credential c = user_credential(1000, 0);
-    c.gid_count = 1;
-    c.gids[0] = 0;
-    map_credential(ctx, c);
-    EXPECT_EQ(c.uid, 1000);
-    EXPECT_EQ(c.gid, 0);
-    EXPECT_EQ(c.gid_count, 1u);
+// Group 0 of a caller that is not root goes where root's group goes.
+TEST_F(credential_test, OtherUsersKeepTheirIdsButNotGroupZero) {
+    struct mapping { uint32_t flags; uint32_t map_root; int32_t group_zero; } cases[] = {
+        {0, 0, 65534}, {MOUNT_FLAG_MAPROOT, 0, 600}, {MOUNT_FLAG_MAPROOT, 1, 600}, {0, 1, 0}};
+    entry.fixed.maproot_uid = 500;
+    entry.fixed.maproot_gid = 600;
+    for (const mapping& m : cases) {
+        ctx.flags = m.flags;
+        g_settings.record.map_root = m.map_root;
+        fs_credential c = user_credential(1000, 0);
+        c.gid_count = 3;
+        c.gids[0] = 7;
+        c.gids[1] = 0;
+        c.gids[2] = 1000;
+        map_credential(ctx, c);
+        EXPECT_EQ(c.uid, 1000);
+        EXPECT_EQ(c.gid, m.group_zero) << m.flags;
+        ASSERT_EQ(c.gid_count, 3u);
+        EXPECT_EQ(c.gids[0], 7u);
+        EXPECT_EQ(c.gids[1], uint32_t(m.group_zero)) << m.flags;
+        EXPECT_EQ(c.gids[2], 1000u);
+    }
 }
 
 TEST_F(credential_test, MapRootSettingKeepsRoot) {

@@ -206,4 +206,17 @@ TEST_F(links_test, hard_links_by_the_volume_or_by_copying) {
     EXPECT_EQ(fs_link(file, dir_handle("plain"), "hard", 4, me, true, r), uint32_t(NFSERR_EXIST));
 }
 
+// A copy of a link would hold what the link leads to, here a file outside
+// the export.
+TEST_F(links_test, a_link_is_not_copied) {
+    SKIP_ON_WINE("the volume holds no reparse points");
+    make_file("secret", "outside");
+    make_link("plain\\out", at("secret"), false);
+    g_settings.record.hard_links = 2;
+    create_result r;
+    EXPECT_EQ(fs_link(handle_of("plain\\out", plain), dir_handle("plain"), "copy", 4, me, true, r),
+              uint32_t(NFSERR_ACCES));
+    EXPECT_EQ(wp_get_file_attributes(at("plain\\copy").c_str()), WP_INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace

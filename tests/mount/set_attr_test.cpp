@@ -147,20 +147,23 @@ TEST_F(set_attr_test, a_user_keeps_set_group_id_only_with_a_group_of_its_own) {
     fs_credential in_50 = user(1000, 1000);
     in_50.gid_count = 1;
     in_50.gids[0] = 50;
-    struct step { bool set_mode; uint32_t gid; fs_credential caller; uint32_t mode_after; } steps[] = {
-        {true, 50, in_50, 0102755},             // a supplementary group of the caller
-        {false, 1000, in_50, 0102755},          // its own group: the bit stays
-        {false, 0, in_50, 0100755},             // group 0: the bit goes
-        {true, 0, user(1000, 1000), 0100755},   // and cannot be set there
-        {true, 0, user(0, 0), 0102755},         // by root it can
+    struct step { bool set_mode; uint32_t gid; fs_credential caller; uint32_t status, mode_after; } steps[] = {
+        {true, 50, in_50, NFS_OK, 0102755},             // a supplementary group of the caller
+        {false, 1000, in_50, NFS_OK, 0102755},          // its own group: the bit stays
+        {false, 0, in_50, NFSERR_PERM, 0102755},        // group 0 is none of its groups
+        {true, 0, user(0, 0), NFS_OK, 0102755},         // root gives the file any group
+        {true, 0, user(1000, 1000), NFS_OK, 0100755},   // where its owner cannot set the bit
     };
     for (const step& t : steps) {
         xdr_sattr s = t.set_mode ? mode(02755) : xdr_sattr{};
         s.set_gid = true;
         s.gid = t.gid;
-        ASSERT_EQ(set("saved\\f", saved, s, a, t.caller), uint32_t(NFS_OK)) << t.gid;
+        ASSERT_EQ(set("saved\\f", saved, s, a, t.caller), t.status) << t.gid;
+        if (t.status != NFS_OK) {
+            ASSERT_EQ(set("saved\\f", saved, xdr_sattr{}, a, t.caller), uint32_t(NFS_OK));
+        }
         EXPECT_EQ(a.mode, t.mode_after) << t.gid << " by " << t.caller.uid;
-        EXPECT_EQ(a.gid, t.gid);
+        EXPECT_EQ(a.gid, t.status == NFS_OK ? t.gid : 1000u);
     }
 }
 
@@ -181,7 +184,10 @@ TEST_F(set_attr_test, ids_too_wide_for_the_saved_form_are_invalid_and_change_not
         (c.uid ? s.set_uid : s.set_gid) = true;
         (c.uid ? s.uid : s.gid) = c.id;
         file_attributes a{};
-        EXPECT_EQ(set("saved\\f", saved, s, a, user(c.caller, 1000)), uint32_t(NFSERR_INVAL)) << c.id;
+        fs_credential caller = user(c.caller, 1000);
+        caller.gid_count = 1;
+        caller.gids[0] = 65536;   // a group it is in, but one the saved form cannot hold
+        EXPECT_EQ(set("saved\\f", saved, s, a, caller), uint32_t(NFSERR_INVAL)) << c.id;
         file_attributes now{};
         ASSERT_EQ(set("saved\\f", saved, xdr_sattr{}, now, user(1000, 1000)), uint32_t(NFS_OK));
         EXPECT_EQ(now.mode, was.mode) << c.id;
@@ -213,7 +219,11 @@ TEST_F(set_attr_test, who_may_change_what) {
     xdr_sattr chgrp{};
     chgrp.set_gid = true;
     chgrp.gid = 700;
-    EXPECT_EQ(set("owned\\f", owned, chgrp, a, user(500, 500)), uint32_t(NFS_OK));
+    EXPECT_EQ(set("owned\\f", owned, chgrp, a, user(500, 500)), uint32_t(NFSERR_PERM)) << "only to a group of its own";
+    fs_credential in_700 = user(500, 500);
+    in_700.gid_count = 1;
+    in_700.gids[0] = 700;
+    EXPECT_EQ(set("owned\\f", owned, chgrp, a, in_700), uint32_t(NFS_OK));
     EXPECT_EQ(set("owned\\f", owned, mode(0600), a, user(500, 500)), uint32_t(NFS_OK));
 
     make_file("ro\\f", "abc");

@@ -105,6 +105,25 @@ TEST_F(reparse_test, JunctionRoundTripsAndLeadsToItsTarget) {
     EXPECT_EQ(read_all("target\\inside.txt"), "through");
 }
 
+// A junction is kept as a link text ending in "/.": a file link whose own
+// target ends so must still read back as a file link.
+TEST_F(reparse_test, FileLinksToADotNeverReadBackAsJunctions) {
+    for (const bool relative : {true, false}) {
+        const std::string name = relative ? "rel" : "abs";
+        make_file(name);
+        const std::string data =
+            link_data(WP_IO_REPARSE_TAG_SYMLINK, relative ? "missing\\." : at("missing") + "\\.", relative);
+        ASSERT_TRUE(set_reparse(at(name), data)) << file_last_error();
+        const std::string back = get_reparse(at(name));
+        ASSERT_GE(back.size(), 4u) << name;
+        uint32_t tag = 0;
+        std::memcpy(&tag, back.data(), 4);
+        EXPECT_EQ(tag, uint32_t(WP_IO_REPARSE_TAG_SYMLINK)) << name;
+        EXPECT_TRUE(!relative || back == data) << "a relative text is kept whole";
+        EXPECT_EQ(wp_get_file_attributes(at(name).c_str()), uint32_t(WP_FILE_ATTRIBUTE_REPARSE_POINT)) << name;
+    }
+}
+
 TEST_F(reparse_test, SymbolicLinksRoundTripAbsoluteAndRelative) {
     make_dir("dir");
     make_file("dir\\file.txt", "linked");

@@ -313,7 +313,7 @@ bool wp_get_file_time(wp_handle h, uint64_t* creation, uint64_t* last_access, ui
     if (::fstat(f->fd, &st) != 0) return fail_errno(errno);
     if (creation) *creation = object_creation_time(f->native, st);
     if (last_access) *last_access = timespec_to_filetime(st.st_atim);
-    if (last_write) *last_write = timespec_to_filetime(st.st_mtim);
+    if (last_write) *last_write = object_last_write_time(f->native, st);
     return succeed();
 }
 
@@ -332,6 +332,7 @@ bool wp_set_file_time(wp_handle h, const uint64_t* creation, const uint64_t* las
         if (given(last_access)) times[0] = filetime_to_timespec(*last_access);
         if (given(last_write)) times[1] = filetime_to_timespec(*last_write);
         if (::utimensat(AT_FDCWD, f->native.c_str(), times, f->link ? AT_SYMLINK_NOFOLLOW : 0) != 0) return fail_errno(errno);
+        if (given(last_write) && !f->link) keep_last_write_time(f->native, *last_write);
     }
     return succeed();
 }

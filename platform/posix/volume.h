@@ -87,6 +87,12 @@ uint64_t object_creation_time(const std::string& native, const struct stat& st);
 // keeps the Linux write bits in step with READONLY. Result 0 or a Win32 error.
 uint32_t store_attributes(const std::string& native, const struct stat& st, uint32_t attributes);
 uint32_t store_creation_time(const std::string& native, uint64_t t);
+// The last-write time as NTFS keeps it: any FILETIME, also one the Linux
+// file system clamps to its range (kept beside the clamped time it then has).
+uint64_t object_last_write_time(const std::string& native, const struct stat& st);
+// After the last-write time was set to t: keeps t when the file system
+// could not hold it.
+void keep_last_write_time(const std::string& native, uint64_t t);
 // Copies the Windows metadata (attributes, creation time, reparse data) from one object to another.
 void copy_metadata(const std::string& from, const std::string& to);
 // Reparse data kept in an extended attribute (tags other than symlink and junction).

@@ -5,6 +5,7 @@
 #include "platform/win_error.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
@@ -14,6 +15,7 @@ namespace {
 constexpr const char* kAttrName = "user.tervalo.attr";
 constexpr const char* kCrtimeName = "user.tervalo.crtime";
 constexpr const char* kReparseName = "user.tervalo.reparse";
+constexpr const char* kMtimeName = "user.tervalo.mtime";   // asked time, clamped time
 
 mode_t process_umask() {
     static const mode_t m = [] {
@@ -118,6 +120,39 @@ uint64_t object_creation_time(const std::string& native, const struct stat& st) 
     return timespec_to_filetime(st.st_mtim.tv_sec < st.st_ctim.tv_sec ? st.st_mtim : st.st_ctim);
 }
 
+namespace {
+
+// Linux file systems clamp times to a range that holds at least 1901 to
+// 2038; only a time at or beyond its ends may stand for another one.
+bool maybe_clamped(const struct timespec& t) { return t.tv_sec <= INT32_MIN || t.tv_sec >= INT32_MAX; }
+
+}  // namespace
+
+uint64_t object_last_write_time(const std::string& native, const struct stat& st) {
+    const uint64_t t = timespec_to_filetime(st.st_mtim);
+    unsigned char b[16];
+    if (!maybe_clamped(st.st_mtim) || S_ISLNK(st.st_mode) ||
+        ::lgetxattr(native.c_str(), kMtimeName, b, sizeof b) != sizeof b)
+        return t;
+    // A write since has given the file a time of its own.
+    return get_le(b + 8, 8) == t ? get_le(b, 8) : t;
+}
+
+void keep_last_write_time(const std::string& native, uint64_t t) {
+    struct stat st;
+    if (::lstat(native.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return;
+    const uint64_t held = timespec_to_filetime(st.st_mtim);
+    if (held == t) {
+        if (maybe_clamped(st.st_mtim)) ::lremovexattr(native.c_str(), kMtimeName);
+        return;
+    }
+    unsigned char b[16];
+    put_le(b, t, 8);
+    put_le(b + 8, held, 8);
+    // Without extended attributes the file keeps the clamped time.
+    ::lsetxattr(native.c_str(), kMtimeName, b, sizeof b, 0);
+}
+
 uint32_t store_attributes(const std::string& native, const struct stat& st, uint32_t attributes) {
     if (S_ISLNK(st.st_mode)) {
         // A link keeps no attributes of its own: only what it already shows can be set.
@@ -162,7 +197,7 @@ uint32_t store_creation_time(const std::string& native, uint64_t t) {
 }
 
 void copy_metadata(const std::string& from, const std::string& to) {
-    for (const char* name : {kAttrName, kCrtimeName, kReparseName}) {
+    for (const char* name : {kAttrName, kCrtimeName, kReparseName, kMtimeName}) {
         char buf[WP_MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
         const ssize_t n = ::lgetxattr(from.c_str(), name, buf, sizeof buf);
         if (n >= 0) ::lsetxattr(to.c_str(), name, buf, size_t(n), 0);
@@ -209,7 +244,7 @@ void fill_attribute_data(const std::string& native, const struct stat& st, wp_at
     d->attributes = object_attributes(native, st);
     d->creation_time = object_creation_time(native, st);
     d->last_access_time = timespec_to_filetime(st.st_atim);
-    d->last_write_time = timespec_to_filetime(st.st_mtim);
+    d->last_write_time = object_last_write_time(native, st);
     d->size = (S_ISREG(st.st_mode)) ? uint64_t(st.st_size) : 0;
 }
 

@@ -2,6 +2,7 @@
 // UTF-16 at the call (at most 2048 wide characters; a path that does not
 // convert becomes empty so that the call fails with the system's error).
 #include "platform/file.h"
+#include "platform/filetime.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -35,8 +36,11 @@ bool to_utf8(const wchar_t* in, char* out, size_t size) {
     return true;
 }
 
-uint64_t ticks(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
-FILETIME filetime(uint64_t v) { return FILETIME{DWORD(v), DWORD(v >> 32)}; }
+uint64_t ticks(const FILETIME& t) { return wp_filetime_join(t.dwLowDateTime, t.dwHighDateTime); }
+FILETIME filetime(uint64_t v) {
+    const wp_filetime_halves h = wp_filetime_split(v);
+    return FILETIME{h.low, h.high};
+}
 
 void fill_find_data(const WIN32_FIND_DATAW& w, wp_find_data* d) {
     d->attributes = w.dwFileAttributes;

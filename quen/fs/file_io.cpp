@@ -122,6 +122,12 @@ uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, 
         if (uint32_t status = not_data(attrs)) return status;
     }
     if (permitted_bits(0555, attrs, r.cred) == 0) return NFSERR_ACCES;
+    // Nothing lies at or past the end, however far: no read (the system
+    // refuses one whose end passes the largest offset).
+    if (offset >= attrs.size) {
+        after = attrs;
+        return NFS_OK;
+    }
     if (!f.slot) {
         f.handle = wp_create_file(r.path, WP_GENERIC_READ, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, kNoFollow);
         if (f.handle == WP_INVALID_HANDLE)

@@ -103,9 +103,17 @@ bool case_exact_lookup(char* path, wp_find_data* found) {
     scan_state st{component, n, e, found};
     bool any = scan(path, st);
     if (!st.matched) {
+        const uint32_t first_error = file_last_error();
         std::memcpy(path + path_len, "??", 3);
-        any = scan(path, st) || any;
+        const bool suffixed = scan(path, st);
         path[path_len] = 0;
+        // A name at the volume's length limit leaves no room for the
+        // wildcards, nor for a suffixed entry: the first search has said
+        // all there is to say.
+        const uint32_t error = file_last_error();
+        if (!suffixed && !any && (error == WIN_ERROR_INVALID_NAME || error == WIN_ERROR_FILENAME_EXCED_RANGE))
+            file_set_last_error(first_error);
+        any = suffixed || any;
     }
     if (!any) {
         // The searches' own error stays: only a missing name is "not found".

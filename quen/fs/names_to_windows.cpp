@@ -86,10 +86,22 @@ uint32_t escape(const mount_context& ctx, const name_tables& t, const name_buffe
     return NAME_OK;
 }
 
-// Volumes with short names only, and the length limit of the others.
+// The UTF-16 units of a UTF-8 name, which is what volumes count: one per
+// character, two for one beyond the basic plane.
+size_t utf16_units(const name_buffer& n) {
+    size_t units = 0;
+    for (size_t i = 0; i < n.len; ++i) {
+        const uint8_t c = n.bytes[i];
+        if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+// Volumes with short names only, and the length limit of the others: a
+// name as long as the volume holds passes.
 uint32_t check_volume_limits(const mount_context& ctx, const name_buffer& n) {
     const size_t m = ctx.max_component_length;
-    if (m > 12 && n.len < m) return NAME_OK;
+    if (m > 12) return utf16_units(n) <= m ? NAME_OK : NAME_TOOLONG;
     const uint8_t* dot = static_cast<const uint8_t*>(std::memchr(n.bytes, '.', n.len));
     const size_t base = dot ? size_t(dot - n.bytes) : n.len;
     const size_t ext = dot ? n.len - base - 1 : 0;

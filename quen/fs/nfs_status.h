@@ -24,6 +24,7 @@ enum : uint32_t {
     NFSERR_DQUOT = 69,
     NFSERR_STALE = 70,
     NFSERR_NOTSUPP = 10004,  // version 3 only
+    NFSERR_TOOSMALL = 10005, // version 3 only
     NFSERR_BADTYPE = 10007,  // version 3 only
 };
 

@@ -3,6 +3,7 @@
 #include "platform/fault_guard.h"
 #include "platform/thread.h"
 #include "platform/win_error.h"
+#include "quen/config/char_class.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_count.h"
 #include "quen/fs/fault_status.h"
@@ -56,6 +57,12 @@ bool ascii_equal_ignoring_case(const char* a, const char* b) {
         if (x != y) return false;
     }
     return *a == *b;
+}
+
+// Whether path lies below the directory dir (not dir itself).
+bool below(const char* path, const char* dir) {
+    const size_t n = std::strlen(dir);
+    return std::strlen(path) > n && path[n] == '\\' && ::ascii_equal_ignoring_case(path, dir, n);
 }
 
 // Step 1 of the prologue for the source: the status is that of the last
@@ -180,6 +187,8 @@ static uint32_t rename_unguarded(const internal_handle& from_dir, const char* fr
     if ((status = may_take_away(s.from, s.source.attrs)) != NFS_OK) return status;
     if (target_status != NFS_OK) return target_status;
     if ((status = find_named_entry(s.to, to_name, to_length, s.target)) != NFS_OK) return status;
+    // A directory cannot become an entry of its own subtree.
+    if (s.source.attrs.type == NF_DIR && below(s.target.path, s.source.path)) return NFSERR_INVAL;
     // A link is judged where it leads from its new place: a relative one
     // moved to another folder may lead out of the export.
     if (s.source.reparse() && !s.same_dir && link_leads_out_when_moved(s.to.ctx, s.source.path, s.target.path))

@@ -68,7 +68,14 @@ void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdi
         } else {
             added = nfs3_dirlist_add(&list, fileid, e.name, length, e.cookie);
         }
-        if (!added) break;
+        if (!added) {
+            // Not one entry fits: an empty page would only be asked for again.
+            if (list.entries == 0) {
+                res.status = NFSERR_TOOSMALL;
+                return;
+            }
+            break;
+        }
         cookie = e.cookie;
     }
     nfs_dirlist_end(&list, eof);

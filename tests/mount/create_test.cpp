@@ -1,5 +1,6 @@
 // CREATE and MKDIR through directory handles: the three creation modes,
 // the exclusive-create stamp, default modes, who may create, hostile names.
+#include "platform/filetime.h"
 #include "quen/config/settings.h"
 #include "quen/fs/create.h"
 #include "quen/fs/nfs_status.h"
@@ -7,6 +8,7 @@
 #include "tests/mount/mount_test_env.h"
 #include "tests/support/file_tree.h"
 
+#include <iterator>
 #include <string>
 
 namespace {
@@ -195,18 +197,45 @@ TEST_F(create_test, an_exclusive_create_repeated_with_its_verifier_succeeds) {
     EXPECT_EQ(read_file("plain\\y"), "data");
 }
 
-TEST_F(create_test, every_verifier_survives_its_retransmission) {
-    const uint8_t verifiers[][8] = {{0}, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-                                    {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0xF8}};
-    for (const auto& v : verifiers) {
-        const std::string name = "x" + std::to_string(v[7]);
+// Verifiers SetFileTime ignores or refuses; then times before 1901 and
+// after 2446, which NTFS keeps and Linux file systems clamp.
+constexpr uint8_t kVerifiers[][8] = {{0}, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                                     {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0xF8}};
+constexpr uint8_t kFarVerifiers[][8] = {{0x01}, {0x8A, 0x13, 0x5C, 0x77, 0x02, 0x9E, 0x41, 0x6D},
+                                        {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x70}};
+
+// The stamp crosses the Win32 calls as the two halves of a FILETIME.
+TEST(exclusive_stamp, survives_the_halves_of_a_filetime) {
+    const wp_filetime_halves h = wp_filetime_split(exclusive_stamp(kVerifier2000, true));
+    EXPECT_EQ(h.low, 0x256D4000u);
+    EXPECT_EQ(h.high, 0x01BF53EBu);
+    for (const auto* table : {kVerifiers, kFarVerifiers})
+        for (size_t i = 0; i < 3; ++i) {
+            const uint64_t stamp = exclusive_stamp(table[i], true);
+            EXPECT_EQ(wp_filetime_join(wp_filetime_split(stamp).low, wp_filetime_split(stamp).high), stamp);
+        }
+}
+
+void expect_retransmissions_succeed(create_test& t, const uint8_t (*verifiers)[8], size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* v = verifiers[i];
+        const std::string name = "x" + std::to_string(v[7]) + "-" + std::to_string(v[0]);
         create_result first, again, other;
-        ASSERT_EQ(create("plain", plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, first, v), uint32_t(NFS_OK)) << name;
-        EXPECT_EQ(create("plain", plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, again, v), uint32_t(NFS_OK)) << name;
-        EXPECT_EQ(create("plain", plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, other, kOtherVerifier),
+        ASSERT_EQ(t.create("plain", t.plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, first, v), uint32_t(NFS_OK)) << name;
+        EXPECT_EQ(t.create("plain", t.plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, again, v), uint32_t(NFS_OK)) << name;
+        EXPECT_EQ(t.create("plain", t.plain, name, CREATE_EXCLUSIVE, xdr_sattr{}, other, kOtherVerifier),
                   uint32_t(NFSERR_EXIST))
             << name;
     }
+}
+
+TEST_F(create_test, every_verifier_survives_its_retransmission) {
+    expect_retransmissions_succeed(*this, kVerifiers, std::size(kVerifiers));
+}
+
+TEST_F(create_test, verifiers_of_times_far_from_now_survive_their_retransmission) {
+    SKIP_ON_WINE("the host's file system clamps times that NTFS keeps");
+    expect_retransmissions_succeed(*this, kFarVerifiers, std::size(kFarVerifiers));
 }
 
 TEST_F(create_test, default_modes) {

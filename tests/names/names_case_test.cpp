@@ -117,12 +117,16 @@ TEST_F(CaseExact, AbsentNameWithoutOtherCases) {
 // says which, whether another case exists or no entry matched at all.
 TEST_F(CaseExact, NotFoundSaysSoThroughTheLastError) {
     create("Makefile");
-    for (const char* name : {"makefile", "Name.txt", "no\\Such"}) {
+    // Names at the volume's limit leave no room for a suffix search.
+    for (const std::string& name : {std::string("makefile"), std::string("Name.txt"), std::string("no\\Such"),
+                                    std::string(254, 'N'), std::string(255, 'N')}) {
         file_set_last_error(0);
         EXPECT_FALSE(lookup(name).found) << name;
         const uint32_t e = file_last_error();
         EXPECT_TRUE(e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND) << name << ": " << e;
     }
+    create(std::string(255, 'L'));
+    EXPECT_TRUE(lookup(std::string(255, 'L')).found);
 }
 
 TEST_F(CaseExact, AllDigitsTaken) {

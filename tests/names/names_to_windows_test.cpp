@@ -108,14 +108,20 @@ TEST_F(ToWindows, RefusesControlsWhatEverTheEncoding) {
 }
 
 TEST_F(ToWindows, LengthLimitOfLongNameVolumes) {
-    expect_status(std::string(255, 'a'), NAME_TOOLONG);
-    expect_name(std::string(254, 'a'), std::string(254, 'a'));
+    // The volume holds names of up to 255 UTF-16 units.
+    const std::string cjk = "\xe5\x90\x8d", emoji = "\xf0\x9f\x98\x80";   // 1 unit, 2 units
+    auto times = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    for (const std::string& name : {std::string(255, 'a'), std::string(254, 'a'), times(cjk, 85), times(cjk, 170),
+                                    times(emoji, 127) + "a"})
+        expect_name(name, name);
+    for (const std::string& name : {std::string(256, 'a'), times(emoji, 127) + "ab", emoji + std::string(254, 'a')})
+        expect_status(name, NAME_TOOLONG);
     // The limit applies to the Windows form: 127 escapes are 254 bytes.
-    expect_name(std::string(127, '*'), [] {
-        std::string s;
-        for (int i = 0; i < 127; ++i) s += "'~";
-        return s;
-    }());
+    expect_name(std::string(127, '*'), times("'~", 127));
     expect_status(std::string(128, '*'), NAME_TOOLONG);
     expect_status(std::string(600, 'a'), NAME_TOOLONG);
 }

@@ -82,6 +82,16 @@ void check_code_pages(uint32_t page, const uint8_t* data, size_t size) {
 
 bool refusable_byte(uint8_t c) { return c < 32 || c == '/'; }
 
+// The length Windows counts: one unit a character, two beyond the basic plane.
+size_t utf16_units(const char* s, size_t len) {
+    size_t units = 0;
+    for (size_t i = 0; i < len; ++i) {
+        const uint8_t c = uint8_t(s[i]);
+        if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -112,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!names_is_reserved_device(win, wlen));
         if (s.ctx.name_encoding == NAME_ENCODING_ASCII)
             for (size_t i = 0; i < wlen; ++i) FUZZ_CHECK(uint8_t(win[i]) < 128);
-        if (s.ctx.max_component_length > 12) FUZZ_CHECK(wlen < s.ctx.max_component_length);
+        if (s.ctx.max_component_length > 12) FUZZ_CHECK(utf16_units(win, wlen) <= s.ctx.max_component_length);
         else FUZZ_CHECK(wlen <= 12);
         if (plain) {
             for (size_t i = 0; i < name_len; ++i) FUZZ_CHECK(!refusable_byte(uint8_t(name[i])));

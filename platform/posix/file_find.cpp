@@ -20,7 +20,37 @@ struct find_state {
     std::string dir;  // native directory, no trailing slash except for "/"
     std::vector<std::string> names;
     size_t next = 0;
+    // The search holds its directory open, sharing everything, as Windows'
+    // does: a removal of the directory waits for the search to close.
+    posix_file* dir_open = nullptr;
 };
+
+void end_search(find_state* s) {
+    if (s->dir_open) {
+        unregister_open(s->dir_open);
+        delete s->dir_open;
+    }
+    delete s;
+}
+
+// Registers the search's hold on its directory; a Win32 error when the
+// directory refuses it (its deletion is pending).
+uint32_t hold_directory(find_state* s, DIR* d) {
+    struct stat st;
+    if (::fstat(::dirfd(d), &st) != 0) return WIN_ERROR_SUCCESS;
+    auto f = new posix_file;
+    f->native = s->dir;
+    f->dev = st.st_dev;
+    f->ino = st.st_ino;
+    f->share = WP_FILE_SHARE_READ | WP_FILE_SHARE_WRITE | WP_FILE_SHARE_DELETE;
+    f->directory = true;
+    if (uint32_t e = register_open(f)) {
+        delete f;
+        return e;
+    }
+    s->dir_open = f;
+    return WIN_ERROR_SUCCESS;
+}
 
 std::mutex live_lock;
 std::unordered_set<const void*>& live() {
@@ -93,6 +123,12 @@ wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data
         set_file_error(errno_to_win32(e, WIN_ERROR_PATH_NOT_FOUND));
         return WP_INVALID_FIND_HANDLE;
     }
+    if (uint32_t e = hold_directory(s, d)) {
+        ::closedir(d);
+        delete s;
+        set_file_error(e);
+        return WP_INVALID_FIND_HANDLE;
+    }
     const bool drive_root = vp.components.size() == 1;  // drive roots list no "." and ".."
     // As on Windows the directory limit is a hint: entries the directory
     // says are no folders (nor links) are left out, the rest is checked by
@@ -117,7 +153,7 @@ wp_find_handle wp_find_first(const char* path, uint32_t info_level, wp_find_data
     s->names.reserve(s->names.size() + sorted.size());
     for (auto& entry : sorted) s->names.push_back(std::move(entry.second));
     if (!next_entry(s, data)) {
-        delete s;
+        end_search(s);
         set_file_error(WIN_ERROR_FILE_NOT_FOUND);
         return WP_INVALID_FIND_HANDLE;
     }
@@ -143,6 +179,6 @@ bool wp_find_close(wp_find_handle h) {
         std::lock_guard<std::mutex> g(live_lock);
         live().erase(s);
     }
-    delete s;
+    end_search(s);
     return succeed();
 }

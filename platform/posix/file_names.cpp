@@ -6,7 +6,9 @@
 #include "platform/win_error.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +25,19 @@ bool resolve_existing(const char* path, volume_path& vp) {
     if (uint32_t e = resolve_path(path, vp)) return fail(e);
     if (!vp.exists) return fail(WIN_ERROR_FILE_NOT_FOUND);
     return true;
+}
+
+bool directory_is_empty(const std::string& native) {
+    DIR* d = ::opendir(native.c_str());
+    if (!d) return true;   // rmdir tells what is wrong with it
+    bool empty = true;
+    while (const dirent* e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    ::closedir(d);
+    return empty;
 }
 
 uint64_t now_filetime() {
@@ -76,6 +91,8 @@ bool wp_delete_file(const char* path) {
     if (is_directory_object(vp)) return fail(WIN_ERROR_ACCESS_DENIED);
     if (object_attributes(vp.native, vp.st) & WP_FILE_ATTRIBUTE_READONLY) return fail(WIN_ERROR_ACCESS_DENIED);
     if (open_without_share_delete(vp.st.st_dev, vp.st.st_ino)) return fail(WIN_ERROR_SHARING_VIOLATION);
+    if (delete_is_pending(vp.st.st_dev, vp.st.st_ino)) return fail(WIN_ERROR_ACCESS_DENIED);
+    if (defer_delete_while_open(vp.st.st_dev, vp.st.st_ino, vp.native, false)) return succeed();
     if (::unlink(vp.native.c_str()) != 0) return fail_errno(errno);
     return succeed();
 }
@@ -100,6 +117,10 @@ bool wp_remove_directory(const char* path) {
         return succeed();
     }
     if (object_attributes(vp.native, vp.st) & WP_FILE_ATTRIBUTE_READONLY) return fail(WIN_ERROR_ACCESS_DENIED);
+    if (delete_is_pending(vp.st.st_dev, vp.st.st_ino)) return fail(WIN_ERROR_ACCESS_DENIED);
+    // Entries whose own deletion is pending still count.
+    if (!directory_is_empty(vp.native)) return fail(WIN_ERROR_DIR_NOT_EMPTY);
+    if (defer_delete_while_open(vp.st.st_dev, vp.st.st_ino, vp.native, true)) return succeed();
     if (::rmdir(vp.native.c_str()) != 0) return fail(errno == EEXIST ? WIN_ERROR_DIR_NOT_EMPTY : file_errno_to_win32(errno));
     return succeed();
 }

@@ -141,6 +141,12 @@ bool open_without_share_delete(dev_t dev, ino_t ino);
 // Whether the file has any open handle: a rename cannot replace it then,
 // whatever the handles share.
 bool object_is_open(dev_t dev, ino_t ino);
+// Windows deletes an object that is open (every handle sharing delete) only
+// when its last handle closes: until then its name stays, listed but refusing
+// every open. True when the object is open and its deletion now pending; the
+// caller deletes it itself otherwise.
+bool defer_delete_while_open(dev_t dev, ino_t ino, const std::string& native, bool directory);
+bool delete_is_pending(dev_t dev, ino_t ino);
 // Moves a handle to another file identity (after its object was replaced).
 void rekey_open(posix_file* f, dev_t dev, ino_t ino);
 // Byte-range locks. Results are Win32 errors (0: done).

@@ -4,6 +4,7 @@
 #include "platform/win_error.h"
 
 #include <map>
+#include <unistd.h>
 #include <mutex>
 #include <unordered_set>
 #include <utility>
@@ -20,6 +21,9 @@ struct byte_lock {
 struct open_object {
     std::vector<posix_file*> handles;
     std::vector<byte_lock> locks;
+    // A name deleted while the object was open: it goes with the last handle.
+    std::string pending_delete;
+    bool pending_directory = false;
 };
 
 using file_key = std::pair<dev_t, ino_t>;
@@ -75,6 +79,8 @@ uint32_t register_open(posix_file* f) {
     open_table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     open_object& o = t.objects[{f->dev, f->ino}];
+    // An object whose deletion is pending refuses every open (STATUS_DELETE_PENDING).
+    if (!o.pending_delete.empty()) return WIN_ERROR_ACCESS_DENIED;
     for (const posix_file* other : o.handles)
         if (!compatible(f->access, f->share, other->access, other->share)) {
             if (o.handles.empty() && o.locks.empty()) t.objects.erase({f->dev, f->ino});
@@ -94,7 +100,28 @@ void unregister_open(posix_file* f) {
     auto& hs = it->second.handles;
     std::erase(hs, f);
     std::erase_if(it->second.locks, [f](const byte_lock& l) { return l.owner == f; });
-    if (hs.empty() && it->second.locks.empty()) t.objects.erase(it);
+    if (!hs.empty()) return;
+    const std::string& pending = it->second.pending_delete;
+    if (!pending.empty()) (void)(it->second.pending_directory ? ::rmdir(pending.c_str()) : ::unlink(pending.c_str()));
+    // Gone with its last handle, so an object that takes its number later starts afresh.
+    t.objects.erase(it);
+}
+
+bool defer_delete_while_open(dev_t dev, ino_t ino, const std::string& native, bool directory) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.objects.find({dev, ino});
+    if (it == t.objects.end() || it->second.handles.empty()) return false;
+    it->second.pending_delete = native;
+    it->second.pending_directory = directory;
+    return true;
+}
+
+bool delete_is_pending(dev_t dev, ino_t ino) {
+    open_table& t = table();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.objects.find({dev, ino});
+    return it != t.objects.end() && !it->second.pending_delete.empty();
 }
 
 posix_file* lookup_handle(wp_handle h) {
@@ -182,12 +209,14 @@ bool range_locked_against(posix_file* f, uint64_t offset, uint64_t length, bool 
 void rename_open_paths(const std::string& from, const std::string& to) {
     open_table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
-    for (auto& [key, o] : t.objects)
-        for (posix_file* f : o.handles) {
-            if (f->native == from)
-                f->native = to;
-            else if (f->native.size() > from.size() && f->native.compare(0, from.size(), from) == 0 &&
-                     f->native[from.size()] == '/')
-                f->native = to + f->native.substr(from.size());
-        }
+    auto follow = [&](std::string& native) {
+        if (native == from)
+            native = to;
+        else if (native.size() > from.size() && native.compare(0, from.size(), from) == 0 && native[from.size()] == '/')
+            native = to + native.substr(from.size());
+    };
+    for (auto& [key, o] : t.objects) {
+        for (posix_file* f : o.handles) follow(f->native);
+        if (!o.pending_delete.empty()) follow(o.pending_delete);
+    }
 }

@@ -68,6 +68,15 @@ void scan_slot_restart(scan_slot* s) {
     s->last_inode = 0;
 }
 
+void scan_slots_end_dir(uint64_t dir_inode) {
+    if (!g_scans.lock_made || dir_inode == 0) return;
+    crit_guard g(&g_scans.lock);
+    for (uint32_t i = 0; i < slot_count(); ++i) {
+        scan_slot& s = g_scans.slots[i];
+        if (s.users == 0 && s.last_use != 0 && s.dir_inode == dir_inode) free_slot(s);
+    }
+}
+
 uint32_t scan_cookie(uint32_t index, uint32_t position) { return index | position << g_scans.bits; }
 
 uint32_t scan_max_position() { return 0xFFFFFFFFu >> g_scans.bits; }

@@ -34,6 +34,11 @@ void scan_slot_release(scan_slot* slot, bool free_it);
 // Closes the search and forgets the position and the last entry.
 void scan_slot_restart(scan_slot* slot);
 
+// Before the directory is removed: the idle scans of it are freed, as an
+// open search keeps a removed directory pending deletion on Windows, and
+// so keeps its parent from being removed. Their cookies list afresh.
+void scan_slots_end_dir(uint64_t dir_inode);
+
 uint32_t scan_cookie(uint32_t index, uint32_t position);
 // The largest position a cookie can carry.
 uint32_t scan_max_position();

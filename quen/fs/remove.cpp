@@ -3,6 +3,7 @@
 #include "platform/win_error.h"
 #include "quen/fs/attribute_lift.h"
 #include "quen/fs/dir_count.h"
+#include "quen/fs/dir_scan_table.h"
 #include "quen/fs/fault_status.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
@@ -107,6 +108,7 @@ static uint32_t rmdir_unguarded(const internal_handle& dir, const char* name, si
     attribute_lift lifted;
     if (e.windows & kBlockingAttributes) lifted.lift(e.path, e.windows);
     dir_count_forget(e.path);
+    scan_slots_end_dir((d.ctx.flags & MOUNT_FLAG_FILE_ID) ? facts_of(e.path).file_index : record.inode);
     if (!wp_remove_directory(e.path)) {
         const uint32_t error = file_last_error();
         const bool quiet = error == WIN_ERROR_FILE_NOT_FOUND || error == WIN_ERROR_PATH_NOT_FOUND ||

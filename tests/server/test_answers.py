@@ -1,7 +1,8 @@
 """Answers clients act on, over UDP and TCP with raw calls: an exclusive
 CREATE sent again, names at the volume's length limit in versions 2 and 3,
 a directory renamed into itself, listings asked with a count too small for
-one entry, and reads at or past the end of a file."""
+one entry, reads at or past the end of a file, and the removal of a tree
+whose listing a client left unfinished."""
 import contextlib
 import os
 import shutil
@@ -17,6 +18,7 @@ from test_mount import nfs, server, windows  # noqa: E402
 from test_nfs import NO_ATTRIBUTES, OK, Link, fh, lookup, read, skip_post_attr  # noqa: E402
 
 NOENT, EXIST, INVAL, NAMETOOLONG, TOOSMALL = 2, 17, 22, 63, 10005
+READDIR = 16
 NAME_MAX = 255
 V2_UNSET_SATTR = w.words(*[0xFFFFFFFF] * 8)
 
@@ -24,7 +26,7 @@ V2_UNSET_SATTR = w.words(*[0xFFFFFFFF] * 8)
 # version 3 and 32 fixed bytes in version 2.
 VERSIONS = {
     3: {"fh": fh, "sattr": NO_ATTRIBUTES, "create": lambda: w.words(0) + NO_ATTRIBUTES,
-        "LOOKUP": 3, "CREATE": 8, "MKDIR": 9, "SYMLINK": 10, "REMOVE": 12, "RENAME": 14, "LINK": 15},
+        "LOOKUP": 3, "CREATE": 8, "MKDIR": 9, "SYMLINK": 10, "REMOVE": 12, "RMDIR": 13, "RENAME": 14, "LINK": 15},
     2: {"fh": lambda h: h, "sattr": V2_UNSET_SATTR, "create": lambda: V2_UNSET_SATTR,
         "LOOKUP": 4, "CREATE": 9, "REMOVE": 10, "RENAME": 11, "LINK": 12, "SYMLINK": 13, "MKDIR": 14},
 }
@@ -189,6 +191,24 @@ def check_reads(c, tree, link, share, kind):
     c.equal(got, {o: (OK, b"") for o in got}, "%s: version 2 READ past the end" % kind)
 
 
+def check_tree_removal(c, link, share, kind):
+    """rm -rf after a listing the client did not finish: the search the server
+    keeps open for it must not keep the removed directory pending deletion,
+    which would keep its parent from going."""
+    n = Names(link, 3)
+    top = n.mkdir(share, ("tree-%s" % kind).encode())
+    d = n.mkdir(top, b"d") if top else None
+    files = [("f%d" % i).encode() for i in range(8)]
+    made = d is not None and all(n.create(d, f) for f in files)
+    page = link.nfs_status(READDIR, fh(d) + bytes(16) + w.words(200)) if made else None
+    removed = [n.status("REMOVE", n.dirop(d, f)) for f in files] if made else None
+    steps = (page, removed, n.status("RMDIR", n.dirop(top, b"d")) if made else None,
+             n.status("RMDIR", n.dirop(share, ("tree-%s" % kind).encode())) if made else None,
+             n.status("LOOKUP", n.dirop(share, ("tree-%s" % kind).encode())) if made else None)
+    c.equal(steps, (OK, [OK] * len(files), OK, OK, NOENT),
+            "%s: a part listing, the files removed, the folder, then its parent" % kind)
+
+
 def main(args):
     quen = args[0]
     c = nstest.Checks()
@@ -205,6 +225,7 @@ def main(args):
                     check_exclusive(c, link, link.mount(nfs(tree.cs)), kind + " cs")
                     check_small_listings(c, link, share, kind)
                     check_reads(c, tree, link, share, kind)
+                    check_tree_removal(c, link, share, kind)
                     check_pathconf(c, link, share, kind)
                     check_names(c, tree, link, kind)
                 finally:

@@ -175,6 +175,34 @@ TEST_F(volume_test, DirectoryRemovalRules) {
     EXPECT_TRUE(wp_remove_directory(at("d").c_str())) << file_last_error();
 }
 
+// Windows removes an open object when its last handle closes: its name stays
+// until then, refusing opens, and keeps its folder from being removed. A
+// search holds its folder open the same way.
+TEST_F(volume_test, AnOpenObjectIsDeletedWithItsLastHandle) {
+    make_dir("p");
+    make_dir("p\\d");
+    make_file("p\\d\\f", "abc");
+    const std::string f = at("p\\d\\f");
+    {
+        file_handle reader = open_path(f, WP_GENERIC_READ);
+        ASSERT_TRUE(reader.valid());
+        EXPECT_TRUE(wp_delete_file(f.c_str())) << file_last_error();
+        EXPECT_FALSE(open_path(f, WP_GENERIC_READ).valid());
+        EXPECT_EQ(file_last_error(), WIN_ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(wp_remove_directory(at("p\\d").c_str()));
+        EXPECT_EQ(file_last_error(), WIN_ERROR_DIR_NOT_EMPTY);
+    }
+    wp_find_data found;
+    const wp_find_handle search = wp_find_first(at("p\\d\\*").c_str(), WP_FIND_EX_INFO_STANDARD, &found,
+                                                WP_FIND_EX_SEARCH_NAME_MATCH, 0);
+    ASSERT_NE(search, WP_INVALID_FIND_HANDLE);
+    EXPECT_TRUE(wp_remove_directory(at("p\\d").c_str())) << file_last_error();
+    EXPECT_FALSE(wp_remove_directory(at("p").c_str()));
+    EXPECT_EQ(file_last_error(), WIN_ERROR_DIR_NOT_EMPTY);
+    EXPECT_TRUE(wp_find_close(search));
+    EXPECT_TRUE(wp_remove_directory(at("p").c_str())) << file_last_error();
+}
+
 TEST_F(volume_test, ShareModesBetweenHandles) {
     make_file("f", "abc");
     const std::string f = at("f");

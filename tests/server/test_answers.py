@@ -103,6 +103,21 @@ class Names:
         }
 
 
+def listed(link, directory):
+    """The names of one READDIR page of a small directory (version 3)."""
+    _, x = link.call(READDIR, fh(directory) + bytes(16) + w.words(65536))
+    if x.u32() != OK:
+        return None
+    skip_post_attr(x)
+    x.fixed(8)
+    names = []
+    while x.u32():
+        x.fixed(8)
+        names.append(x.fixed(x.u32()))
+        x.fixed(8)
+    return names
+
+
 def check_names(c, tree, link, kind):
     """Names up to the volume's limit work everywhere, longer ones are too long."""
     passing = {"LOOKUP missing": NOENT, "REMOVE missing": NOENT, "CREATE": OK, "LOOKUP": OK, "REMOVE": OK,
@@ -122,6 +137,9 @@ def check_names(c, tree, link, kind):
                 made = d is not None and n.create(d, b"f") is not None
                 c.equal(n.name_table(d, name) if made else None, want,
                         "%s: a name of %d bytes, %d UTF-16 units" % (where, len(name), len(name.decode())))
+                if version == 3 and made:
+                    c.equal(name in (listed(link, d) or []), want["MKDIR"] == OK,
+                            "%s: a folder named with %d bytes is listed when made" % (where, len(name)))
             # A directory moved into its own subtree.
             a = n.mkdir(root, ("%s-v%d-a" % (kind, version)).encode())
             b = n.mkdir(a, b"b") if a else None

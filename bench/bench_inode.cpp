@@ -1,13 +1,18 @@
 // Inode table speed: inode_enter and inode_path per second over a tree of
-// 1 000 000 paths, the table bytes each path costs, and the time a start
-// takes to load (and check) that table again. Printed, not checked.
+// 1 000 000 paths, the table bytes each path costs, the time a start takes
+// to load (and check) that table again, and lookups in listing order in
+// folders of 1 000 to 100 000 names (a listing's cost per name should not
+// grow with the folder). Printed, not checked.
 #include "platform/path.h"
 #include "quen/inode/inode_table.h"
 #include "quen/inode/inode_tree.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -63,6 +68,19 @@ int main(int argc, char** argv) {
                 double(bytes) / double(files.size()));
     std::printf("table: %u bytes, %.1f used bytes per path\n", g_inode_table.total,
                 double(g_inode_table.total - free_bytes) / paths);
+    // Names entered in a shuffled order, then found as a listing finds them.
+    for (const int count : {1000, 20000, 100000}) {
+        const int n0 = std::snprintf(name, sizeof name, "listing-%d", count);
+        const uint32_t folder = inode_enter(top, name, size_t(n0));
+        std::vector<int> order(static_cast<size_t>(count));
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), std::mt19937(7));
+        for (int i : order) inode_enter(folder, name, size_t(std::snprintf(name, sizeof name, "entry%07d", i)));
+        t0 = clock::now();
+        for (int i = 0; i < count; ++i) inode_enter(folder, name, size_t(std::snprintf(name, sizeof name, "entry%07d", i)));
+        const double s = std::chrono::duration<double>(clock::now() - t0).count();
+        std::printf("listing:     %.0f names per second in a folder of %d\n", double(count) / s, count);
+    }
     inode_table_close();
     o.reset = false;
     t0 = clock::now();

@@ -37,9 +37,12 @@ int compare_with_child(uint32_t record, uint32_t dir, const char* name, size_t l
     return compare_names(name, length, stored, n);
 }
 
-// The child entered last in each directory (by a hash of the directory):
-// names usually arrive in order (a copy, an unpacked archive, a benchmark),
-// and a walk for a name that sorts after it starts there.
+// The child entered or found last in each directory (by a hash of the
+// directory): names usually arrive in order (a copy, an unpacked archive, a
+// listing, a benchmark), and a walk for a name that sorts after it starts
+// there. Without the found ones, every name whose hint another name took
+// would walk the list from its start, and listing a directory of more
+// names than there are hints would take time quadratic in its size.
 constexpr uint32_t kLastEntered = 1u << 12;
 uint32_t g_last_entered[kLastEntered];
 
@@ -145,7 +148,7 @@ child_place find_child(uint32_t dir, const char* name, size_t length) {
     p.can_insert = true;
     uint32_t& hint = child_hint(dir, name, length);
     if (compare_with_child(hint, dir, name, length) == 0) {
-        p.found = hint;
+        p.found = last_entered(dir) = hint;
         return p;
     }
     const uint32_t last = last_entered(dir);
@@ -158,7 +161,7 @@ child_place find_child(uint32_t dir, const char* name, size_t length) {
         const uint32_t n = read_name(r, stored);
         const int cmp = compare_names(name, length, stored, n);
         if (cmp == 0) {
-            p.found = hint = c;
+            p.found = hint = last_entered(dir) = c;
             return p;
         }
         if (cmp < 0) {

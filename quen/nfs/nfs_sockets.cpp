@@ -5,7 +5,7 @@
 #include "rpc/log.h"
 #include "rpc/message.h"
 #include "rpc/settings.h"
-#include "rpc/transport.h"
+#include "rpc/service_open.h"
 
 namespace {
 
@@ -29,73 +29,35 @@ void set_buffers(net_socket s, uint32_t wanted, const char* protocol) {
     set_buffer(s, NET_SO_SNDBUF, set_buffer(s, NET_SO_RCVBUF, wanted, protocol), protocol);
 }
 
-int32_t capacity() { return int32_t(g_settings.record.datasize + 512); }
-
-// Each version is registered when its setting is on. Result: 0, 2 for a
-// failed version 2 registration, 3 for version 3.
-int register_versions(rpc_handle* h, uint16_t protocol) {
+void prepare_socket(net_socket s, uint16_t protocol) {
     const server_config& r = g_settings.record;
-    if (r.version2 && !rpc_register(h, NFS_PROGRAM, 2, nfs2_dispatch, protocol)) return 2;
-    if (r.version3 && !rpc_register(h, NFS_PROGRAM, 3, nfs3_dispatch, protocol)) return 3;
-    return 0;
+    if (protocol == RPC_UDP) set_buffers(s, r.so_rcvbuf, "udp");
+    else set_buffers(s, r.so_tcpbuf, "tcp");
 }
 
-int create_udp(uint16_t port) {
+// The endpoints' table: each version is registered when its setting is on.
+const rpc_service_spec& nfs_service() {
     const server_config& r = g_settings.record;
-    const net_socket s = rpc_udp_server_socket(g_settings.local_ip_address, port, true);
-    if (s == NET_INVALID) {
-        log_printf(2, "quen: cannot create nfs socket\n");
-        return 1;
-    }
-    set_buffers(s, r.so_rcvbuf, "udp");
-    rpc_handle* h = rpc_handle_create(s, RPC_UDP, port, capacity());
-    if (!h) {
-        rpc_close_socket(s);
-        log_printf(2, "quen: cannot create udp handle\n");
-        return 2;
-    }
-    if (!rpc_start_udp_workers(int(r.threads), h)) rpc_server_add(h);
-    if (const int failed = register_versions(h, RPC_UDP)) {
-        log_printf(2, "quen: cannot register nfs%d\n", failed);
-        return failed == 2 ? 3 : 4;
-    }
-    return 0;
-}
-
-int create_tcp(uint16_t port) {
-    const net_socket s = rpc_tcp_server_socket(g_settings.local_ip_address, port);
-    if (s == NET_INVALID) {
-        log_printf(2, "quen: cannot create nfs socket\n");
-        return 6;
-    }
-    set_buffers(s, g_settings.record.so_tcpbuf, "tcp");
-    rpc_handle* h = rpc_handle_create(s, RPC_TCP, port, capacity());
-    if (!h) {
-        rpc_close_socket(s);
-        log_printf(2, "quen: cannot create tcp handle\n");
-        return 7;
-    }
-    rpc_server_add(h);
-    if (const int failed = register_versions(h, RPC_TCP)) {
-        log_printf(2, "quen: cannot register handle\n");
-        return failed == 2 ? 8 : 9;
-    }
-    return 0;
+    static rpc_service_version versions[2];
+    versions[0] = {2, nfs2_dispatch, r.version2 != 0, {"quen: cannot register nfs2\n", "quen: cannot register handle\n"}, {3, 8}};
+    versions[1] = {3, nfs3_dispatch, r.version3 != 0, {"quen: cannot register nfs3\n", "quen: cannot register handle\n"}, {4, 9}};
+    static rpc_service_spec spec;
+    spec = {NFS_PROGRAM, g_settings.local_ip_address, int32_t(r.datasize + 512), true, false, int(r.threads),
+            prepare_socket,
+            {"quen: cannot create nfs socket\n", "quen: cannot create nfs socket\n"}, {1, 6},
+            {"quen: cannot create udp handle\n", "quen: cannot create tcp handle\n"}, {2, 7},
+            versions, 2};
+    return spec;
 }
 
 }  // namespace
 
 int nfs_sockets_create(uint16_t port) {
     if (g_settings.record.udp)
-        if (const int failed = create_udp(port)) return failed;
+        if (const int failed = rpc_service_open(nfs_service(), RPC_UDP, port)) return failed;
     if (g_settings.record.tcp)
-        if (const int failed = create_tcp(port)) return failed;
+        if (const int failed = rpc_service_open(nfs_service(), RPC_TCP, port)) return failed;
     return 0;
 }
 
-void nfs_unregister() {
-    rpc_unregister(NFS_PROGRAM, 2, RPC_UDP);
-    rpc_unregister(NFS_PROGRAM, 2, RPC_TCP);
-    rpc_unregister(NFS_PROGRAM, 3, RPC_UDP);
-    rpc_unregister(NFS_PROGRAM, 3, RPC_TCP);
-}
+void nfs_unregister() { rpc_service_withdraw(nfs_service()); }

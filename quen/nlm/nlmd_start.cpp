@@ -4,50 +4,33 @@
 #include "quen/nlm/nlm_procs.h"
 #include "quen/nlm/nlm_wire.h"
 #include "quen/nlm/nlmd.h"
-#include "platform/thread.h"
 #include "rpc/log.h"
-#include "rpc/transport.h"
+#include "rpc/service_open.h"
 
 namespace {
 
 bool g_started = false;
 
-// Result: 0, or which of versions 4 and 3 failed.
-int register_versions(rpc_handle* h, uint16_t protocol) {
+// The endpoints' table; version 1 is only a warning when it fails.
+const rpc_service_spec& nlm_service() {
     const server_config& s = g_settings.record;
-    if (s.version3 && !rpc_register(h, NLM_PROGRAM, 4, nlm_dispatch, protocol)) return 4;
-    if (s.version2) {
-        if (!rpc_register(h, NLM_PROGRAM, 3, nlm_dispatch, protocol)) return 3;
-        if (!rpc_register(h, NLM_PROGRAM, 1, nlm_dispatch, protocol))
-            log_printf(2, "nlmd: cannot register version 1\n");
-    }
-    return 0;
-}
-
-int start_endpoint(uint16_t protocol, uint16_t port) {
-    const bool udp = protocol == RPC_UDP;
-    net_socket s = udp ? rpc_udp_server_socket(g_settings.local_ip_address, port, false)
-                       : rpc_tcp_server_socket(g_settings.local_ip_address, port);
-    if (s == NET_INVALID && udp) {
-        sleep_ms(1000);
-        s = rpc_udp_server_socket(g_settings.local_ip_address, port, false);
-    }
-    if (s == NET_INVALID) {
-        log_printf(2, udp ? "nlmd: cannot bind udp socket\n" : "nlmd: cannot bind tcp socket\n");
-        return udp ? NLMD_UDP_BIND : NLMD_TCP_BIND;
-    }
-    rpc_handle* h = rpc_handle_create(s, protocol, port, RPC_SERVICE_CAPACITY);
-    if (!h) {
-        rpc_close_socket(s);
-        log_printf(2, udp ? "nlmd: cannot create udp handle\n" : "nlmd: cannot create tcp handle\n");
-        return udp ? NLMD_UDP_HANDLE : NLMD_TCP_HANDLE;
-    }
-    rpc_server_add(h);
-    const int failed = register_versions(h, protocol);
-    if (failed) log_printf(2, "nlmd: cannot register version %d\n", failed);
-    if (failed == 4) return udp ? NLMD_UDP_VERSION4 : NLMD_TCP_VERSION4;
-    if (failed == 3) return udp ? NLMD_UDP_VERSION3 : NLMD_TCP_VERSION3;
-    return NLMD_STARTED;
+    static rpc_service_version versions[3];
+    versions[0] = {4, nlm_dispatch, s.version3 != 0,
+                   {"nlmd: cannot register version 4\n", "nlmd: cannot register version 4\n"},
+                   {NLMD_UDP_VERSION4, NLMD_TCP_VERSION4}};
+    versions[1] = {3, nlm_dispatch, s.version2 != 0,
+                   {"nlmd: cannot register version 3\n", "nlmd: cannot register version 3\n"},
+                   {NLMD_UDP_VERSION3, NLMD_TCP_VERSION3}};
+    versions[2] = {1, nlm_dispatch, s.version2 != 0,
+                   {"nlmd: cannot register version 1\n", "nlmd: cannot register version 1\n"}, {0, 0}};
+    static rpc_service_spec spec;
+    spec = {NLM_PROGRAM, g_settings.local_ip_address, RPC_SERVICE_CAPACITY, false, true, 0, nullptr,
+            {"nlmd: cannot bind udp socket\n", "nlmd: cannot bind tcp socket\n"},
+            {NLMD_UDP_BIND, NLMD_TCP_BIND},
+            {"nlmd: cannot create udp handle\n", "nlmd: cannot create tcp handle\n"},
+            {NLMD_UDP_HANDLE, NLMD_TCP_HANDLE},
+            versions, 3};
+    return spec;
 }
 
 }  // namespace
@@ -59,19 +42,16 @@ int nlmd_start(uint16_t port) {
     if (!nlm_callback_start()) return NLMD_NO_CALLBACKS;
     g_started = true;
     if (s.udp)
-        if (const int r = start_endpoint(RPC_UDP, port); r != NLMD_STARTED) return r;
+        if (const int r = rpc_service_open(nlm_service(), RPC_UDP, port); r != NLMD_STARTED) return r;
     if (s.tcp)
-        if (const int r = start_endpoint(RPC_TCP, port); r != NLMD_STARTED) return r;
+        if (const int r = rpc_service_open(nlm_service(), RPC_TCP, port); r != NLMD_STARTED) return r;
     log_event(1, "nlmd   started on %u\n", unsigned(port));
     log_flush();
     return NLMD_STARTED;
 }
 
 void nlmd_unregister() {
-    for (uint32_t version : {4u, 3u, 1u}) {
-        rpc_unregister(NLM_PROGRAM, version, RPC_UDP);
-        rpc_unregister(NLM_PROGRAM, version, RPC_TCP);
-    }
+    rpc_service_withdraw(nlm_service());
     if (g_started) nlm_callback_stop();
     g_started = false;
 }

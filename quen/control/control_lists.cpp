@@ -34,6 +34,7 @@ bool wants_first(const control_request& r, uint32_t* ref) {
 }
 
 export_entry* find_export(const control_request& r) {
+    exports_hold hold;
     uint32_t ref = 0;
     if (wants_first(r, &ref)) return exports_active();
     if (ref == 0) return nullptr;
@@ -50,9 +51,9 @@ uint32_t put_text(uint8_t* reply, const std::string& text) {
 
 }  // namespace
 
-// The export lists change only through these commands (and at start), which
-// run under the control lock; MOUNT's readers keep retired entries valid.
+// Entries are never freed: one found stays valid once the exports lock is let go.
 uint32_t control_get_export(control_session&, const control_request& r, uint8_t* reply) {
+    exports_hold hold;   // for the link to the next entry
     const export_entry* e = find_export(r);
     if (!e) return end_of_list(reply);
     // The words that the server holds as pointers say only whether there is something.

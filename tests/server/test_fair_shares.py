@@ -13,18 +13,22 @@ import socket
 import struct
 import sys
 import tempfile
+import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "protocol"))
 sys.path.insert(0, HERE)
 import nstest  # noqa: E402
-from test_mount import nfs, server, windows  # noqa: E402
+import rpcwire as w  # noqa: E402
+from test_mount import MOUNT_PORT, MOUNT_PROGRAM, nfs, server, windows  # noqa: E402
 from test_nfs import Link  # noqa: E402
 
 PIPE = "/run/tervalo/nfs_server"
 NOBODY = 65534
 LOG_NAME = "quen2612.log"
-CTL_GET_MOUNT, CTL_FIND_FIRST, CTL_FIND_NEXT, CTL_OPEN_FILE = 10, 41, 42, 44
+CTL_RELOAD_EXPORTS, CTL_GET_MOUNT, CTL_FIND_FIRST, CTL_FIND_NEXT, CTL_OPEN_FILE = 7, 10, 41, 42, 44
+OTHER_EXPORTS = 24          # before the share in the file: a reload rebuilds them first
 MOUNT_ID_OFFSET = 8 + 556   # of the mount entry image in a CTL_GET_MOUNT reply
 
 
@@ -34,8 +38,12 @@ class Tree:
         self.share = os.path.join(work, "share")
         for d in (self.data, self.share):
             os.makedirs(d)
+        lines = []
+        for i in range(OTHER_EXPORTS):
+            os.makedirs(os.path.join(work, "other%02d" % i))
+            lines.append("%s 127.0.0.9\n" % windows(os.path.join(work, "other%02d" % i)))
         with open(os.path.join(self.data, "exports"), "w") as f:
-            f.write("%s -maproot:0\n" % windows(self.share))
+            f.write("".join(lines) + "%s -maproot:0\n" % windows(self.share))
         with open(os.path.join(self.data, LOG_NAME), "w") as f:
             f.write("a log line\n")
 
@@ -109,6 +117,34 @@ def check_pipe_identity(c):
                    "found": [LOG_NAME]}, "a user who is not an administrator sees the log files only")
 
 
+def check_reload_while_mounting(c, tree):
+    """MNT during reloads finds the export list whole, never empty or half rebuilt."""
+    stop, reloads = threading.Event(), []
+
+    def reload():
+        p = Pipe()
+        try:
+            while not stop.is_set():
+                reloads.append(p.call(CTL_RELOAD_EXPORTS))
+        finally:
+            p.close()
+
+    t = threading.Thread(target=reload)
+    t.start()
+    link, statuses = Link(True), []
+    try:
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            status, x = link.call(1, w.opaque(nfs(tree.share).encode()), prog=MOUNT_PROGRAM, port=MOUNT_PORT)
+            statuses.append(x.u32() if status == w.SUCCESS else ("accept", status))
+    finally:
+        stop.set()
+        t.join()
+        link.close()
+    c.true(len(reloads) > 5 and all(r == struct.pack("<I", 0) for r in reloads), "%d reloads done" % len(reloads))
+    c.equal(len([s for s in statuses if s != 0]), 0, "MNTs refused of %d during the reloads" % len(statuses))
+
+
 def main(args):
     quen, = args
     c = nstest.Checks()
@@ -123,6 +159,7 @@ def main(args):
             finally:
                 link.close()
             check_pipe_identity(c)
+            check_reload_while_mounting(c, tree)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return c.result()

@@ -8,9 +8,11 @@ usage: test_fair_shares.py QUEN
 import contextlib
 import json
 import os
+import select
 import shutil
 import socket
 import struct
+import subprocess
 import sys
 import tempfile
 import threading
@@ -21,13 +23,15 @@ sys.path.insert(0, os.path.join(HERE, "..", "protocol"))
 sys.path.insert(0, HERE)
 import nstest  # noqa: E402
 import rpcwire as w  # noqa: E402
-from test_mount import MOUNT_PORT, MOUNT_PROGRAM, nfs, server, windows  # noqa: E402
-from test_nfs import Link  # noqa: E402
+from test_mount import MOUNT_PORT, MOUNT_PROGRAM, Xdr, accepted_body, nfs, server, windows  # noqa: E402
+from test_nfs import Link, fh, lookup  # noqa: E402
 
 PIPE = "/run/tervalo/nfs_server"
 NOBODY = 65534
 LOG_NAME = "quen2612.log"
-CTL_RELOAD_EXPORTS, CTL_GET_MOUNT, CTL_FIND_FIRST, CTL_FIND_NEXT, CTL_OPEN_FILE = 7, 10, 41, 42, 44
+CTL_GET_SETTINGS, CTL_RELOAD_EXPORTS, CTL_GET_MOUNT, CTL_FIND_FIRST, CTL_FIND_NEXT, CTL_OPEN_FILE = 1, 7, 10, 41, 42, 44
+CTL_DENIED = 2
+PIPE_IDLE = 3
 OTHER_EXPORTS = 24          # before the share in the file: a reload rebuilds them first
 MOUNT_ID_OFFSET = 8 + 556   # of the mount entry image in a CTL_GET_MOUNT reply
 
@@ -69,24 +73,46 @@ class Pipe:
         self.s.close()
 
 
-def as_user(uid, fn):
-    """fn() run in a child process with the user's ids; its JSON-able result."""
-    r, w = os.pipe()
+@contextlib.contextmanager
+def user_holding(uid, fn):
+    """fn() run in a child process with the user's ids; yields its JSON-able
+    result while the child, and whatever fn left open, lives on."""
+    result_r, result_w = os.pipe()
+    hold_r, hold_w = os.pipe()
     pid = os.fork()
     if pid == 0:
         try:
-            os.close(r)
+            os.close(result_r)
+            os.close(hold_w)
             os.setgroups([])
             os.setgid(uid)
             os.setuid(uid)
-            os.write(w, json.dumps(fn()).encode())
+            kept = fn()
+            os.write(result_w, json.dumps(kept[0] if isinstance(kept, tuple) else kept).encode())
+            os.close(result_w)
+            os.read(hold_r, 1)
         finally:
             os._exit(0)
-    os.close(w)
-    with os.fdopen(r) as f:
-        out = f.read()
-    os.waitpid(pid, 0)
-    return json.loads(out) if out else None
+    os.close(result_w)
+    os.close(hold_r)
+    try:
+        out = b""
+        while True:
+            chunk = os.read(result_r, 65536)
+            if not chunk:
+                break
+            out += chunk
+        yield json.loads(out) if out else None
+    finally:
+        os.close(hold_w)
+        os.close(result_r)
+        os.waitpid(pid, 0)
+
+
+def as_user(uid, fn):
+    with user_holding(uid, fn) as result:
+        return result
+
 
 def pipe_view():
     """What a caller sees of the mounts and of the data folder."""
@@ -115,6 +141,49 @@ def check_pipe_identity(c):
     c.true(admin["opened"]["mounttab"] and "inodes.nfs" in admin["found"], "an administrator reads the data folder")
     c.equal(user, {"mount_id": 0, "opened": {"mounttab": False, "inodes.nfs": False, "exports": False, LOG_NAME: True},
                    "found": [LOG_NAME]}, "a user who is not an administrator sees the log files only")
+
+
+def hold_pipe_connections(count):
+    """Opens count connections and asks each for the settings; keeps them open."""
+    held, served, refusal = [], 0, None
+    for _ in range(count):
+        try:
+            p = Pipe()
+        except OSError:
+            continue
+        held.append(p)
+        reply = p.call(CTL_GET_SETTINGS)
+        if reply and len(reply) == 188:
+            served += 1
+        elif refusal is None:
+            refusal = (reply or b"").hex()
+    return {"served": served, "refusal": refusal}, held
+
+
+def settings_answered():
+    p = Pipe()
+    try:
+        reply = p.call(CTL_GET_SETTINGS)
+        return bool(reply) and len(reply) == 188
+    finally:
+        p.close()
+
+
+def check_pipe_shares(c):
+    """One user holds a few connections, another user and an administrator
+    still get in, and a silent connection is closed after PipeIdle."""
+    with user_holding(NOBODY, lambda: hold_pipe_connections(40)) as held:
+        c.equal(held, {"served": 4, "refusal": struct.pack("<I", CTL_DENIED).hex()},
+                "one user is served 4 connections, the next hears it is refused")
+        c.true(as_user(NOBODY - 1, settings_answered), "another user is served meanwhile")
+        c.true(settings_answered(), "an administrator is served meanwhile")
+    p = Pipe()
+    try:
+        c.true(p.call(CTL_GET_SETTINGS) is not None, "a new connection is served")
+        time.sleep(PIPE_IDLE + 1.5)
+        c.equal(p.call(CTL_GET_SETTINGS), None, "silent for PipeIdle, it is closed")
+    finally:
+        p.close()
 
 
 def check_reload_while_mounting(c, tree):
@@ -152,7 +221,7 @@ def main(args):
     try:
         tree = Tree(work)
         registry = os.path.join(work, "registry.reg")
-        with server(quen, tree, registry):
+        with server(quen, tree, registry, PipeIdle=str(PIPE_IDLE)):
             link = Link(True)
             try:
                 link.mount(nfs(tree.share))
@@ -160,6 +229,7 @@ def main(args):
                 link.close()
             check_pipe_identity(c)
             check_reload_while_mounting(c, tree)
+            check_pipe_shares(c)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return c.result()

@@ -24,9 +24,14 @@
 #include <cstdint>
 
 inline constexpr int kLockSlots = 256;
-inline constexpr int kLockSlotsPerClient = kLockSlots / 2;   // one host cannot take the table
+// One host's part of the slots and of the handles' locks: an eighth, so that
+// a few hosts (over UDP a source address costs nothing) leave room for the
+// rest. Neither a granted lock nor a queued request is ever dropped to make
+// room: a host past its part, or a full table, is refused.
+inline constexpr int kLockShareDivisor = 8;
+inline constexpr int kLockSlotsPerClient = kLockSlots / kLockShareDivisor;
 inline constexpr int kHandleLocks = 2 * kLockSlots;          // the handles' locks, of all files
-inline constexpr int kHandleLocksPerClient = kHandleLocks / 2;
+inline constexpr int kHandleLocksPerClient = kHandleLocks / kLockShareDivisor;
 inline constexpr uint32_t kNlmNetobjMax = 1023;   // cookies, owner handles, FREE_ALL names
 inline constexpr uint32_t kNlmCallerMax = 1022;   // caller names
 inline constexpr uint32_t kNlmAuthMax = 400;

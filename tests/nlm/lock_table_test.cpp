@@ -223,14 +223,18 @@ TEST_F(LockTable, ReleasingAFileGrantsNothing) {
 }
 
 TEST_F(LockTable, BoundedPerClientAndInAll) {
+    // Each client holds at most its eighth, so it takes eight to fill the table.
     for (int i = 0; i < kLockSlotsPerClient; ++i)
         ASSERT_EQ(take(file(1), owner(9, uint32_t(i)), 0, 1, false), NLM_GRANTED);
     EXPECT_EQ(take(file(1), owner(9, 999), 0, 1, false), NLM_DENIED_NOLOCKS);
-    for (int i = 0; i < kLockSlotsPerClient - 1; ++i)
-        ASSERT_EQ(take(file(2), owner(10, uint32_t(i)), 0, 1, false), NLM_GRANTED);
-    const lock_owner a = owner(11, 1);
+    EXPECT_EQ(take(file(1), owner(9, 998), 0, 1, true, true), NLM_DENIED_NOLOCKS) << "nor queued past its share";
+    const uint32_t clients = kLockSlots / kLockSlotsPerClient;
+    for (uint32_t c = 1; c < clients; ++c)
+        for (int i = 0; i < kLockSlotsPerClient - (c + 1 == clients); ++i)
+            ASSERT_EQ(take(file(2), owner(10 + c, uint32_t(i)), 0, 1, false), NLM_GRANTED) << c;
+    const lock_owner a = owner(100, 1);
     ASSERT_EQ(take(file(0), a, 0, 100), NLM_GRANTED);   // the last slot
-    EXPECT_EQ(take(file(3), owner(12, 1), 0, 1), NLM_DENIED_NOLOCKS);
+    EXPECT_EQ(take(file(3), owner(101, 1), 0, 1), NLM_DENIED_NOLOCKS);
     // A split that finds no slot changes nothing.
     EXPECT_EQ(lock_release(file(0), a, 40, 20), NLM_DENIED_NOLOCKS);
     EXPECT_EQ(spans(file(0), a), "0-100x");

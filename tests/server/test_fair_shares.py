@@ -31,7 +31,15 @@ NOBODY = 65534
 LOG_NAME = "quen2612.log"
 CTL_GET_SETTINGS, CTL_RELOAD_EXPORTS, CTL_GET_MOUNT, CTL_FIND_FIRST, CTL_FIND_NEXT, CTL_OPEN_FILE = 1, 7, 10, 41, 42, 44
 CTL_DENIED = 2
+CRED = w.auth(w.AUTH_UNIX, w.auth_unix_body(name=b"fairtest", uid=0, gid=0))
 PIPE_IDLE = 3
+NFS_PROGRAM, NFS_PORT, NLM_PROGRAM, NLM_PORT = 100003, 2049, 100021, 4045
+READDIR = 16
+TCP_CONNECTIONS, TCP_PER_CLIENT = 8, 4
+SCAN_SLOTS = 64
+NLM_LOCK, NLM_FREE_ALL = 2, 23
+NLM_GRANTED, NLM_NOLOCKS = 0, 2
+XIDS = iter(range(0x46000000 | (os.getpid() & 0xFFFF) << 8, 0x7FFFFFFF))
 OTHER_EXPORTS = 24          # before the share in the file: a reload rebuilds them first
 MOUNT_ID_OFFSET = 8 + 556   # of the mount entry image in a CTL_GET_MOUNT reply
 
@@ -50,6 +58,11 @@ class Tree:
             f.write("".join(lines) + "%s -maproot:0\n" % windows(self.share))
         with open(os.path.join(self.data, LOG_NAME), "w") as f:
             f.write("a log line\n")
+        os.makedirs(os.path.join(self.share, "many"))
+        for i in range(40):
+            open(os.path.join(self.share, "many", "entry%02d" % i), "w").close()
+        with open(os.path.join(self.share, "locked.txt"), "wb") as f:
+            f.write(b"x" * 4096)
 
 
 # ---- the control pipe --------------------------------------------------------------
@@ -214,6 +227,135 @@ def check_reload_while_mounting(c, tree):
     c.equal(len([s for s in statuses if s != 0]), 0, "MNTs refused of %d during the reloads" % len(statuses))
 
 
+# ---- tables that hosts fill ---------------------------------------------------------
+
+def host(n):
+    return "127.0.0.%d" % n
+
+
+class TcpFrom(w.Tcp):
+    """A TCP connection to the NFS port from a chosen source address."""
+
+    def __init__(self, source):
+        self.sock = socket.create_connection(("127.0.0.1", NFS_PORT), timeout=3, source_address=(source, 0))
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.pending = b""
+
+    def null_answered(self):
+        xid = next(XIDS)
+        try:
+            reply = self.exchange(w.call(xid, 0, prog=NFS_PROGRAM, vers=3), timeout=3.0)
+        except (OSError, AssertionError, TimeoutError):
+            return False
+        return reply is not None and reply[:4] == w.words(xid)
+
+
+def check_tcp_shares(c):
+    """Idle connections of two hosts fill TCPconnections; a third host still
+    gets in, in the place of the connection idle the longest."""
+    held = []
+    try:
+        for source in (host(2), host(3)):
+            for _ in range(TCP_PER_CLIENT):
+                t = TcpFrom(source)
+                held.append(t)
+                c.true(t.null_answered(), "a connection of %s is served" % source)
+                time.sleep(0.05)
+        fresh = TcpFrom(host(4))
+        held.append(fresh)
+        c.true(fresh.null_answered(), "a fresh host is served while the table is full of idle connections")
+        c.true(held[0].closed_by_server(timeout=3), "the connection idle the longest made room")
+        c.true(held[TCP_PER_CLIENT].null_answered(), "the other idle connections stay")
+    finally:
+        for t in held:
+            t.close()
+
+
+def readdir(link, handle, cookie, count=240):
+    """(status, last cookie or None, eof) of one READDIR."""
+    status, x = link.call(READDIR, fh(handle) + struct.pack(">Q", cookie) + bytes(8) + w.words(count))
+    if status != w.SUCCESS:
+        return ("accept", status), None, None
+    result = x.u32()
+    if result != 0:
+        return result, None, None
+    if x.u32():
+        x.fixed(84)
+    x.fixed(8)
+    last = None
+    while x.u32():
+        x.fixed(8)
+        x.fixed(x.u32())
+        last = struct.unpack(">Q", x.fixed(8))[0]
+    return 0, last, x.u32()
+
+
+def check_scan_shares(c, root):
+    """Two hosts starting scans they never finish hold a quarter of the slots
+    each; a third host lists, and an old cookie goes on in a slot of its own."""
+    links = {n: Link(True, host(n)) for n in (2, 3, 4)}
+    try:
+        many = lookup(links[2], root, "many")
+        first = {}
+        for n in (2, 3):
+            statuses = []
+            for i in range(SCAN_SLOTS // 2):
+                status, last, eof = readdir(links[n], many, 0)
+                statuses.append((status, eof))
+                first.setdefault(n, last)
+            c.equal(set(statuses), {(0, 0)}, "%d scans begun by %s" % (SCAN_SLOTS // 2, host(n)))
+        status, last, eof = readdir(links[4], many, 0)
+        c.equal((status, eof), (0, 0), "a third host lists while two hosts hold their scans")
+        status, last, eof = readdir(links[2], many, first[2])
+        c.equal((status, eof), (0, 0), "the first scan of a host, its slot given up, goes on from its cookie")
+    finally:
+        for link in links.values():
+            link.close()
+
+
+def nlm_lock(source, handle, svid, offset, caller):
+    """The status of one NLM version 4 LOCK (exclusive, not blocking) over UDP from source."""
+    link = w.Udp(port=NLM_PORT)
+    link.sock.close()
+    link.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    link.sock.bind((source, 0))
+    try:
+        xid = next(XIDS)
+        args = (w.opaque(b"ck") + w.words(0, 1) + w.opaque(caller) + w.opaque(handle) + w.opaque(b"oh") +
+                w.words(svid) + struct.pack(">QQ", offset, 1) + w.words(0, 1))
+        status, body = accepted_body(link.exchange(w.call(xid, NLM_LOCK, args, prog=NLM_PROGRAM, vers=4,
+                                                          cred=CRED), timeout=3.0), xid)
+        x = Xdr(body)
+        x.fixed(x.u32())
+        return x.u32() if status == w.SUCCESS else ("accept", status)
+    finally:
+        link.close()
+
+
+def nlm_free_all(source, caller):
+    link = w.Udp(port=NLM_PORT)
+    link.sock.close()
+    link.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    link.sock.bind((source, 0))
+    try:
+        xid = next(XIDS)
+        link.exchange(w.call(xid, NLM_FREE_ALL, w.opaque(caller) + w.words(0), prog=NLM_PROGRAM, vers=4, cred=CRED))
+    finally:
+        link.close()
+
+
+def check_lock_shares(c, locked):
+    """Two hosts asking for every slot get an eighth each; a third host locks."""
+    try:
+        for n in (2, 3):
+            got = [nlm_lock(host(n), locked, 1000 + i, 1000 * n + i, b"flood") for i in range(140)]
+            c.equal((got.count(NLM_GRANTED), got.count(NLM_NOLOCKS)), (32, 108), "LOCKs of %s" % host(n))
+        c.equal(nlm_lock(host(4), locked, 7, 500, b"third"), NLM_GRANTED, "a third host locks")
+    finally:
+        for n, caller in ((2, b"flood"), (3, b"flood"), (4, b"third")):
+            nlm_free_all(host(n), caller)
+
+
 def main(args):
     quen, = args
     c = nstest.Checks()
@@ -221,15 +363,21 @@ def main(args):
     try:
         tree = Tree(work)
         registry = os.path.join(work, "registry.reg")
-        with server(quen, tree, registry, PipeIdle=str(PIPE_IDLE)):
+        settings = {"PipeIdle": str(PIPE_IDLE), "TCPconnections": str(TCP_CONNECTIONS),
+                    "TCPperClient": str(TCP_PER_CLIENT), "DirTimeout": "60000", "NLM": "1"}
+        with server(quen, tree, registry, **settings):
             link = Link(True)
             try:
-                link.mount(nfs(tree.share))
+                root = link.mount(nfs(tree.share))
+                locked = lookup(link, root, "locked.txt")
             finally:
                 link.close()
             check_pipe_identity(c)
             check_reload_while_mounting(c, tree)
             check_pipe_shares(c)
+            check_tcp_shares(c)
+            check_scan_shares(c, root)
+            check_lock_shares(c, locked)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return c.result()

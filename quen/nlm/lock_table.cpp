@@ -259,6 +259,7 @@ void grant_queued(const void* file) {
         for (lock_slot& s : g_slots)
             if (s.file == file && s.queued && s.arrival == order[i]) q = &s;
         if (!q || first_conflict(file, q->owner, q->offset, q->end, q->exclusive)) continue;
+        if (g_hooks && g_hooks->grant_room && !g_hooks->grant_room(q->owner.client)) continue;
         // The request gives its slot up to the ranges it becomes; should they
         // not fit, it stays queued.
         request = *q;
@@ -327,9 +328,20 @@ uint32_t lock_acquire(const lock_request& r) {
     return NLM_GRANTED;
 }
 
+namespace {
+
+// Locks that went: a grant announced for them and not yet sent goes too.
+void released(const void* file, uint32_t client, const uint32_t* svid, uint64_t offset, uint64_t end) {
+    if (g_hooks && g_hooks->released) g_hooks->released(file, client, svid, offset, end);
+}
+
+}  // namespace
+
 uint32_t lock_release(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length) {
     table_guard g;
-    if (const uint32_t status = change(file, owner, offset, range_end(offset, length), nullptr)) return status;
+    const uint64_t end = range_end(offset, length);
+    if (const uint32_t status = change(file, owner, offset, end, nullptr)) return status;
+    released(file, owner.client, &owner.svid, offset, end);
     grant_queued(file);
     return NLM_GRANTED;
 }
@@ -349,6 +361,7 @@ void lock_release_file(const void* file) {
     table_guard g;
     for (lock_slot& s : g_slots)
         if (s.file == file) free_slot(s);
+    released(file, 0, nullptr, 0, kRangeEnd);
     sync_handle_locks(file);
 }
 
@@ -370,6 +383,7 @@ void lock_free_client_file(const void* file, uint32_t client, const char* name, 
         if (s.file == file && s.owner.client == client && s.owner.name_len == name_len &&
             std::memcmp(s.owner.name, name, name_len) == 0)
             free_slot(s);
+    released(file, client, nullptr, 0, kRangeEnd);
     sync_handle_locks(file);   // only lifts
     grant_queued(file);
 }

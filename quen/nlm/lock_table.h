@@ -92,6 +92,13 @@ struct lock_hooks {
     // A queued request was granted. Called under the table lock: it may only
     // hand the call to a sender, never wait on the network.
     void (*granted)(const lock_slot& slot);
+    // Optional. Whether `granted` could carry a grant to the client now; a
+    // request that finds no room stays queued (its client's next LOCK of it
+    // is granted in the reply).
+    bool (*grant_room)(uint32_t client);
+    // Optional. Locks of the client (0: any) and svid (null: any) on the file
+    // in [offset, end) went.
+    void (*released)(const void* file, uint32_t client, const uint32_t* svid, uint64_t offset, uint64_t end);
 };
 
 struct lock_request {

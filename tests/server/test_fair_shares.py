@@ -25,6 +25,7 @@ import nstest  # noqa: E402
 import rpcwire as w  # noqa: E402
 from test_mount import MOUNT_PORT, MOUNT_PROGRAM, Xdr, accepted_body, nfs, server, windows  # noqa: E402
 from test_nfs import Link, fh, lookup  # noqa: E402
+from test_nlm import PEER_HOST, SERVER_HOST, client_host  # noqa: E402
 
 PIPE = "/run/tervalo/nfs_server"
 NOBODY = 65534
@@ -37,7 +38,10 @@ NFS_PROGRAM, NFS_PORT, NLM_PROGRAM, NLM_PORT = 100003, 2049, 100021, 4045
 READDIR = 16
 TCP_CONNECTIONS, TCP_PER_CLIENT = 8, 4
 SCAN_SLOTS = 64
-NLM_LOCK, NLM_FREE_ALL = 2, 23
+NLM_TEST_MSG, NLM_LOCK, NLM_UNLOCK, NLM_GRANTED_CALL, NLM_FREE_ALL = 6, 2, 4, 5, 23
+NLM_BLOCKED = 3
+SILENT_HOST = "169.254.71.3"   # beside the peer's own address; nothing answers at its port 111
+PEER_NLM_PORT = 4046
 NLM_GRANTED, NLM_NOLOCKS = 0, 2
 XIDS = iter(range(0x46000000 | (os.getpid() & 0xFFFF) << 8, 0x7FFFFFFF))
 OTHER_EXPORTS = 24          # before the share in the file: a reload rebuilds them first
@@ -313,35 +317,42 @@ def check_scan_shares(c, root):
             link.close()
 
 
-def nlm_lock(source, handle, svid, offset, caller):
-    """The status of one NLM version 4 LOCK (exclusive, not blocking) over UDP from source."""
-    link = w.Udp(port=NLM_PORT)
+def lock_body(caller, handle, svid, offset, length):
+    return w.opaque(caller) + w.opaque(handle) + w.opaque(b"oh") + w.words(svid) + struct.pack(">QQ", offset, length)
+
+
+def nlm_call(source, proc, args, server="127.0.0.1", wait=True):
+    """The status in the reply to one NLM version 4 call over UDP from source (None: not waited for)."""
+    link = w.Udp(host=server, port=NLM_PORT)
     link.sock.close()
     link.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     link.sock.bind((source, 0))
     try:
         xid = next(XIDS)
-        args = (w.opaque(b"ck") + w.words(0, 1) + w.opaque(caller) + w.opaque(handle) + w.opaque(b"oh") +
-                w.words(svid) + struct.pack(">QQ", offset, 1) + w.words(0, 1))
-        status, body = accepted_body(link.exchange(w.call(xid, NLM_LOCK, args, prog=NLM_PROGRAM, vers=4,
-                                                          cred=CRED), timeout=3.0), xid)
+        message = w.call(xid, proc, args, prog=NLM_PROGRAM, vers=4, cred=CRED)
+        if not wait:
+            link.send(message)
+            return None
+        status, body = accepted_body(link.exchange(message, timeout=3.0), xid)
+        if status != w.SUCCESS:
+            return ("accept", status)
+        if not body:
+            return None   # a procedure without results
         x = Xdr(body)
         x.fixed(x.u32())
-        return x.u32() if status == w.SUCCESS else ("accept", status)
+        return x.u32()
     finally:
         link.close()
+
+
+def nlm_lock(source, handle, svid, offset, caller, block=0, server="127.0.0.1"):
+    """The status of one exclusive LOCK of one byte."""
+    args = w.opaque(b"ck") + w.words(block, 1) + lock_body(caller, handle, svid, offset, 1) + w.words(0, 1)
+    return nlm_call(source, NLM_LOCK, args, server)
 
 
 def nlm_free_all(source, caller):
-    link = w.Udp(port=NLM_PORT)
-    link.sock.close()
-    link.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    link.sock.bind((source, 0))
-    try:
-        xid = next(XIDS)
-        link.exchange(w.call(xid, NLM_FREE_ALL, w.opaque(caller) + w.words(0), prog=NLM_PROGRAM, vers=4, cred=CRED))
-    finally:
-        link.close()
+    nlm_call(source, NLM_FREE_ALL, w.opaque(caller) + w.words(0))
 
 
 def check_lock_shares(c, locked):
@@ -354,6 +365,52 @@ def check_lock_shares(c, locked):
     finally:
         for n, caller in ((2, b"flood"), (3, b"flood"), (4, b"third")):
             nlm_free_all(host(n), caller)
+
+
+def peer_main(handle_hex):
+    """In the peer host: a portmapper and a lock manager at its own address,
+    a silent portmapper at SILENT_HOST; a flood of TEST_MSG from SILENT_HOST,
+    then a blocked LOCK of its own. Prints what it sees."""
+    handle = bytes.fromhex(handle_hex)
+    pmap, nlm, silent = (socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(3))
+    pmap.bind((PEER_HOST, 111))
+    nlm.bind((PEER_HOST, PEER_NLM_PORT))
+    silent.bind((SILENT_HOST, 111))
+    test = w.opaque(b"ck") + w.words(1) + lock_body(b"forged", handle, 9, 0, 1)
+    for _ in range(40):
+        nlm_call(SILENT_HOST, NLM_TEST_MSG, test, server=SERVER_HOST, wait=False)
+    print("blocked", nlm_lock(PEER_HOST, handle, 1, 0, b"peer", block=1, server=SERVER_HOST), flush=True)
+    getports, deadline = 0, time.monotonic() + 6
+    while time.monotonic() < deadline:
+        for sock in select.select([pmap, nlm, silent], [], [], 0.2)[0]:
+            data, peer = sock.recvfrom(65536)
+            if sock is silent:
+                getports += 1
+                continue
+            xid, proc = struct.unpack(">I", data[:4])[0], struct.unpack(">I", data[20:24])[0]
+            body = struct.pack(">I", PEER_NLM_PORT) if sock is pmap else b""
+            if sock is nlm and proc == NLM_GRANTED_CALL:
+                print("granted", flush=True)
+                body = w.opaque(b"ck") + w.words(0)
+            sock.sendto(w.accepted(xid, body=body), peer)
+    print("getports", getports, flush=True)
+
+
+def check_callback_shares(c, handle):
+    """A flood of TEST_MSG from a host whose portmapper never answers neither
+    holds the callback queue nor costs a GETPORT per message: a real
+    client's NLM_GRANTED still goes out."""
+    c.equal(nlm_lock("127.0.0.1", handle, 1, 0, b"holder"), NLM_GRANTED, "LOCK here")
+    with client_host() as prefix:
+        subprocess.run(prefix + ["ip", "addr", "add", SILENT_HOST + "/24", "dev", "nlmv1"], check=True)
+        cmd = prefix + [sys.executable, "-B", os.path.abspath(__file__), "--peer", handle.hex()]
+        with nstest.background(cmd, stdout=subprocess.PIPE, text=True) as peer:
+            c.equal(peer.stdout.readline().split(), ["blocked", str(NLM_BLOCKED)], "the peer's LOCK is queued")
+            unlock = w.opaque(b"ck") + lock_body(b"holder", handle, 1, 0, 1)
+            c.equal(nlm_call("127.0.0.1", NLM_UNLOCK, unlock), NLM_GRANTED, "UNLOCK here")
+            lines = [line.split() for line in peer.stdout]
+    c.true(["granted"] in lines, "NLM_GRANTED reaches the peer past the flood: %r" % lines)
+    c.equal([l for l in lines if l[0] == "getports"], [["getports", "1"]], "one GETPORT to the silent host")
 
 
 def main(args):
@@ -378,11 +435,14 @@ def main(args):
             check_tcp_shares(c)
             check_scan_shares(c, root)
             check_lock_shares(c, locked)
+            check_callback_shares(c, locked)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return c.result()
 
 
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["--peer"]:
+        sys.exit(peer_main(sys.argv[2]))
     with contextlib.suppress(KeyboardInterrupt):
         nstest.run("fair", main)

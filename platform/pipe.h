@@ -24,12 +24,25 @@ void pipe_listener_close(pipe_listener* l);
 // One whole message into buf. Result: its size; -1 when the peer is gone or
 // the message is longer than cap (its bytes are discarded).
 int pipe_read_message(pipe_conn* c, void* buf, uint32_t cap);
+// The same, waiting at most timeout_ms for the message to begin: 0 when
+// none came in time.
+int pipe_read_message_within(pipe_conn* c, void* buf, uint32_t cap, uint32_t timeout_ms);
 bool pipe_write_message(pipe_conn* c, const void* data, uint32_t size);
 // Whether the peer of a server-side connection may administer the server:
 // on Windows a member of the built-in Administrators group (also when not
 // elevated); on POSIX uid 0 or a member of the group pipe_admin_group().
 bool pipe_peer_is_admin(pipe_conn* c);
 const char* pipe_admin_group();
+
+// The user at the other end of a server-side connection, for counting what
+// each user holds: an opaque key (a uid, a SID) and whether the user may
+// administer the server (as pipe_peer_is_admin decides). Known at accept on
+// POSIX and on Windows 6 and later; false when it cannot be told yet.
+struct pipe_user {
+    char key[96];
+    bool admin;
+};
+bool pipe_peer_user(pipe_conn* c, pipe_user* out);
 // Disconnects and frees either side.
 void pipe_close(pipe_conn* c);
 

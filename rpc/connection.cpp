@@ -3,10 +3,20 @@
 #include <cstdlib>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 #include "rpc/log.h"
 #include "rpc/serving.h"
 #include "rpc/settings.h"
+#include "rpc/share.h"
+
+struct conn_entry {
+    net_socket socket;
+    uint32_t peer;
+    std::atomic<int> busy{0};              // requests begun and not yet answered
+    std::atomic<uint32_t> idle_since{0};   // tick when the last one was answered, or of the accept
+    bool listed = true;                    // in the table; false once closed to make room
+};
 
 namespace {
 
@@ -15,6 +25,7 @@ struct connection_counts {
     crit_section lock;
     uint32_t all = 0;
     std::unordered_map<uint32_t, uint32_t> by_peer;
+    std::vector<conn_entry*> live;
     connection_counts() { crit_init(&lock); }
 };
 
@@ -22,6 +33,53 @@ struct connection_counts {
 connection_counts& counts() {
     static connection_counts* c = new connection_counts;
     return *c;
+}
+
+uint32_t held_by(const connection_counts& c, uint32_t peer) {
+    const auto at = c.by_peer.find(peer);
+    return at == c.by_peer.end() ? 0 : at->second;
+}
+
+// Under the lock: takes the entry out of the counts and the list.
+void unlist(connection_counts& c, conn_entry* e) {
+    if (!e->listed) return;
+    e->listed = false;
+    --c.all;
+    auto at = c.by_peer.find(e->peer);
+    if (at != c.by_peer.end() && --at->second == 0) c.by_peer.erase(at);
+    for (size_t i = 0; i < c.live.size(); ++i) {
+        if (c.live[i] != e) continue;
+        c.live[i] = c.live.back();
+        c.live.pop_back();
+        break;
+    }
+}
+
+// Under the lock: the connection idle between requests the longest (of the
+// peer only when own), or null.
+conn_entry* longest_idle(const connection_counts& c, bool own, uint32_t peer) {
+    const uint32_t now = tick_count_ms();
+    conn_entry* found = nullptr;
+    uint32_t longest = 0;
+    for (conn_entry* e : c.live) {
+        if (e->busy.load() != 0 || (own && e->peer != peer)) continue;
+        const uint32_t idle = now - e->idle_since.load();
+        if (!found || idle > longest) {
+            found = e;
+            longest = idle;
+        }
+    }
+    return found;
+}
+
+void request_begun(conn_entry* e) {
+    if (e) e->busy.fetch_add(1);
+}
+
+void request_ended(conn_entry* e) {
+    if (!e) return;
+    e->idle_since.store(tick_count_ms());
+    e->busy.fetch_sub(1);
 }
 
 // One record being read from a connection. Silence before a record may last
@@ -52,6 +110,7 @@ int connection_recv(void* ctx, uint8_t* dst, int len) {
             if (n > 0 && !r->begun) {
                 r->begun = true;
                 r->begun_at = tick_count_ms();
+                request_begun(h->entry);   // no longer idle: never closed to make room now
             }
             return n;
         }
@@ -60,20 +119,28 @@ int connection_recv(void* ctx, uint8_t* dst, int len) {
     }
 }
 
-bool read_request(rpc_handle* h) {
+// Reads a record; *begun: bytes of one arrived, so the request counts as
+// begun until request_ended.
+bool read_request(rpc_handle* h, bool* begun) {
     record_read r{h};
-    return rpc_read_record_from(h, connection_recv, nullptr, &r);
+    const bool got = rpc_read_record_from(h, connection_recv, nullptr, &r);
+    *begun = r.begun;
+    return got;
 }
 
 void connection_thread(void* arg) {
     auto* h = static_cast<rpc_handle*>(arg);
     rpc_call call{};
-    while (read_request(h) && serve_message(h, &call)) {
+    for (;;) {
+        bool begun = false;
+        const bool served = read_request(h, &begun) && serve_message(h, &call);
+        if (begun) request_ended(h->entry);
+        if (!served) break;
     }
+    // Out of the table before the socket closes: nobody shuts a socket value a later accept reuses.
+    connection_release(h->entry);
     rpc_close_socket(h->socket);
-    const uint32_t peer = h->peer.addr;
     rpc_handle_free(h);
-    connection_release(peer);
     serving_thread_leave();
 }
 
@@ -84,14 +151,14 @@ void end_connection(conn_group* g, net_socket s) {
     if (!g->ended.exchange(true)) net_shutdown(s);
 }
 
-void release_group(conn_group* g, net_socket s, uint32_t peer) {
+void release_group(conn_group* g, net_socket s, conn_entry* e) {
     if (g->threads.fetch_sub(1) > 1) return;
+    connection_release(e);
     rpc_close_socket(s);
     crit_delete(&g->read_lock);
     crit_delete(&g->send_lock);
     g->~conn_group();
     std::free(g);
-    connection_release(peer);
 }
 
 void group_thread(void* arg) {
@@ -99,20 +166,24 @@ void group_thread(void* arg) {
     conn_group* g = h->group;
     rpc_call call{};
     for (;;) {
+        bool begun = false;
         crit_enter(&g->read_lock);
-        bool got = !g->ended.load() && read_request(h);
+        const bool got = !g->ended.load() && read_request(h, &begun);
         crit_leave(&g->read_lock);
-        if (!got || !serve_message(h, &call)) break;
+        const bool served = got && serve_message(h, &call);
+        if (begun) request_ended(h->entry);
+        if (!served) break;
     }
     end_connection(g, h->socket);
     net_socket s = h->socket;
-    const uint32_t peer = h->peer.addr;
+    conn_entry* e = h->entry;
     rpc_handle_free(h);
-    release_group(g, s, peer);
+    release_group(g, s, e);
     serving_thread_leave();
 }
 
-rpc_handle* connection_handle(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len) {
+rpc_handle* connection_handle(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len,
+                              conn_entry* e) {
     rpc_handle* h = rpc_handle_create(s, RPC_TCP, listener->port, listener->capacity);
     if (!h) {
         log_printf(2, "quen: tcp create error\n");
@@ -120,6 +191,7 @@ rpc_handle* connection_handle(rpc_handle* listener, net_socket s, const net_addr
     }
     h->peer = peer;
     h->peer_len = peer_len;
+    h->entry = e;
     return h;
 }
 
@@ -131,38 +203,61 @@ bool start_thread(void (*fn)(void*), rpc_handle* h) {
     return false;
 }
 
-void start_single(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len) {
-    rpc_handle* h = connection_handle(listener, s, peer, peer_len);
+void start_single(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len, conn_entry* e) {
+    rpc_handle* h = connection_handle(listener, s, peer, peer_len, e);
     if (h && start_thread(connection_thread, h)) return;
+    connection_release(e);
     rpc_close_socket(s);
     rpc_handle_free(h);
-    connection_release(peer.addr);
 }
 
 }  // namespace
 
-bool connection_admit(uint32_t peer) {
+conn_entry* connection_admit(uint32_t peer, net_socket s) {
     connection_counts& c = counts();
     crit_guard guard(&c.lock);
-    const uint32_t all_limit = g_rpc_settings.tcp_max_connections, peer_limit = g_rpc_settings.tcp_per_client;
-    if (all_limit && c.all >= all_limit) return false;
-    auto at = c.by_peer.find(peer);
-    if (peer_limit && at != c.by_peer.end() && at->second >= peer_limit) return false;
+    share_state state{g_rpc_settings.tcp_max_connections, g_rpc_settings.tcp_per_client, c.all, held_by(c, peer), 0, 0};
+    for (const conn_entry* e : c.live) {
+        if (e->busy.load() != 0) continue;
+        ++state.idle;
+        if (e->peer == peer) ++state.idle_of_client;
+    }
+    const share_verdict verdict = share_decide(state);
+    if (verdict == share_verdict::refuse) return nullptr;
+    conn_entry* e = new (std::nothrow) conn_entry;
+    if (!e) return nullptr;
+    if (verdict != share_verdict::admit) {
+        conn_entry* idle = longest_idle(c, verdict == share_verdict::reclaim_own, peer);
+        if (!idle) {
+            delete e;
+            return nullptr;
+        }
+        // Its threads see the end of the stream; the entry is theirs to free.
+        unlist(c, idle);
+        net_shutdown(idle->socket);
+        log_printf(2, "quen: idle connection closed for a new one\n");
+    }
+    e->socket = s;
+    e->peer = peer;
+    e->idle_since.store(tick_count_ms());
+    c.live.push_back(e);
     ++c.all;
     ++c.by_peer[peer];
-    return true;
+    return e;
 }
 
-void connection_release(uint32_t peer) {
+void connection_release(conn_entry* e) {
+    if (!e) return;
     connection_counts& c = counts();
-    crit_guard guard(&c.lock);
-    auto at = c.by_peer.find(peer);
-    if (at == c.by_peer.end()) return;
-    --c.all;
-    if (--at->second == 0) c.by_peer.erase(at);
+    {
+        crit_guard guard(&c.lock);
+        unlist(c, e);
+    }
+    delete e;
 }
 
-void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len) {
+void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len,
+                              conn_entry* e) {
     uint32_t n = g_rpc_settings.tcp_threads;
     if (n > RPC_MAX_TCP_THREADS) n = RPC_MAX_TCP_THREADS;
     conn_group* g = nullptr;
@@ -175,14 +270,14 @@ void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr
         }
     }
     if (!g) {
-        start_single(listener, s, peer, peer_len);
+        start_single(listener, s, peer, peer_len, e);
         return;
     }
     // One reference for the starting loop keeps early-ending threads from
     // freeing the group while the rest are still being started.
     g->threads.store(1);
     for (uint32_t i = 0; i < n; ++i) {
-        rpc_handle* h = connection_handle(listener, s, peer, peer_len);
+        rpc_handle* h = connection_handle(listener, s, peer, peer_len, e);
         if (!h) break;
         h->group = g;
         h->thread_index = int32_t(i);
@@ -194,5 +289,5 @@ void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr
         }
     }
     if (g->threads.load() == 1) end_connection(g, s);   // not a single thread started
-    release_group(g, s, peer.addr);
+    release_group(g, s, e);
 }

@@ -69,12 +69,13 @@ void accept_connection(rpc_handle* listener) {
     // Replies go out as whole records in one send each: without this, the
     // second of two pipelined replies waits for the client's delayed ACK.
     net_set_option(s, NET_TCP_NODELAY, 1);
-    if (!connection_admit(peer.addr)) {
+    conn_entry* e = connection_admit(peer.addr, s);
+    if (!e) {
         log_printf(2, "quen: too many connections\n");
         net_close(s);
         return;
     }
-    start_connection_threads(listener, s, peer, peer_len);
+    start_connection_threads(listener, s, peer, peer_len, e);
 }
 
 }  // namespace

@@ -20,11 +20,19 @@ bool rpc_stopping();
 void serving_thread_enter();
 void serving_thread_leave();
 
-// Accepted connections alive now, and the start of threads for a new one.
-// Counted by peer address (network order) too, so one host cannot take them all.
-bool connection_admit(uint32_t peer);
-void connection_release(uint32_t peer);
-void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len);
+// An accepted connection's place in the table of connections.
+struct conn_entry;
+
+// Accepted connections alive now, counted in all and by peer address
+// (network order), and the start of threads for a new one. A table at its
+// bounds makes room by closing the connection that has been idle between
+// requests the longest (the peer's own when the peer holds its share), so
+// idle connections never keep a fresh client out. Null: no room.
+conn_entry* connection_admit(uint32_t peer, net_socket s);
+// Takes the entry out of the table and frees it; called before the socket closes.
+void connection_release(conn_entry* e);
+void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len,
+                              conn_entry* e);
 
 // Decodes the message in h's buffer and dispatches it when accepted.
 bool serve_message(rpc_handle* h, rpc_call* call);

@@ -13,6 +13,7 @@ enum : uint16_t {
 };
 
 struct conn_group;
+struct conn_entry;
 
 // One per socket and serving thread. The fixed part, the 4-byte record-mark
 // slot and `capacity` bytes of buffer are one allocation.
@@ -24,6 +25,7 @@ struct rpc_handle {
     int32_t peer_len;
     net_addr4 peer;       // UDP: sender of the current datagram; TCP: the accepted peer
     conn_group* group;    // threads sharing one TCP connection, or none
+    conn_entry* entry;    // an accepted connection's place in the connection table, or none
     int32_t thread_index;
     uint32_t xid;         // transaction id of the message being handled
     int32_t msg_len;      // valid bytes in buffer

@@ -4,6 +4,7 @@
 #include "platform/pipe.h"
 
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -159,6 +161,15 @@ int pipe_read_message(pipe_conn* c, void* buf, uint32_t cap) {
     }
 }
 
+int pipe_read_message_within(pipe_conn* c, void* buf, uint32_t cap, uint32_t timeout_ms) {
+    pollfd p{c->fd, POLLIN, 0};
+    int ready;
+    do ready = poll(&p, 1, timeout_ms > 0x7FFFFFFFu ? 0x7FFFFFFF : int(timeout_ms));
+    while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return ready;
+    return pipe_read_message(c, buf, cap);
+}
+
 bool pipe_write_message(pipe_conn* c, const void* data, uint32_t size) {
     ssize_t n;
     do n = send(c->fd, data, size, MSG_NOSIGNAL);
@@ -170,6 +181,14 @@ bool pipe_peer_is_admin(pipe_conn* c) {
     ucred cred{};
     if (!peer_credentials(c->fd, &cred)) return false;
     return cred.uid == 0 || in_admin_group(cred);
+}
+
+bool pipe_peer_user(pipe_conn* c, pipe_user* out) {
+    ucred cred{};
+    if (!peer_credentials(c->fd, &cred)) return false;
+    std::snprintf(out->key, sizeof out->key, "uid %u", unsigned(cred.uid));
+    out->admin = cred.uid == 0 || in_admin_group(cred);
+    return true;
 }
 
 void pipe_close(pipe_conn* c) {

@@ -71,6 +71,19 @@ bool token_is_admin(HANDLE token) {
     return member != FALSE;
 }
 
+// A filtered token of User Account Control: its user's full token decides.
+bool user_is_admin(HANDLE token) {
+    DWORD type = 0, len = 0;
+    HANDLE linked = nullptr;
+    if (GetTokenInformation(token, TOKEN_INFORMATION_CLASS(kTokenElevationType), &type, sizeof type, &len) &&
+        type == kElevationTypeLimited &&
+        !GetTokenInformation(token, TOKEN_INFORMATION_CLASS(kTokenLinkedToken), &linked, sizeof linked, &len))
+        linked = nullptr;
+    const bool admin = token_is_admin(linked ? linked : token);
+    if (linked) CloseHandle(linked);
+    return admin;
+}
+
 }  // namespace
 
 const char* pipe_name() { return "\\\\.\\pipe\\tervalo_nfs_server"; }
@@ -138,12 +151,23 @@ void pipe_listener_close(pipe_listener* l) {
     delete l;
 }
 
-int pipe_read_message(pipe_conn* c, void* buf, uint32_t cap) {
+int pipe_read_message(pipe_conn* c, void* buf, uint32_t cap) { return pipe_read_message_within(c, buf, cap, INFINITE); }
+
+int pipe_read_message_within(pipe_conn* c, void* buf, uint32_t cap, uint32_t timeout_ms) {
     OVERLAPPED ov{};
     ov.hEvent = c->io_event;
     DWORD done = 0;
+    const BOOL started = ReadFile(c->h, buf, cap, &done, &ov);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return -1;
+    if (!started && WaitForSingleObject(c->io_event, timeout_ms) != WAIT_OBJECT_0) {
+        // Nothing came in time: the read is taken back before the buffer goes.
+        CancelIo(c->h);
+        // A message may have arrived meanwhile: then it is read whole.
+        if (!GetOverlappedResult(c->h, &ov, &done, TRUE)) return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : -1;
+        return done ? int(done) : -1;
+    }
     // A message longer than cap fails with ERROR_MORE_DATA: the connection ends.
-    if (!finish(c, &ov, ReadFile(c->h, buf, cap, &done, &ov), &done) || done == 0) return -1;
+    if (!GetOverlappedResult(c->h, &ov, &done, TRUE) || done == 0) return -1;
     return int(done);
 }
 
@@ -161,17 +185,48 @@ bool pipe_peer_is_admin(pipe_conn* c) {
     const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, &token);
     RevertToSelf();
     if (!opened) return false;
-    // A filtered token of User Account Control: its user's full token decides.
-    DWORD type = 0, len = 0;
-    HANDLE linked = nullptr;
-    if (GetTokenInformation(token, TOKEN_INFORMATION_CLASS(kTokenElevationType), &type, sizeof type, &len) &&
-        type == kElevationTypeLimited &&
-        !GetTokenInformation(token, TOKEN_INFORMATION_CLASS(kTokenLinkedToken), &linked, sizeof linked, &len))
-        linked = nullptr;
-    const bool admin = token_is_admin(linked ? linked : token);
-    if (linked) CloseHandle(linked);
+    const bool admin = user_is_admin(token);
     CloseHandle(token);
     return admin;
+}
+
+bool pipe_peer_user(pipe_conn* c, pipe_user* out) {
+    // The client's process token, by the process id (Windows 6 and later);
+    // else the client's own, by impersonation, which works only once a
+    // message has been read.
+    using client_pid_fn = BOOL(WINAPI*)(HANDLE, PULONG);
+    static const auto client_pid = reinterpret_cast<client_pid_fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeClientProcessId")));
+    HANDLE token = nullptr;
+    ULONG pid = 0;
+    if (client_pid && client_pid(c->h, &pid)) {
+        constexpr DWORD kQueryLimited = 0x1000;   // PROCESS_QUERY_LIMITED_INFORMATION, Windows 6 and later
+        HANDLE process = OpenProcess(kQueryLimited, FALSE, pid);
+        if (!process) return false;
+        const BOOL opened = OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, &token);
+        CloseHandle(process);
+        if (!opened) return false;
+    } else {
+        if (!ImpersonateNamedPipeClient(c->h)) return false;
+        const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, &token);
+        RevertToSelf();
+        if (!opened) return false;
+    }
+    union {
+        TOKEN_USER user;
+        BYTE bytes[256];
+    } info;
+    DWORD len = 0;
+    char* sid = nullptr;
+    const bool known = GetTokenInformation(token, TokenUser, &info, sizeof info, &len) &&
+                       ConvertSidToStringSidA(info.user.User.Sid, &sid);
+    if (known) {
+        lstrcpynA(out->key, sid, int(sizeof out->key));
+        LocalFree(sid);
+        out->admin = user_is_admin(token);
+    }
+    CloseHandle(token);
+    return known;
 }
 
 void pipe_close(pipe_conn* c) {

@@ -31,6 +31,7 @@ struct quen_settings {
     uint32_t tcp_record_time;         // "TCPrecordTime", seconds to complete a begun record
     uint32_t tcp_connections;         // "TCPconnections", served at once; 0: no limit
     uint32_t tcp_per_client;          // "TCPperClient", from one address; 0: no limit
+    uint32_t pipe_idle;               // "PipeIdle", seconds a control pipe connection may stay silent
     uint32_t local_ip_address;        // "LocalIPAddress", host order; 0 = any
     char local_ip_text[16];
     char program_dir[kPathSize];      // with trailing backslash

@@ -71,6 +71,7 @@ constexpr numeric_setting kNumeric[] = {
     {"TCPrecordTime", 30, EXT(tcp_record_time), W32},
     {"TCPconnections", 512, EXT(tcp_connections), W32},
     {"TCPperClient", 32, EXT(tcp_per_client), W32},
+    {"PipeIdle", 120, EXT(pipe_idle), W32},
     {"PortMapper", 0, REC(portmapper), W32},
     {"Mount", 1, REC(mount), W32},
     {"Dirsize", 6400, REC(dir_reply_size), W32},

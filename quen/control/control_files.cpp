@@ -51,6 +51,16 @@ bool mode_acceptable(const char* mode) {
     return false;
 }
 
+// Whatever the pattern, a caller who is not an administrator sees the log
+// files only (the log folder is the data folder unless set apart).
+bool listable(const control_session& s, const wp_find_data& d) { return s.admin || control_log_name(d.name); }
+
+bool next_listable(const control_session& s, void* h, wp_find_data* d) {
+    while (wp_find_next(h, d))
+        if (listable(s, *d)) return true;
+    return false;
+}
+
 uint32_t file_reply(uint8_t* reply, uint32_t ref) {
     control_put32(reply + kControlHeaderSize, ref);
     return control_reply(reply, 4);
@@ -66,6 +76,10 @@ uint32_t control_find_first(control_session& s, const control_request& r, uint8_
     wp_find_data d{};
     wp_find_handle h = wp_find_first(path.c_str(), WP_FIND_EX_INFO_STANDARD, &d, WP_FIND_EX_SEARCH_NAME_MATCH, 0);
     if (h == WP_INVALID_FIND_HANDLE) return control_reply(reply, 0);
+    if (!listable(s, d) && !next_listable(s, h, &d)) {
+        wp_find_close(h);
+        return control_reply(reply, 0);
+    }
     const uint32_t ref = control_ref_add(s.searches, h);
     if (ref == 0) {   // the connection holds its limit of searches
         wp_find_close(h);
@@ -80,7 +94,7 @@ uint32_t control_find_next(control_session& s, const control_request& r, uint8_t
     const uint32_t ref = ref_in(r);
     void* h = control_ref_get(s.searches, ref);
     wp_find_data d{};
-    if (!h || !wp_find_next(h, &d)) return control_reply(reply, 0);
+    if (!h || !next_listable(s, h, &d)) return control_reply(reply, 0);
     control_put32(reply + kControlHeaderSize, ref);
     put_find_data(reply + kControlHeaderSize + 4, d);
     return control_reply(reply, 1, 4 + kControlFindDataSize);
@@ -98,6 +112,7 @@ uint32_t control_open_file(control_session& s, const control_request& r, uint8_t
     if (mode[0] != 'r' && !s.admin) return failed(reply, CTL_DENIED);
     if (std::strlen(g_settings.data_dir) + std::strlen(name) + 1 > kOpenPathMax) return failed(reply, CTL_UNKNOWN);
     if (!control_name_acceptable(name) || !mode_acceptable(mode)) return file_reply(reply, 0);
+    if (!s.admin && !control_log_name(name)) return file_reply(reply, 0);
     std::string path;
     if (!std::strcmp(name, "exports") || !std::strcmp(name, "exports.old")) {
         path = std::string(g_settings.data_dir) + name;

@@ -1,6 +1,7 @@
 #include "quen/control/control_lists.h"
 
 #include "control_client/control_protocol.h"
+#include "quen/control/control_commands.h"
 #include "quen/mount/export_entry.h"
 #include "quen/mount/exports.h"
 #include "quen/mount/mount_file.h"
@@ -33,6 +34,7 @@ bool wants_first(const control_request& r, uint32_t* ref) {
 }
 
 export_entry* find_export(const control_request& r) {
+    exports_hold hold;
     uint32_t ref = 0;
     if (wants_first(r, &ref)) return exports_active();
     if (ref == 0) return nullptr;
@@ -49,9 +51,9 @@ uint32_t put_text(uint8_t* reply, const std::string& text) {
 
 }  // namespace
 
-// The export lists change only through these commands (and at start), which
-// run under the control lock; MOUNT's readers keep retired entries valid.
+// Entries are never freed: one found stays valid once the exports lock is let go.
 uint32_t control_get_export(control_session&, const control_request& r, uint8_t* reply) {
+    exports_hold hold;   // for the link to the next entry
     const export_entry* e = find_export(r);
     if (!e) return end_of_list(reply);
     // The words that the server holds as pointers say only whether there is something.
@@ -98,7 +100,7 @@ uint32_t control_remove_export(control_session&, const control_request& r, uint8
     return 4;
 }
 
-uint32_t control_get_mount(control_session&, const control_request& r, uint8_t* reply) {
+uint32_t control_get_mount(control_session& s, const control_request& r, uint8_t* reply) {
     // Lock order: the control lock (held by the caller), then the mount lock.
     mount_lock_hold hold;
     const std::vector<mount_entry_copy> table = mount_table_snapshot();
@@ -119,6 +121,8 @@ uint32_t control_get_mount(control_session&, const control_request& r, uint8_t* 
     std::memset(data, 0, length);
     mount_entry_image image = found->fixed;
     image.export_ref = export_ref(found->exp);   // the reference the export commands take
+    // File handles are built from the mount identifier: only administrators see it.
+    if (!s.admin) image.mount_id = 0;
     std::memcpy(data, &image, kMountImageSize);
     std::memcpy(data + kControlMountPathOffset, path.c_str(), path.size() + 1);
     return control_reply(reply, length);

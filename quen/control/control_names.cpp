@@ -29,3 +29,14 @@ bool control_name_acceptable(const char* name) {
     if (last == '.' || last == ' ') return false;
     return !reserved_device(name);
 }
+
+bool control_log_name(const char* name) {
+    const size_t n = std::strlen(name);
+    if (n < 8) return false;
+    auto same = [](const char* a, const char* b, size_t len) {
+        for (size_t i = 0; i < len; ++i)
+            if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
+        return true;
+    };
+    return same(name, "quen", 4) && same(name + n - 4, ".log", 4);
+}

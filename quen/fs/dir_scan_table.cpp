@@ -3,10 +3,12 @@
 #include "platform/thread.h"
 #include "quen/config/settings.h"
 #include "quen/fs/dir_scan.h"
+#include "rpc/share.h"
 
 namespace {
 
 constexpr uint32_t kMaxBits = 8;
+constexpr uint32_t kScanShareDivisor = 4;   // one client's part of the slots
 
 struct scan_table {
     crit_section lock;
@@ -43,19 +45,58 @@ void claim(scan_slot& s, uint32_t client, uint32_t mount_id, uint64_t dir_inode)
     s.last_mount_id = mount_id;
 }
 
-// Under the table lock: frees the slots idle for longer than DirTimeout, and
-// counts those the client holds.
-uint32_t sweep_and_count(uint32_t client) {
+// Under the table lock: frees the slots idle for longer than DirTimeout.
+void sweep() {
     const uint32_t now = now_tick();
     const int32_t setting = g_settings.dir_timeout;
     const uint32_t timeout = setting > 0 ? uint32_t(setting) : 0;
-    uint32_t held = 0;
     for (uint32_t i = 0; i < slot_count(); ++i) {
         scan_slot& s = g_scans.slots[i];
         if (s.users == 0 && s.last_use != 0 && uint32_t(now - s.last_use) > timeout) free_slot(s);
-        if (in_use(s) && s.client == client) ++held;
     }
-    return held;
+}
+
+// A slot between requests: dropping it costs its client no more than a
+// listing taken up again from its position.
+bool idle(const scan_slot& s) { return s.users == 0 && s.last_use != 0; }
+
+// Under the table lock: a slot for a new scan of the client, by the share
+// rule: a quarter of the table per client; a full table (or a client at its
+// share) gives up the slot idle the longest. `preferred`, when free and
+// admitted, is taken first. Null: every slot is inside a request.
+scan_slot* make_room(uint32_t client, uint32_t preferred, uint32_t* index) {
+    sweep();
+    share_state state{slot_count(), share_of(slot_count(), kScanShareDivisor), 0, 0, 0, 0};
+    for (uint32_t i = 0; i < slot_count(); ++i) {
+        const scan_slot& s = g_scans.slots[i];
+        if (!in_use(s)) continue;
+        ++state.in_use;
+        state.idle += idle(s);
+        if (s.client != client) continue;
+        ++state.of_client;
+        state.idle_of_client += idle(s);
+    }
+    const share_verdict verdict = share_decide(state);
+    if (verdict == share_verdict::refuse) return nullptr;
+    const uint32_t now = now_tick();
+    uint32_t found = slot_count(), longest = 0;
+    for (uint32_t i = 0; i < slot_count(); ++i) {
+        const scan_slot& s = g_scans.slots[i];
+        if (verdict == share_verdict::admit) {
+            if (in_use(s)) continue;
+            if (found == slot_count() || i == preferred) found = i;
+            if (i == preferred) break;
+            continue;
+        }
+        if (!idle(s) || (verdict == share_verdict::reclaim_own && s.client != client)) continue;
+        if (found == slot_count() || uint32_t(now - s.last_use) > longest) {
+            found = i;
+            longest = uint32_t(now - s.last_use);
+        }
+    }
+    if (found == slot_count()) return nullptr;
+    *index = found;
+    return &g_scans.slots[found];
 }
 
 }  // namespace
@@ -84,34 +125,26 @@ uint32_t scan_max_position() { return 0xFFFFFFFFu >> g_scans.bits; }
 scan_slot* scan_slot_take(uint32_t client, uint32_t mount_id, uint64_t dir_inode, uint32_t cookie,
                           uint32_t* index, uint32_t* position) {
     crit_guard g(&g_scans.lock);
-    const uint32_t half = slot_count() / 2;
-    scan_slot* chosen = nullptr;
+    *position = 0;
+    uint32_t preferred = slot_count();
     if (cookie != 0) {
         *index = cookie & (slot_count() - 1);
         *position = cookie >> g_scans.bits;
         scan_slot& s = g_scans.slots[*index];
-        if (in_use(s)) {
-            // File ids are unique per volume only, so the mount decides too.
-            if (s.dir_inode != dir_inode || s.client != client || s.mount_id != mount_id) return nullptr;
+        // File ids are unique per volume only, so the mount decides too.
+        if (in_use(s) && s.dir_inode == dir_inode && s.client == client && s.mount_id == mount_id) {
             s.last_use = now_tick();
-        } else {
-            // A freed slot is scanned again from the start; it counts
-            // against the client's share like a new scan.
-            if (sweep_and_count(client) >= half) return nullptr;
-            claim(s, client, mount_id, dir_inode);
+            ++s.users;
+            return &s;
         }
-        chosen = &s;
-    } else {
-        if (sweep_and_count(client) >= half) return nullptr;
-        for (uint32_t i = 0; i < slot_count() && !chosen; ++i) {
-            if (in_use(g_scans.slots[i])) continue;
-            chosen = &g_scans.slots[i];
-            *index = i;
-        }
-        if (!chosen) return nullptr;
-        claim(*chosen, client, mount_id, dir_inode);
-        *position = 0;
+        // The cookie's slot was freed or given to another scan: the listing
+        // goes on from the cookie's position in a slot of its own, found
+        // again from the start of the directory; never in another's slot.
+        preferred = *index;
     }
+    scan_slot* chosen = make_room(client, preferred, index);
+    if (!chosen) return nullptr;
+    claim(*chosen, client, mount_id, dir_inode);
     ++chosen->users;
     return chosen;
 }

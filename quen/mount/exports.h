@@ -40,6 +40,20 @@ exports_report exports_load();
 // touching the configuration values.
 exports_report exports_load_text(const char* text, size_t length);
 
+// The lock of the export lists: a reload and a removal hold it while they
+// change the lists, and whoever walks the active list holds it for the walk,
+// so no reader sees a list half rebuilt or follows a link into the retired
+// one. Entries are never freed, so a found entry stays valid after the lock
+// is let go. Taken after the control lock; readers take no lock of the
+// mount table under it, and a holder may take it again.
+struct exports_hold {
+    exports_hold();
+    ~exports_hold();
+    exports_hold(const exports_hold&) = delete;
+    exports_hold& operator=(const exports_hold&) = delete;
+};
+
+// Walk these under an exports_hold.
 export_entry* exports_active();   // file order
 export_entry* exports_retired();
 

@@ -463,9 +463,14 @@ uint32_t export_identifier(const export_entry& e) {
     return crc;
 }
 
-exports_report exports_load_text(const char* text, size_t length) { return parse_all(text, length); }
+exports_report exports_load_text(const char* text, size_t length) {
+    exports_hold hold;
+    return parse_all(text, length);
+}
 
 exports_report exports_load() {
+    // MOUNT waits for the new list rather than find it empty or half made.
+    exports_hold hold;
     exports_lists_retire_active();
     config_write_string(kServerSection, "ExportsError", nullptr, -1);
     config_write_string(kServerSection, "ExportsLine", nullptr, -1);

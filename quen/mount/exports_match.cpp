@@ -6,9 +6,11 @@
 #include "quen/inode/paths.h"
 #include "quen/mount/export_text.h"
 #include "quen/mount/exports_lists.h"
+#include "platform/thread.h"
 #include "rpc/log.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -86,7 +88,17 @@ bool match_entry(const export_entry& e, std::string requested, std::string* wind
     return true;
 }
 
+crit_section& lists_lock() {
+    static crit_section lock;
+    static std::once_flag made;
+    std::call_once(made, [] { crit_init(&lock); });
+    return lock;
+}
+
 }  // namespace
+
+exports_hold::exports_hold() { crit_enter(&lists_lock()); }
+exports_hold::~exports_hold() { crit_leave(&lists_lock()); }
 
 export_lists& exports_lists() { return g_lists; }
 
@@ -118,6 +130,7 @@ bool export_client_allowed(const export_entry& e, uint32_t client) {
 uint32_t export_find(const char* path, uint32_t client, uint32_t* encoding, export_entry** entry,
                      std::string* windows_path) {
     const uint32_t detected = encoding ? *encoding : NAME_ENCODING_UTF8;
+    exports_hold hold;
     for (export_entry* e = g_lists.active; e; e = e->next) {
         if (!export_client_allowed(*e, client)) continue;
         const uint32_t effective =
@@ -142,12 +155,14 @@ uint32_t export_find(const char* path, uint32_t client, uint32_t* encoding, expo
 }
 
 export_entry* export_by_id(uint32_t export_id) {
+    exports_hold hold;
     for (export_entry* e = g_lists.active; e; e = e->next)
         if (e->fixed.export_id == export_id) return e;
     return nullptr;
 }
 
 bool export_remove(export_entry* entry) {
+    exports_hold hold;
     export_entry** link = &g_lists.active;
     while (*link && *link != entry) link = &(*link)->next;
     if (!*link) return false;
@@ -159,6 +174,7 @@ bool export_remove(export_entry* entry) {
 }
 
 void exports_free_all() {
+    exports_hold hold;
     for (export_entry** list : {&g_lists.active, &g_lists.retired}) {
         while (*list) {
             export_entry* next = (*list)->next;

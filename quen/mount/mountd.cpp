@@ -170,6 +170,7 @@ bool do_umntall(rpc_handle* h, rpc_call*, const void*, void*) {
 size_t encode_export(uint8_t* dst, const void* result) {
     const uint32_t client = static_cast<const list_result*>(result)->client;
     size_t n = 0;
+    exports_hold hold;
     for (const export_entry* e = exports_active(); e; e = e->next) {
         if (!export_visible(*e, client)) continue;
         std::string dir = e->alias.empty() ? client_path_form(e->folder) : e->alias;

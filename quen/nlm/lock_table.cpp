@@ -2,6 +2,7 @@
 
 #include "platform/fault_guard.h"
 #include "platform/thread.h"
+#include "rpc/share.h"
 
 #include <algorithm>
 #include <cstring>
@@ -60,6 +61,14 @@ int used_by_client(uint32_t client) {
     return n;
 }
 
+// Whether the client may take `more` slots (or handle locks) of a table of
+// `size` holding `in_use`, `of_client` of them its own: nothing held is idle.
+bool share_allows(int size, int per_client, int in_use, int of_client, int more) {
+    const share_state state{uint32_t(size), uint32_t(per_client), uint32_t(in_use + more - 1),
+                            uint32_t(of_client + more - 1), 0, 0};
+    return more <= 0 || share_decide(state) == share_verdict::admit;
+}
+
 int free_slots() {
     int n = 0;
     for (const lock_slot& s : g_slots) n += s.file == nullptr;
@@ -89,12 +98,14 @@ bool held(const void* file, uint64_t off, uint64_t end) {
 
 uint32_t take_handle_lock(const lock_slot& s, uint64_t off, uint64_t end) {
     handle_lock* free_lock = nullptr;
-    int of_client = 0;
+    int of_client = 0, in_use = 0;
     for (handle_lock& l : g_handle_locks) {
         if (!l.file && !free_lock) free_lock = &l;
+        in_use += l.file != nullptr;
         of_client += l.file && l.client == s.owner.client;
     }
-    if (!free_lock || of_client >= kHandleLocksPerClient) return NLM_DENIED_NOLOCKS;
+    if (!free_lock || !share_allows(kHandleLocks, kHandleLocksPerClient, in_use, of_client, 1))
+        return NLM_DENIED_NOLOCKS;
     if (g_hooks && g_hooks->os_lock(s.file, off, end - off) != 0) return NLM_DENIED;
     *free_lock = {s.file, off, end, s.owner.client, s.owner.svid};
     return NLM_GRANTED;
@@ -196,10 +207,9 @@ bool reshape(const void* file, const lock_owner& owner, uint64_t off, uint64_t e
             }
     for (int i = 0; i < n; ++i) removed += !kept_old[i];
     for (int j = 0; j < m; ++j) added += !kept_new[j];
-    if (added > removed) {
-        if (added - removed > free_slots()) return false;
-        if (used_by_client(owner.client) + added - removed > kLockSlotsPerClient) return false;
-    }
+    if (!share_allows(kLockSlots, kLockSlotsPerClient, kLockSlots - free_slots(), used_by_client(owner.client),
+                      added - removed))
+        return false;
     for (int i = 0; i < n; ++i)
         if (!kept_old[i]) free_slot(g_slots[old_index[i]]);
     for (int j = 0; j < m; ++j) {
@@ -249,6 +259,7 @@ void grant_queued(const void* file) {
         for (lock_slot& s : g_slots)
             if (s.file == file && s.queued && s.arrival == order[i]) q = &s;
         if (!q || first_conflict(file, q->owner, q->offset, q->end, q->exclusive)) continue;
+        if (g_hooks && g_hooks->grant_room && !g_hooks->grant_room(q->owner.client)) continue;
         // The request gives its slot up to the ranges it becomes; should they
         // not fit, it stays queued.
         request = *q;
@@ -299,7 +310,9 @@ uint32_t lock_acquire(const lock_request& r) {
             if (s.file == r.file && s.queued && same_owner(s.owner, *r.owner) && s.offset == r.offset && s.end == end)
                 return NLM_BLOCKED;   // a retransmission of the request already waiting
         lock_slot* s = claim();
-        if (!s || used_by_client(r.owner->client) >= kLockSlotsPerClient) return NLM_DENIED_NOLOCKS;
+        if (!s || !share_allows(kLockSlots, kLockSlotsPerClient, kLockSlots - free_slots(),
+                                used_by_client(r.owner->client), 1))
+            return NLM_DENIED_NOLOCKS;
         *s = lock_slot{r.file, r.offset, end, r.exclusive, true, ++g_arrivals, *r.owner, *r.context};
         if (g_hooks) g_hooks->count(r.file, +1);
         return NLM_BLOCKED;
@@ -315,9 +328,20 @@ uint32_t lock_acquire(const lock_request& r) {
     return NLM_GRANTED;
 }
 
+namespace {
+
+// Locks that went: a grant announced for them and not yet sent goes too.
+void released(const void* file, uint32_t client, const uint32_t* svid, uint64_t offset, uint64_t end) {
+    if (g_hooks && g_hooks->released) g_hooks->released(file, client, svid, offset, end);
+}
+
+}  // namespace
+
 uint32_t lock_release(const void* file, const lock_owner& owner, uint64_t offset, uint64_t length) {
     table_guard g;
-    if (const uint32_t status = change(file, owner, offset, range_end(offset, length), nullptr)) return status;
+    const uint64_t end = range_end(offset, length);
+    if (const uint32_t status = change(file, owner, offset, end, nullptr)) return status;
+    released(file, owner.client, &owner.svid, offset, end);
     grant_queued(file);
     return NLM_GRANTED;
 }
@@ -337,6 +361,7 @@ void lock_release_file(const void* file) {
     table_guard g;
     for (lock_slot& s : g_slots)
         if (s.file == file) free_slot(s);
+    released(file, 0, nullptr, 0, kRangeEnd);
     sync_handle_locks(file);
 }
 
@@ -358,6 +383,7 @@ void lock_free_client_file(const void* file, uint32_t client, const char* name, 
         if (s.file == file && s.owner.client == client && s.owner.name_len == name_len &&
             std::memcmp(s.owner.name, name, name_len) == 0)
             free_slot(s);
+    released(file, client, nullptr, 0, kRangeEnd);
     sync_handle_locks(file);   // only lifts
     grant_queued(file);
 }

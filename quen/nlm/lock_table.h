@@ -24,9 +24,14 @@
 #include <cstdint>
 
 inline constexpr int kLockSlots = 256;
-inline constexpr int kLockSlotsPerClient = kLockSlots / 2;   // one host cannot take the table
+// One host's part of the slots and of the handles' locks: an eighth, so that
+// a few hosts (over UDP a source address costs nothing) leave room for the
+// rest. Neither a granted lock nor a queued request is ever dropped to make
+// room: a host past its part, or a full table, is refused.
+inline constexpr int kLockShareDivisor = 8;
+inline constexpr int kLockSlotsPerClient = kLockSlots / kLockShareDivisor;
 inline constexpr int kHandleLocks = 2 * kLockSlots;          // the handles' locks, of all files
-inline constexpr int kHandleLocksPerClient = kHandleLocks / 2;
+inline constexpr int kHandleLocksPerClient = kHandleLocks / kLockShareDivisor;
 inline constexpr uint32_t kNlmNetobjMax = 1023;   // cookies, owner handles, FREE_ALL names
 inline constexpr uint32_t kNlmCallerMax = 1022;   // caller names
 inline constexpr uint32_t kNlmAuthMax = 400;
@@ -87,6 +92,13 @@ struct lock_hooks {
     // A queued request was granted. Called under the table lock: it may only
     // hand the call to a sender, never wait on the network.
     void (*granted)(const lock_slot& slot);
+    // Optional. Whether `granted` could carry a grant to the client now; a
+    // request that finds no room stays queued (its client's next LOCK of it
+    // is granted in the reply).
+    bool (*grant_room)(uint32_t client);
+    // Optional. Locks of the client (0: any) and svid (null: any) on the file
+    // in [offset, end) went.
+    void (*released)(const void* file, uint32_t client, const uint32_t* svid, uint64_t offset, uint64_t end);
 };
 
 struct lock_request {

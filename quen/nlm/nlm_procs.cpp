@@ -158,10 +158,14 @@ void granted(const lock_slot& s) {
     out.cred_flavor = s.context.cred_flavor;
     std::memcpy(out.cred, s.context.cred, sizeof out.cred);
     out.args_len = uint32_t(nlm_encode_granted(out.args, s.context.version, cookie, s.exclusive, lock));
-    nlm_callback_queue(out);
+    out.file = s.file;
+    out.svid = s.owner.svid;
+    out.offset = s.offset;
+    out.end = s.end;
+    nlm_callback_queue(out);   // the table asked grant_room first: there is room
 }
 
-const lock_hooks k_hooks = {os_lock, os_unlock, count, granted};
+const lock_hooks k_hooks = {os_lock, os_unlock, count, granted, nlm_callback_grant_room, nlm_callback_withdraw};
 
 rpc_encoder test_encoder(uint32_t version) { return version >= 4 ? nlm4_encode_test_res : nlm1_encode_test_res; }
 

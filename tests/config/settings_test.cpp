@@ -230,6 +230,7 @@ TEST_F(SettingsTest, LimitsAgainstHostileClientsAreSettings) {
     read();
     EXPECT_EQ(s.mounts_per_client, 64u);
     EXPECT_EQ(s.mounts_max, 4096u);
+    EXPECT_EQ(s.pipe_idle, 120u);
     config_apply_to_rpc(s);
     EXPECT_EQ(g_rpc_settings.tcp_idle_seconds, 900u);
     EXPECT_EQ(g_rpc_settings.tcp_record_seconds, 30u);
@@ -243,6 +244,7 @@ TEST_F(SettingsTest, LimitsAgainstHostileClientsAreSettings) {
     } cases[] = {
         {"MountsPerClient", "5", &s.mounts_per_client, 5},
         {"Mounts", "0", &s.mounts_max, 0},
+        {"PipeIdle", "5", &s.pipe_idle, 5},
         {"TCPidle", "60", &g_rpc_settings.tcp_idle_seconds, 60},
         {"TCPrecordTime", "0", &g_rpc_settings.tcp_record_seconds, 1},
         {"TCPconnections", "2000", &g_rpc_settings.tcp_max_connections, 2000},

@@ -218,34 +218,46 @@ TEST_F(dir_scan_test, an_older_cookie_restarts_and_a_repeated_one_hands_the_same
     EXPECT_STREQ(from_dot[1].name, first[2].name);
 }
 
-TEST_F(dir_scan_test, a_client_gets_half_the_table_and_others_the_rest) {
+// A client holds a quarter of the slots; past that, and in a full table,
+// the slot idle the longest is given up (the client's own when it holds its
+// share), so idle scans never keep a fresh client out.
+TEST_F(dir_scan_test, a_client_gets_a_quarter_of_the_table_and_a_full_table_gives_up_its_longest_idle_slot) {
     auto d = open("share", share_mount);
-    const uint32_t other = ip("192.0.2.8");
-    dir_entry e;
-    for (int i = 0; i < 32; ++i) ASSERT_EQ(next(*d, 0, &e), 1) << i;
-    EXPECT_EQ(next(*d, 0, &e), -1) << "a 33rd scan of one client";
-    for (int i = 0; i < 32; ++i) ASSERT_EQ(next(*d, 0, &e, other), 1) << i;
-    EXPECT_EQ(next(*d, 0, &e, ip("192.0.2.9")), -1) << "the table is full";
+    dir_entry e, first;
+    ASSERT_EQ(next(*d, 0, &first), 1);
+    for (int i = 1; i < 16; ++i) ASSERT_EQ(next(*d, 0, &e), 1) << i;
+    ASSERT_EQ(next(*d, 0, &e), 1) << "a 17th scan of one client";
+    EXPECT_EQ(slot_of(e.cookie), slot_of(first.cookie)) << "in the place of its own longest idle scan";
+    for (uint32_t host = 8; host < 11; ++host)
+        for (int i = 0; i < 16; ++i) ASSERT_EQ(next(*d, 0, &e, ip(("192.0.2." + std::to_string(host)).c_str())), 1);
+    ASSERT_EQ(next(*d, 0, &e, ip("192.0.2.11")), 1) << "a fresh client in a full table";
 }
 
 // A cookie continues the listing of the client and mount that began it;
-// another host, or the same folder through another mount, gets no entry of it.
+// another host, or the same folder through another mount, lists in a slot
+// of its own and leaves that listing alone.
 TEST_F(dir_scan_test, a_cookie_serves_only_the_client_and_mount_of_its_listing) {
     auto through_share = open("share\\lower", share_mount);
     auto through_lower = open("share\\lower", lower_mount);
     ASSERT_EQ(through_share->identity, through_lower->identity);
-    const auto mine = read(*through_share, 0, 2);
-    ASSERT_EQ(mine.size(), 2u);
+    const auto mine = read(*through_share, 0, 3);
+    ASSERT_EQ(mine.size(), 3u);
     dir_entry e;
-    EXPECT_EQ(next(*through_share, mine[1].cookie, &e, ip("192.0.2.8")), -1) << "another client";
-    EXPECT_EQ(next(*through_lower, mine[1].cookie, &e), -1) << "another mount";
-    EXPECT_EQ(next(*through_share, mine[1].cookie, &e), 1) << "the listing itself goes on";
+    for (int other = 0; other < 2; ++other) {
+        const int r = other ? next(*through_lower, mine[1].cookie, &e)
+                            : next(*through_share, mine[1].cookie, &e, ip("192.0.2.8"));
+        ASSERT_EQ(r, 1) << other;
+        EXPECT_NE(slot_of(e.cookie), slot_of(mine[1].cookie)) << other;
+    }
+    ASSERT_EQ(next(*through_share, mine[1].cookie, &e), 1) << "the listing itself goes on";
+    EXPECT_STREQ(e.name, mine[2].name);
+    EXPECT_EQ(e.cookie, mine[2].cookie);
 }
 
-TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
+TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_lists_on_in_a_slot_of_its_own) {
     auto share = open("share", share_mount);
-    const auto mine = read(*share, 0, 3);   // ".", ".." and one entry: the search is open
-    ASSERT_EQ(mine.size(), 3u);
+    const auto mine = read(*share, 0, 4);   // ".", ".." and two entries: the search is open
+    ASSERT_EQ(mine.size(), 4u);
     ASSERT_EQ(slot_of(mine[0].cookie), 0u);
     ASSERT_EQ(dir_scan_open_searches(), 1);
     auto sub = open("share\\sub", share_mount);
@@ -255,14 +267,11 @@ TEST_F(dir_scan_test, an_idle_slot_is_taken_over_and_its_old_cookie_fails) {
     ASSERT_EQ(next(*sub, 0, &e, ip("192.0.2.8")), 1);
     EXPECT_EQ(slot_of(e.cookie), 0u) << "the idle slot is reused";
     EXPECT_EQ(dir_scan_open_searches(), 0) << "its search was closed";
-    EXPECT_EQ(next(*share, mine[2].cookie, &e), -1) << "the slot lists another directory";
-    // Once the other listing ends, the slot is free and the old cookie
-    // resumes by starting over.
     g_settings.dir_timeout = 5000;
-    while (next(*sub, e.cookie, &e, ip("192.0.2.8")) == 1) {
-    }
-    ASSERT_EQ(next(*share, mine[1].cookie, &e), 1);
-    EXPECT_STREQ(e.name, mine[2].name);
+    // The old cookie finds its place again from the start of the directory.
+    ASSERT_EQ(next(*share, mine[2].cookie, &e), 1);
+    EXPECT_NE(slot_of(e.cookie), 0u);
+    EXPECT_STREQ(e.name, mine[3].name);
 }
 
 TEST_F(dir_scan_test, the_end_frees_the_slot_and_purges_files_gone_behind_the_server) {

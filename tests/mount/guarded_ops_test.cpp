@@ -105,7 +105,7 @@ TEST_F(guarded_ops_test, a_fault_in_a_remove_releases_the_section_and_answers_70
 TEST_F(guarded_ops_test, a_fault_in_a_lock_releases_the_section_and_refuses_the_lock) {
     static const lock_hooks faulting = {[](const void*, uint64_t, uint64_t) -> uint32_t { return fault(), 0; },
                                         [](const void*, uint32_t, uint64_t, uint64_t) -> uint32_t { return 0; },
-                                        [](const void*, int) {}, [](const lock_slot&) {}};
+                                        [](const void*, int) {}, [](const lock_slot&) {}, nullptr, nullptr};
     lock_table_init(&faulting);
     rpc_handle h{};
     h.peer.addr = ip("192.0.2.7");

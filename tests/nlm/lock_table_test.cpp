@@ -59,7 +59,13 @@ bool locked(const void* f, uint64_t b) {
 }
 void fake_count(const void* file, int delta) { g_counts[file] += delta; }
 void fake_granted(const lock_slot& s) { g_grants.push_back(s); }
-const lock_hooks k_fake = {fake_lock, fake_unlock, fake_count, fake_granted};
+bool g_no_grant_room = false;
+bool fake_grant_room(uint32_t) { return !g_no_grant_room; }
+std::vector<std::pair<uint32_t, uint64_t>> g_released;   // client and start of what went
+void fake_released(const void*, uint32_t client, const uint32_t*, uint64_t offset, uint64_t) {
+    g_released.emplace_back(client, offset);
+}
+const lock_hooks k_fake = {fake_lock, fake_unlock, fake_count, fake_granted, fake_grant_room, fake_released};
 
 int g_files[4];
 const void* file(int i) { return &g_files[i]; }
@@ -102,6 +108,8 @@ protected:
         lock_table_init(&k_fake);
         g_counts.clear();
         g_grants.clear();
+        g_no_grant_room = false;
+        g_released.clear();
         g_locks.clear();
         g_os_refuses = false;
         g_refuse_one_in = 0;
@@ -222,15 +230,38 @@ TEST_F(LockTable, ReleasingAFileGrantsNothing) {
     EXPECT_EQ(g_counts[file(0)], 0);
 }
 
+// A grant that no callback could carry now is never made behind the
+// client's back: the request stays queued, and its next LOCK is granted in
+// the reply. What goes is told, so that a grant announced for it goes too.
+TEST_F(LockTable, AGrantWithoutRoomForItsCallbackStaysQueued) {
+    const lock_owner a = owner(1, 1), b = owner(2, 1);
+    ASSERT_EQ(take(file(0), a, 0, 100), NLM_GRANTED);
+    ASSERT_EQ(take(file(0), b, 0, 100, true, true), NLM_BLOCKED);
+    g_no_grant_room = true;
+    ASSERT_EQ(lock_release(file(0), a, 0, 0), NLM_GRANTED);
+    EXPECT_TRUE(g_grants.empty());
+    lock_slot queued[2];
+    EXPECT_EQ(lock_slots_of(file(0), true, queued, 2), 1) << "still queued";
+    EXPECT_EQ(take(file(0), b, 0, 100, true, true), NLM_GRANTED) << "the client's next LOCK";
+    EXPECT_EQ(lock_slots_of(file(0), true, queued, 2), 0);
+    EXPECT_EQ(spans(file(0), b), "0-100x");
+    ASSERT_EQ(lock_release(file(0), b, 10, 5), NLM_GRANTED);
+    EXPECT_EQ(g_released, (std::vector<std::pair<uint32_t, uint64_t>>{{1, 0}, {2, 10}}));
+}
+
 TEST_F(LockTable, BoundedPerClientAndInAll) {
+    // Each client holds at most its eighth, so it takes eight to fill the table.
     for (int i = 0; i < kLockSlotsPerClient; ++i)
         ASSERT_EQ(take(file(1), owner(9, uint32_t(i)), 0, 1, false), NLM_GRANTED);
     EXPECT_EQ(take(file(1), owner(9, 999), 0, 1, false), NLM_DENIED_NOLOCKS);
-    for (int i = 0; i < kLockSlotsPerClient - 1; ++i)
-        ASSERT_EQ(take(file(2), owner(10, uint32_t(i)), 0, 1, false), NLM_GRANTED);
-    const lock_owner a = owner(11, 1);
+    EXPECT_EQ(take(file(1), owner(9, 998), 0, 1, true, true), NLM_DENIED_NOLOCKS) << "nor queued past its share";
+    const uint32_t clients = kLockSlots / kLockSlotsPerClient;
+    for (uint32_t c = 1; c < clients; ++c)
+        for (int i = 0; i < kLockSlotsPerClient - (c + 1 == clients); ++i)
+            ASSERT_EQ(take(file(2), owner(10 + c, uint32_t(i)), 0, 1, false), NLM_GRANTED) << c;
+    const lock_owner a = owner(100, 1);
     ASSERT_EQ(take(file(0), a, 0, 100), NLM_GRANTED);   // the last slot
-    EXPECT_EQ(take(file(3), owner(12, 1), 0, 1), NLM_DENIED_NOLOCKS);
+    EXPECT_EQ(take(file(3), owner(101, 1), 0, 1), NLM_DENIED_NOLOCKS);
     // A split that finds no slot changes nothing.
     EXPECT_EQ(lock_release(file(0), a, 40, 20), NLM_DENIED_NOLOCKS);
     EXPECT_EQ(spans(file(0), a), "0-100x");
@@ -317,7 +348,7 @@ uint32_t real_lock(const void*, uint64_t off, uint64_t len) {
 uint32_t real_unlock(const void*, uint32_t, uint64_t off, uint64_t len) {
     return wp_unlock_file(g_handle, off, len) ? 0 : file_last_error();
 }
-const lock_hooks k_handle_hooks = {real_lock, real_unlock, fake_count, fake_granted};
+const lock_hooks k_handle_hooks = {real_lock, real_unlock, fake_count, fake_granted, nullptr, nullptr};
 
 class LockTableOnAHandle : public ::testing::Test {
 protected:

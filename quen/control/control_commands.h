@@ -11,6 +11,10 @@ struct control_session {
     bool identified = false;   // the first message has been seen
     control_ref_table files;
     control_ref_table searches;
+    // The open write of the exports file: it goes to a file of its own and
+    // replaces "exports" only when closed, so that a write cut short leaves
+    // the previous file whole.
+    void* exports_write = nullptr;
 };
 
 // Decodes and runs one request of `size` bytes into `reply` (room for

@@ -2,6 +2,7 @@
 
 #include "control_client/control_protocol.h"
 #include "platform/file.h"
+#include "platform/file_replace.h"
 #include "platform/path.h"
 #include "quen/config/settings.h"
 #include "quen/control/control_commands.h"
@@ -22,6 +23,38 @@ uint32_t failed(uint8_t* reply, uint32_t status) {
 }
 
 uint32_t ref_in(const control_request& r) { return r.length >= 4 ? control_get32(r.data) : 0; }
+
+std::string exports_draft() { return std::string(g_settings.data_dir) + "exports.new"; }
+
+// The written exports file takes the place of the previous one, which is
+// kept as "exports.old"; each step replaces a whole file. false, and
+// "exports" as it was, when a step fails.
+bool land_exports_draft() {
+    const std::string draft = exports_draft();
+    const std::string current = std::string(g_settings.data_dir) + "exports";
+    const std::string old = std::string(g_settings.data_dir) + "exports.old";
+    std::string text;
+    bool read = false;
+    if (FILE* f = path_fopen(draft.c_str(), "rb")) {
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+        read = !std::ferror(f);
+        std::fclose(f);
+    }
+    wp_delete_file(draft.c_str());
+    if (!read) return false;
+    if (wp_get_file_attributes(current.c_str()) != WP_INVALID_FILE_ATTRIBUTES &&
+        !wp_copy_file(current.c_str(), old.c_str(), false)) {
+        log_printf(2, "quen: cannot keep %s, error %u\n", old.c_str(), file_last_error());
+        return false;
+    }
+    if (!file_replace_contents(current.c_str(), text)) {
+        log_printf(2, "quen: cannot write %s, error %u\n", current.c_str(), file_last_error());
+        return false;
+    }
+    return true;
+}
 
 void put_find_data(uint8_t* out, const wp_find_data& d) {
     control_find_data f{};
@@ -114,17 +147,12 @@ uint32_t control_open_file(control_session& s, const control_request& r, uint8_t
     if (!control_name_acceptable(name) || !mode_acceptable(mode)) return file_reply(reply, 0);
     if (!s.admin && !control_log_name(name)) return file_reply(reply, 0);
     std::string path;
+    bool exports_write = false;
     if (!std::strcmp(name, "exports") || !std::strcmp(name, "exports.old")) {
         path = std::string(g_settings.data_dir) + name;
-        if (!std::strcmp(name, "exports") && mode[0] == 'w') {
-            // The previous file is kept as "exports.old"; when it cannot be,
-            // nothing is overwritten and the connection ends.
-            const std::string old = std::string(g_settings.data_dir) + "exports.old";
-            wp_delete_file(old.c_str());
-            if (wp_get_file_attributes(path.c_str()) != WP_INVALID_FILE_ATTRIBUTES &&
-                !wp_move_file(path.c_str(), old.c_str()))
-                return 0;
-        }
+        exports_write = !std::strcmp(name, "exports") && mode[0] != 'r';
+        if (exports_write && s.exports_write) return file_reply(reply, 0);   // one write at a time
+        if (exports_write) path = exports_draft();
     } else {
         log_flush();
         path = std::string(g_settings.log_dir) + name;
@@ -133,12 +161,16 @@ uint32_t control_open_file(control_session& s, const control_request& r, uint8_t
     FILE* f = path_fopen(path.c_str(), mode);
     const uint32_t ref = f ? control_ref_add(s.files, f) : 0;
     if (f && ref == 0) std::fclose(f);   // the connection holds its limit of files
+    if (ref && exports_write) s.exports_write = f;
     return file_reply(reply, ref);
 }
 
 uint32_t control_close_file(control_session& s, const control_request& r, uint8_t* reply) {
     FILE* f = static_cast<FILE*>(control_ref_take(s.files, ref_in(r)));
-    return control_reply(reply, f && std::fclose(f) == 0 ? 0 : 1, 0);
+    if (!f) return control_reply(reply, 1, 0);
+    if (f != s.exports_write) return control_reply(reply, std::fclose(f) == 0 ? 0 : 1, 0);
+    s.exports_write = nullptr;
+    return control_reply(reply, std::fclose(f) == 0 && land_exports_draft() ? 0 : 1, 0);
 }
 
 uint32_t control_read_line(control_session& s, const control_request& r, uint8_t* reply) {
@@ -158,10 +190,14 @@ uint32_t control_write_file(control_session& s, const control_request& r, uint8_
 }
 
 void control_files_close_all(control_session& s) {
+    const bool draft_open = s.exports_write != nullptr;
     for (unsigned i = 0; i < kControlRefSlots; ++i) {
         if (s.files.object[i]) std::fclose(static_cast<FILE*>(s.files.object[i]));
         if (s.searches.object[i]) wp_find_close(s.searches.object[i]);
         s.files.object[i] = nullptr;
         s.searches.object[i] = nullptr;
     }
+    // A write of the exports file that was never closed does not land.
+    if (draft_open) wp_delete_file(exports_draft().c_str());
+    s.exports_write = nullptr;
 }

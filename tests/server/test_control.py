@@ -11,6 +11,7 @@ import random
 import shutil
 import socket
 import struct
+import time
 import subprocess
 import sys
 import tempfile
@@ -135,6 +136,14 @@ def check_admin_commands(c, ctl, tree, mounts, registry):
         c.equal(f.read(), tree.exports_text, "exports.old holds the previous file")
     fref = struct.unpack_from("<I", p.call(44, b"exports.old\0r\0")[1], 8)[0]
     c.equal(p.call(46, ref(fref))[1][8:], b"# control test\n\0", "exports.old read back from the data folder")
+    # A write the client never closes leaves both files as they were.
+    cut = Pipe()
+    fref = struct.unpack_from("<I", cut.call(44, b"exports\0w\0")[1], 8)[0]
+    cut.call(47, ref(fref) + b"# half a fi", 11)
+    cut.close()
+    time.sleep(0.3)
+    with open(os.path.join(tree.data, "exports")) as f, open(os.path.join(tree.data, "exports.old")) as g:
+        c.equal((f.read(), g.read()), (body.decode(), tree.exports_text), "a write cut short changes nothing")
     # CTL_SHELL_MENU: register, then remove.
     menu = [b"Directory\\shell\0", b"nfsserver\0", b"Export\0", b"lumeno.exe \"%1\"\0"]
     msg = struct.pack("<4H", *map(len, menu)) + b"".join(menu)

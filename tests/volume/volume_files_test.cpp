@@ -179,6 +179,8 @@ TEST_F(volume_test, DirectoryRemovalRules) {
 // until then, refusing opens, and keeps its folder from being removed. A
 // search holds its folder open the same way.
 TEST_F(volume_test, AnOpenObjectIsDeletedWithItsLastHandle) {
+    // Wine removes the name of an open file at once, and its searches do not share deletion.
+    if (running_under_wine()) GTEST_SKIP() << "Wine: no pending deletion";
     make_dir("p");
     make_dir("p\\d");
     make_file("p\\d\\f", "abc");

@@ -12,6 +12,7 @@
 #include "platform/net.h"
 #include "rpc/log.h"
 #include "rpc/message.h"
+#include "rpc/proc_table.h"
 #include "rpc/settings.h"
 #include "tests/support/demo_program.h"
 
@@ -24,8 +25,14 @@ constexpr uint32_t FILLER_PROGRAM = 0x20000100;   // entries ahead of it in the 
 constexpr int FILLER_ENTRIES = 9;                 // about as many as the server registers
 
 long g_dispatched = 0;
-void count_dispatch(rpc_handle*, rpc_call*) { ++g_dispatched; }
-void filler_dispatch(rpc_handle*, rpc_call*) {}
+int count_dispatch(const rpc_program*, rpc_handle*, rpc_call*) {
+    ++g_dispatched;
+    return RPC_RUN_SILENT;
+}
+int filler_dispatch(const rpc_program*, rpc_handle*, rpc_call*) { return RPC_RUN_SILENT; }
+
+const rpc_program k_counting = {COUNTING_PROGRAM, 1, nullptr, 0, nullptr, nullptr, nullptr, count_dispatch};
+rpc_program g_fillers[FILLER_ENTRIES];
 
 struct message {
     uint8_t bytes[1200];
@@ -96,9 +103,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_decode_dispatch: cannot set up sockets\n");
         return 1;
     }
-    bool registered = rpc_register(h, COUNTING_PROGRAM, 1, count_dispatch, RPC_UDP) && demo_register(h);
-    for (int i = 0; i < FILLER_ENTRIES; ++i)
-        registered = registered && rpc_register(h, FILLER_PROGRAM + uint32_t(i), 1, filler_dispatch, RPC_UDP);
+    bool registered = rpc_register(h, &k_counting, RPC_UDP) && demo_register(h);
+    for (int i = 0; i < FILLER_ENTRIES; ++i) {
+        g_fillers[i] = {FILLER_PROGRAM + uint32_t(i), 1, nullptr, 0, nullptr, nullptr, nullptr, filler_dispatch};
+        registered = registered && rpc_register(h, &g_fillers[i], RPC_UDP);
+    }
     if (!registered) {
         std::fprintf(stderr, "bench_decode_dispatch: cannot register the programs\n");
         return 1;

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "rpc/message.h"
+#include "rpc/proc_table.h"
 
 namespace {
 
@@ -28,7 +29,9 @@ void rpc_dispatch(rpc_handle* h, rpc_call* call) {
     for (const prog_entry* e = g_programs; e; e = e->next) {
         if (e->program != call->program) continue;
         if (e->version == call->version) {
-            e->dispatch(h, call);
+            const rpc_program* table = e->table;
+            if (table->run) table->run(table, h, call);
+            else rpc_run_program(table, h, call);
             return;
         }
         known = true;
@@ -41,16 +44,15 @@ void rpc_dispatch(rpc_handle* h, rpc_call* call) {
         rpc_reply_error(h, call, ACCEPT_PROG_UNAVAIL);
 }
 
-bool rpc_register(rpc_handle* h, uint32_t program, uint32_t version, rpc_dispatch_fn dispatch,
-                  uint16_t protocol) {
-    if (prog_entry** p = find_entry(program, version)) {
-        if ((*p)->dispatch != dispatch) return false;
+bool rpc_register(rpc_handle* h, const rpc_program* table, uint16_t protocol) {
+    if (prog_entry** p = find_entry(table->program, table->version)) {
+        if ((*p)->table != table) return false;
     } else {
-        auto* e = new (std::nothrow) prog_entry{g_programs, program, version, dispatch};
+        auto* e = new (std::nothrow) prog_entry{g_programs, table->program, table->version, table};
         if (!e) return false;
         g_programs = e;
     }
-    return pmap_client_set(program, version, protocol, h->port);
+    return pmap_client_set(table->program, table->version, protocol, h->port);
 }
 
 bool rpc_unregister(uint32_t program, uint32_t version, uint16_t protocol) {

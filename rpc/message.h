@@ -66,14 +66,15 @@ struct rpc_call {
     xdr_cursor args;
 };
 
-using rpc_dispatch_fn = void (*)(rpc_handle* h, rpc_call* call);
 // Result encoders write at dst and return the bytes written.
 using rpc_encoder = size_t (*)(uint8_t* dst, const void* result);
+
+struct rpc_program;   // a version's procedure table (rpc/proc_table.h)
 
 struct prog_entry {
     prog_entry* next;
     uint32_t program, version;
-    rpc_dispatch_fn dispatch;
+    const rpc_program* table;
 };
 
 // Decodes and checks the header; answers RPC_MISMATCH and AUTH_ERROR for the
@@ -92,8 +93,10 @@ bool rpc_reply_auth_error(rpc_handle* h, uint32_t auth_status);
 // The accepted reply header; result: its length.
 size_t rpc_put_accepted_header(uint8_t* dst, uint32_t xid, const rpc_call* call, uint32_t accept_status);
 
-bool rpc_register(rpc_handle* h, uint32_t program, uint32_t version, rpc_dispatch_fn dispatch,
-                  uint16_t protocol);
+// Registers the table's program and version (once, whatever the transport)
+// and tells the portmapper the endpoint. false: another table holds that
+// program and version, or the portmapper refused.
+bool rpc_register(rpc_handle* h, const rpc_program* table, uint16_t protocol);
 bool rpc_unregister(uint32_t program, uint32_t version, uint16_t protocol);
 const prog_entry* rpc_programs();
 // port 0 sends UNSET. Result: the portmapper's answer, or false on any failure.

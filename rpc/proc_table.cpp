@@ -23,7 +23,10 @@ bool rpc_proc_void(rpc_handle*, rpc_call*, const void*, void*) { return true; }
 
 int rpc_run_program(const rpc_program* prog, rpc_handle* h, rpc_call* call) {
     const rpc_proc* p = entry_of(prog, call->procedure);
-    if (!p) return answered(rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL));
+    if (!p) {
+        if (prog->unavailable) prog->unavailable(call);
+        return answered(rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL));
+    }
     alignas(8) uint8_t args[RPC_RECORD_MAX];
     std::memset(args, 0, p->arg_size);
     if (p->decode && !p->decode(&call->args, args)) {

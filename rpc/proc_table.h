@@ -71,6 +71,11 @@ struct rpc_program {
                          void* result) = nullptr;
     // Logs arguments that do not decode; null: the default line.
     void (*bad_args)(const rpc_call* call, const rpc_proc* proc) = nullptr;
+    // Logs a call of a procedure the table has not; null: nothing is logged.
+    void (*unavailable)(const rpc_call* call) = nullptr;
+    // Runs a call in place of rpc_run_program, which it calls itself (to
+    // hold something while the call runs and is answered); null: rpc_run_program.
+    int (*run)(const rpc_program* prog, rpc_handle* h, rpc_call* call) = nullptr;
 };
 
 // A table entry whose record sizes come from its types, each checked to fit

@@ -29,7 +29,7 @@ int rpc_service_open(const rpc_service_spec& spec, uint16_t protocol, uint16_t p
     if (!udp || !rpc_start_udp_workers(spec.udp_workers, h)) rpc_server_add(h);
     for (int i = 0; i < spec.version_count; ++i) {
         const rpc_service_version& v = spec.versions[i];
-        if (!v.offered || rpc_register(h, spec.program, v.version, v.dispatch, protocol)) continue;
+        if (!v.offered || rpc_register(h, v.table, protocol)) continue;
         log_printf(2, "%s", v.failure[on]);
         if (v.code[on]) return v.code[on];
     }
@@ -38,7 +38,7 @@ int rpc_service_open(const rpc_service_spec& spec, uint16_t protocol, uint16_t p
 
 void rpc_service_withdraw(const rpc_service_spec& spec) {
     for (int i = 0; i < spec.version_count; ++i) {
-        rpc_unregister(spec.program, spec.versions[i].version, RPC_UDP);
-        rpc_unregister(spec.program, spec.versions[i].version, RPC_TCP);
+        rpc_unregister(spec.program, spec.versions[i].table->version, RPC_UDP);
+        rpc_unregister(spec.program, spec.versions[i].table->version, RPC_TCP);
     }
 }

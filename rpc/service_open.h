@@ -3,6 +3,7 @@
 // log line and its result code from the service's own table.
 #pragma once
 #include "rpc/message.h"
+#include "rpc/proc_table.h"
 #include "rpc/transport.h"
 
 #include <cstdint>
@@ -12,8 +13,7 @@ enum : int { RPC_ON_UDP = 0, RPC_ON_TCP = 1 };
 // One version of the service. A registration that fails ends the start
 // with code[...] unless code is 0, when it is only logged.
 struct rpc_service_version {
-    uint32_t version;
-    rpc_dispatch_fn dispatch;
+    const rpc_program* table;   // its program and version
     bool offered;             // the settings allow it
     const char* failure[2];   // the log line when its registration fails, per transport
     int code[2];

@@ -226,10 +226,6 @@ const rpc_program k_versions[] = {
 
 }  // namespace
 
-void mountd_dispatch(rpc_handle* h, rpc_call* call) {
-    if (call->version < 1 || call->version > 3) {
-        rpc_reply_prog_mismatch(h, call, 1, 3);
-        return;
-    }
-    rpc_run_program(&k_versions[call->version - 1], h, call);
+const rpc_program* mountd_program(uint32_t version) {
+    return version >= 1 && version <= 3 ? &k_versions[version - 1] : nullptr;
 }

@@ -47,5 +47,6 @@ int mountd_start(uint16_t port);
 // Withdraws the registrations of versions 3, 2 and 1 on UDP and TCP.
 void mountd_unregister();
 
-// The dispatcher of every version.
-void mountd_dispatch(rpc_handle* h, rpc_call* call);
+struct rpc_program;
+// The procedure table of version 1, 2 or 3; null for another.
+const rpc_program* mountd_program(uint32_t version);

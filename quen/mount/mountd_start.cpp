@@ -13,13 +13,13 @@ namespace {
 const rpc_service_spec& mount_service() {
     const server_config& s = g_settings.record;
     static rpc_service_version versions[3];
-    versions[0] = {3, mountd_dispatch, s.version3 != 0,
+    versions[0] = {mountd_program(3), s.version3 != 0,
                    {"mountd: cannot register version 3\n", "mountd: cannot register version 3\n"},
                    {MOUNTD_UDP_VERSION3, MOUNTD_TCP_VERSION3}};
-    versions[1] = {2, mountd_dispatch, true,
+    versions[1] = {mountd_program(2), true,
                    {"mountd: cannot register version 2\n", "mountd: cannot register version 2\n"},
                    {MOUNTD_UDP_VERSION2, MOUNTD_TCP_VERSION2}};
-    versions[2] = {1, mountd_dispatch, s.version2 != 0,
+    versions[2] = {mountd_program(1), s.version2 != 0,
                    {"mountd: warning, cannot register version 1\n", "mountd: warning, cannot register version 1\n"},
                    {0, 0}};
     static rpc_service_spec spec;

@@ -61,15 +61,8 @@ constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
 static_assert(k_proc_count == 18);
 
 const rpc_program k_program = {100003, 2, k_procs, k_proc_count, nfs_admit_change<nfs2_fh, nfs2_request_open>,
-                                nfs_bad_args};
+                                nfs_bad_args, nfs_unavailable};
 
 }  // namespace
 
-void nfs2_dispatch(rpc_handle* h, rpc_call* call) {
-    if (call->procedure >= k_proc_count || !k_procs[call->procedure].handle) {
-        log_printf(2, "quen: error, procedure %d not supported\n", int(call->procedure));
-        rpc_reply_error(h, call, ACCEPT_PROC_UNAVAIL);
-        return;
-    }
-    rpc_run_program(&k_program, h, call);
-}
+const rpc_program* nfs2_program() { return &k_program; }

@@ -105,6 +105,10 @@ nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred, 
     return out;
 }
 
+void nfs_unavailable(const rpc_call* call) {
+    log_printf(2, "quen: error, procedure %d not supported\n", int(call->procedure));
+}
+
 void nfs_bad_args(const rpc_call*, const rpc_proc* proc) {
     const size_t n = std::strlen(proc->name);
     const auto ends_with = [&](const char* tail) {

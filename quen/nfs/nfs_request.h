@@ -44,6 +44,8 @@ bool nfs_admit_change(rpc_handle* h, const rpc_call* call, const rpc_proc*, void
 }
 // The log line of arguments that do not decode ("nfs3_read: invalid read args").
 void nfs_bad_args(const rpc_call* call, const rpc_proc* proc);
+// Logs a call of a procedure the version has not.
+void nfs_unavailable(const rpc_call* call);
 
 // An NFS procedure's table entry. Every result record begins with its status,
 // which the change check writes when it refuses a call.

@@ -1,6 +1,8 @@
-// The NFS dispatchers over their procedure tables.
+// The NFS procedure tables, registered as they are.
 #pragma once
 #include "rpc/message.h"
 
-void nfs2_dispatch(rpc_handle* h, rpc_call* call);
-void nfs3_dispatch(rpc_handle* h, rpc_call* call);
+struct rpc_program;
+// The procedure tables of versions 2 and 3.
+const rpc_program* nfs2_program();
+const rpc_program* nfs3_program();

@@ -39,8 +39,8 @@ void prepare_socket(net_socket s, uint16_t protocol) {
 const rpc_service_spec& nfs_service() {
     const server_config& r = g_settings.record;
     static rpc_service_version versions[2];
-    versions[0] = {2, nfs2_dispatch, r.version2 != 0, {"quen: cannot register nfs2\n", "quen: cannot register handle\n"}, {3, 8}};
-    versions[1] = {3, nfs3_dispatch, r.version3 != 0, {"quen: cannot register nfs3\n", "quen: cannot register handle\n"}, {4, 9}};
+    versions[0] = {nfs2_program(), r.version2 != 0, {"quen: cannot register nfs2\n", "quen: cannot register handle\n"}, {3, 8}};
+    versions[1] = {nfs3_program(), r.version3 != 0, {"quen: cannot register nfs3\n", "quen: cannot register handle\n"}, {4, 9}};
     static rpc_service_spec spec;
     spec = {NFS_PROGRAM, g_settings.local_ip_address, int32_t(r.datasize + 512), true, false, int(r.threads),
             prepare_socket,

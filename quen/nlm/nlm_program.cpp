@@ -67,10 +67,17 @@ const rpc_proc k_v4[] = {
 #undef NLM_NARROW_PROCS
 
 
+// Callbacks wait while a call runs and is answered: a GRANTED must not
+// overtake the reply to the LOCK that queued it.
+int run_holding_callbacks(const rpc_program* prog, rpc_handle* h, rpc_call* call) {
+    const nlm_callback_hold until_replied;
+    return rpc_run_program(prog, h, call);
+}
+
 const rpc_program k_programs[] = {
-    {NLM_PROGRAM, 1, k_v1, uint32_t(sizeof k_v1 / sizeof k_v1[0])},
-    {NLM_PROGRAM, 3, k_v3, uint32_t(sizeof k_v3 / sizeof k_v3[0])},
-    {NLM_PROGRAM, 4, k_v4, uint32_t(sizeof k_v4 / sizeof k_v4[0])},
+    {NLM_PROGRAM, 1, k_v1, uint32_t(sizeof k_v1 / sizeof k_v1[0]), nullptr, nullptr, nullptr, run_holding_callbacks},
+    {NLM_PROGRAM, 3, k_v3, uint32_t(sizeof k_v3 / sizeof k_v3[0]), nullptr, nullptr, nullptr, run_holding_callbacks},
+    {NLM_PROGRAM, 4, k_v4, uint32_t(sizeof k_v4 / sizeof k_v4[0]), nullptr, nullptr, nullptr, run_holding_callbacks},
 };
 
 static_assert(sizeof k_v1 / sizeof k_v1[0] == 16 && sizeof k_v3 / sizeof k_v3[0] == 24 &&
@@ -78,12 +85,8 @@ static_assert(sizeof k_v1 / sizeof k_v1[0] == 16 && sizeof k_v3 / sizeof k_v3[0]
 
 }  // namespace
 
-void nlm_dispatch(rpc_handle* h, rpc_call* call) {
-    const nlm_callback_hold until_replied;
+const rpc_program* nlm_program(uint32_t version) {
     for (const rpc_program& p : k_programs)
-        if (p.version == call->version) {
-            rpc_run_program(&p, h, call);
-            return;
-        }
-    rpc_reply_prog_mismatch(h, call, 1, 4);
+        if (p.version == version) return &p;
+    return nullptr;
 }

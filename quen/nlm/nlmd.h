@@ -26,4 +26,6 @@ int nlmd_start(uint16_t port);
 // when the file layer closes the cached files.
 void nlmd_unregister();
 
-void nlm_dispatch(rpc_handle* h, rpc_call* call);
+struct rpc_program;
+// The procedure table of version 1, 3 or 4; null for another.
+const rpc_program* nlm_program(uint32_t version);

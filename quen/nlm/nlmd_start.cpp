@@ -15,13 +15,13 @@ bool g_started = false;
 const rpc_service_spec& nlm_service() {
     const server_config& s = g_settings.record;
     static rpc_service_version versions[3];
-    versions[0] = {4, nlm_dispatch, s.version3 != 0,
+    versions[0] = {nlm_program(4), s.version3 != 0,
                    {"nlmd: cannot register version 4\n", "nlmd: cannot register version 4\n"},
                    {NLMD_UDP_VERSION4, NLMD_TCP_VERSION4}};
-    versions[1] = {3, nlm_dispatch, s.version2 != 0,
+    versions[1] = {nlm_program(3), s.version2 != 0,
                    {"nlmd: cannot register version 3\n", "nlmd: cannot register version 3\n"},
                    {NLMD_UDP_VERSION3, NLMD_TCP_VERSION3}};
-    versions[2] = {1, nlm_dispatch, s.version2 != 0,
+    versions[2] = {nlm_program(1), s.version2 != 0,
                    {"nlmd: cannot register version 1\n", "nlmd: cannot register version 1\n"}, {0, 0}};
     static rpc_service_spec spec;
     spec = {NLM_PROGRAM, g_settings.local_ip_address, RPC_SERVICE_CAPACITY, false, true, 0, nullptr,

@@ -6,6 +6,7 @@
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mount_table.h"
 #include "quen/mount/mountd.h"
+#include "rpc/proc_table.h"
 #include "rpc/transport.h"
 #include "rpc/log.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -75,7 +76,7 @@ void check_procedures(const uint8_t* data, size_t size) {
             call.verf_flavor = AUTH_NULL;
             call.args = xdr_cursor{0, int32_t(size), data};
             h->msg_len = 0;
-            mountd_dispatch(h, &call);
+            rpc_run_program(mountd_program(version), h, &call);
             FUZZ_CHECK(call.args.pos >= 0 && size_t(call.args.pos) * 4 <= size);
         }
     }

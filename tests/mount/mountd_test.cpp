@@ -5,6 +5,7 @@
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mountd.h"
+#include "rpc/proc_table.h"
 #include "tests/mount/mount_test_env.h"
 #include "platform/file.h"
 #include "tests/support/file_tree.h"
@@ -95,7 +96,7 @@ struct mountd_test : mount_test {
             ADD_FAILURE() << "call did not decode";
             return v;
         }
-        mountd_dispatch(cap->h, &c);
+        rpc_run_program(mountd_program(version), cap->h, &c);
         bytes reply;
         if (!cap->next(&reply)) {
             ADD_FAILURE() << "no reply";

@@ -46,12 +46,10 @@ const rpc_program demo_v2 = {DEMO_PROGRAM, 2, demo_procs, 2};
 
 }  // namespace
 
-void demo_dispatch_v1(rpc_handle* h, rpc_call* call) { rpc_run_program(&demo_v1, h, call); }
-void demo_dispatch_v2(rpc_handle* h, rpc_call* call) { rpc_run_program(&demo_v2, h, call); }
+const rpc_program* demo_program(uint32_t version) { return version == 1 ? &demo_v1 : &demo_v2; }
 
 bool demo_register(rpc_handle* h) {
-    return rpc_register(h, DEMO_PROGRAM, 1, demo_dispatch_v1, h->protocol) &&
-           rpc_register(h, DEMO_PROGRAM, 2, demo_dispatch_v2, h->protocol);
+    return rpc_register(h, &demo_v1, h->protocol) && rpc_register(h, &demo_v2, h->protocol);
 }
 
 void demo_unregister(uint16_t protocol) {

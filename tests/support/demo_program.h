@@ -14,8 +14,9 @@ enum : uint32_t {
     DEMO_PROC_ECHO = 1,
 };
 
-void demo_dispatch_v1(rpc_handle* h, rpc_call* call);
-void demo_dispatch_v2(rpc_handle* h, rpc_call* call);
+struct rpc_program;
+// The procedure tables of versions 1 and 2.
+const rpc_program* demo_program(uint32_t version);
 
 // Adds both versions to the program list and registers them with the
 // portmapper for h's protocol and port. Result: every registration succeeded.

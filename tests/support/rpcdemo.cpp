@@ -92,9 +92,8 @@ void wait_for_serving_threads() {
 
 struct registration {
     uint32_t version;
-    rpc_dispatch_fn dispatch;
 };
-const registration demo_versions[] = {{1, demo_dispatch_v1}, {2, demo_dispatch_v2}};
+const registration demo_versions[] = {{1}, {2}};
 constexpr int version_count = 2;
 
 constexpr int registration_count = 2 * version_count;   // UDP, then TCP
@@ -112,7 +111,7 @@ bool register_all(rpc_handle* udp, rpc_handle* tcp) {
     for (int i = 0; i < registration_count; ++i) {
         rpc_handle* h = i < version_count ? udp : tcp;
         const registration& r = demo_versions[i % version_count];
-        if (!rpc_register(h, DEMO_PROGRAM, r.version, r.dispatch, h->protocol)) {
+        if (!rpc_register(h, demo_program(r.version), h->protocol)) {
             withdraw(i);
             return false;
         }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +37,16 @@ void record(seen_call* s, rpc_handle* h, rpc_call* call) {
     s->machine = call->machine_name ? call->machine_name : "<null>";
     s->h = h;
 }
-void dispatch_a(rpc_handle* h, rpc_call* call) { record(&g_seen_a, h, call); }
-void dispatch_b(rpc_handle* h, rpc_call* call) { record(&g_seen_b, h, call); }
+// Programs whose run hook records the call in place of a table.
+int dispatch_a(const rpc_program*, rpc_handle* h, rpc_call* call) {
+    record(&g_seen_a, h, call);
+    return RPC_RUN_SILENT;
+}
+int dispatch_b(const rpc_program*, rpc_handle* h, rpc_call* call) {
+    record(&g_seen_b, h, call);
+    return RPC_RUN_SILENT;
+}
+using run_fn = int (*)(const rpc_program*, rpc_handle*, rpc_call*);
 
 // Accepted reply header as a client expects it: the call's verifier echoed.
 wire accepted(uint32_t xid, uint32_t verf_flavor, const bytes& verf, uint32_t status) {
@@ -63,11 +72,16 @@ struct Dispatch : testing::Test {
         for (auto& [p, v] : registered) rpc_unregister(p, v, RPC_UDP);
         g_rpc_settings.portmapper_registration = saved_registration;
     }
-    bool reg(uint32_t program, uint32_t version, rpc_dispatch_fn fn) {
-        bool ok = rpc_register(cap.h, program, version, fn, RPC_UDP);
-        if (ok) registered.emplace_back(program, version);
+    std::deque<rpc_program> tables;
+    const rpc_program* table_of(uint32_t program, uint32_t version, run_fn run) {
+        return &tables.emplace_back(rpc_program{program, version, nullptr, 0, nullptr, nullptr, nullptr, run});
+    }
+    bool reg(const rpc_program* table) {
+        bool ok = rpc_register(cap.h, table, RPC_UDP);
+        if (ok) registered.emplace_back(table->program, table->version);
         return ok;
     }
+    bool reg(uint32_t program, uint32_t version, run_fn run) { return reg(table_of(program, version, run)); }
     // Decodes m as the transport would and dispatches it.
     void serve(const bytes& m) {
         load_message(cap.h, m);
@@ -176,12 +190,13 @@ TEST_F(Dispatch, AuthNullCallAfterAuthUnixCarriesTheAnonymousIdentity) {
 }
 
 TEST_F(Dispatch, RegistrationIsOneEntryPerProgramVersion) {
-    ASSERT_TRUE(reg(PROG_A, 1, dispatch_a));
+    const rpc_program* a = table_of(PROG_A, 1, dispatch_a);
+    ASSERT_TRUE(reg(a));
     // The other transport of the same service shares the entry.
-    EXPECT_TRUE(rpc_register(cap.h, PROG_A, 1, dispatch_a, RPC_TCP));
+    EXPECT_TRUE(rpc_register(cap.h, a, RPC_TCP));
     EXPECT_EQ(count_entries(PROG_A, 1), 1);
-    // A different routine for a taken (program, version) is refused and changes nothing.
-    EXPECT_FALSE(rpc_register(cap.h, PROG_A, 1, dispatch_b, RPC_UDP));
+    // A different table for a taken (program, version) is refused and changes nothing.
+    EXPECT_FALSE(rpc_register(cap.h, table_of(PROG_A, 1, dispatch_b), RPC_UDP));
     EXPECT_EQ(count_entries(PROG_A, 1), 1);
     call_spec c;
     c.program = PROG_A;
@@ -236,13 +251,11 @@ const rpc_proc k_test_procs[] = {
 };
 const rpc_program k_test_program = {PROG_A, 1, k_test_procs, sizeof k_test_procs / sizeof k_test_procs[0]};
 
-void dispatch_table(rpc_handle* h, rpc_call* call) { rpc_run_program(&k_test_program, h, call); }
-
 struct RunProgram : Dispatch {
     void SetUp() override {
         Dispatch::SetUp();
         g_handler_calls = 0;
-        ASSERT_TRUE(reg(PROG_A, 1, dispatch_table));
+        ASSERT_TRUE(reg(&k_test_program));
     }
     bytes call_proc(uint32_t proc, const bytes& args, uint32_t verf_flavor = 0, const bytes& verf = {}) {
         call_spec c;

@@ -62,7 +62,6 @@ const rpc_proc k_procs[] = {
     {"test_sum", decode_blob, handle_sum, encode_sum, sizeof(blob), sizeof(sum_result)},
 };
 const rpc_program k_program = {TEST_PROG, TEST_VERS, k_procs, 3};
-void dispatch_test_program(rpc_handle* h, rpc_call* call) { rpc_run_program(&k_program, h, call); }
 
 void main_loop_thread(void* done) {
     rpc_main_loop();
@@ -110,8 +109,8 @@ struct Loopback : testing::Test {
         ASSERT_NE(th, nullptr);
         ASSERT_NE(udp_port, 0);
         ASSERT_NE(tcp_port, 0);
-        ASSERT_TRUE(rpc_register(uh, TEST_PROG, TEST_VERS, dispatch_test_program, RPC_UDP));
-        ASSERT_TRUE(rpc_register(th, TEST_PROG, TEST_VERS, dispatch_test_program, RPC_TCP));
+        ASSERT_TRUE(rpc_register(uh, &k_program, RPC_UDP));
+        ASSERT_TRUE(rpc_register(th, &k_program, RPC_TCP));
         if (udp_workers > 1)
             ASSERT_TRUE(rpc_start_udp_workers(udp_workers, uh));
         else

@@ -24,6 +24,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,7 +102,9 @@ int rows(HWND w) {
     if (!r.base) return 2;
     const int n = int(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < n; ++i)
-        std::printf("row\t%lld\t%s\t%s\t%s\n", static_cast<long long>(item_data(list, r, i)), cell(list, r, i, 0).c_str(),
+        // Item data is the entry's 32-bit reference, whatever the size of LPARAM.
+        std::printf("row\t%lu\t%s\t%s\t%s\n", static_cast<unsigned long>(uint32_t(item_data(list, r, i))),
+                    cell(list, r, i, 0).c_str(),
                     cell(list, r, i, 1).c_str(), cell(list, r, i, 2).c_str());
     std::printf("header\t%s\n", bar_text(GetDlgItem(w, IDC_HEADER_BAR), r).c_str());
     std::printf("status\t%s\n", bar_text(GetDlgItem(w, IDC_STATUS_BAR), r).c_str());
@@ -169,6 +172,14 @@ int tray(HWND w) {
     return present ? 0 : 1;
 }
 
+// Enumerators keep the system's calling convention: the 32-bit driver would corrupt its stack otherwise.
+BOOL CALLBACK count_panels(HWND top, LPARAM count) {
+    char name[16] = {};
+    GetClassNameA(top, name, sizeof name);
+    if (std::strcmp(name, "quen") == 0) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,14 +192,7 @@ int main(int argc, char** argv) {
     }
     if (cmd == "count") {
         int n = 0;
-        EnumWindows(
-            [](HWND top, LPARAM count) -> BOOL {
-                char name[16] = {};
-                GetClassNameA(top, name, sizeof name);
-                if (std::strcmp(name, "quen") == 0) ++*reinterpret_cast<int*>(count);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&n));
+        EnumWindows(count_panels, reinterpret_cast<LPARAM>(&n));
         std::printf("windows %d\n", n);
         return 0;
     }
@@ -219,23 +223,6 @@ int main(int argc, char** argv) {
         return d && PostMessageA(d, WM_COMMAND, IDOK, 0) ? 0 : 1;
     }
     if (cmd == "tray") return tray(w);
-    if (cmd == "redraw") {
-        // Paints the panel's windows again (a picture of a popup is taken after this).
-        EnumWindows(
-            [](HWND top, LPARAM pid) -> BOOL {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(top, &owner);
-                if (owner == DWORD(pid) && IsWindowVisible(top))
-                    RedrawWindow(top, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-                return TRUE;
-            },
-            [&] {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                return LPARAM(pid);
-            }());
-        return 0;
-    }
     if (cmd == "minimize") return PostMessageA(w, WM_SYSCOMMAND, SC_MINIMIZE, 0) ? 0 : 1;
     if (cmd == "shown") {
         const bool shown = IsWindowVisible(w) && !IsIconic(w);

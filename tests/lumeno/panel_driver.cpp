@@ -16,6 +16,8 @@
 //   close-dialog TITLE    presses OK in that dialog
 //   tray                  "tray present" when the panel's tray icon exists, else "tray absent"
 //   minimize              minimises the window (to the tray, when the icon is there)
+//   tray-click            a left click on the tray icon, as the shell reports it
+//   tray-rclick           a right click on it (opens the tray menu beside the window)
 //   shown                 "shown" when the window is visible and not minimised, else "hidden"
 //   count                 "windows N": the top-level windows of class "quen", hidden ones too
 #include "lumeno/core/panel_ids.h"
@@ -223,6 +225,13 @@ int main(int argc, char** argv) {
         return d && PostMessageA(d, WM_COMMAND, IDOK, 0) ? 0 : 1;
     }
     if (cmd == "tray") return tray(w);
+    if (cmd == "tray-click") return PostMessageA(w, PANEL_TRAY_MESSAGE, PANEL_TRAY_ID, WM_LBUTTONDOWN) ? 0 : 1;
+    if (cmd == "tray-rclick") {
+        RECT frame{};
+        GetWindowRect(w, &frame);
+        SetCursorPos(frame.right + 4, frame.top + 40);
+        return PostMessageA(w, PANEL_TRAY_MESSAGE, PANEL_TRAY_ID, WM_RBUTTONDOWN) ? 0 : 1;
+    }
     if (cmd == "minimize") return PostMessageA(w, WM_SYSCOMMAND, SC_MINIMIZE, 0) ? 0 : 1;
     if (cmd == "shown") {
         const bool shown = IsWindowVisible(w) && !IsIconic(w);

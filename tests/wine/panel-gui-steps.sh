@@ -151,6 +151,25 @@ grep -i 'tray' "$work/x-tree" | sed 's/^/x-window: /'
 tray_window=$(grep -i '"Wine System Tray"' "$work/x-tree" | head -1 | awk '{print $1}')
 if [ -n "$tray_window" ]; then shot tray "$tray_window"; else echo "tray-window: none"; fi
 
+# The tray menu.
+driver tray-rclick
+if until_true 10 bash -c "timeout 30 '$wine' '$bin/panel_driver.exe' menu >/dev/null 2>&1"; then
+  echo "tray-menu: menu open"
+  sleep 0.5
+  shot tray-menu "$x" "$y" "$((w + 200))" "$((h + 40))"
+  driver cancel-menu
+else
+  echo "tray-menu: none"
+fi
+
+# Minimised to the tray, and back by a click on the icon.
+driver minimize
+until_true 5 bash -c "[ \"\$(timeout 30 '$wine' '$bin/panel_driver.exe' shown | tr -d '\r')\" = hidden ]"
+echo "to-tray: $(driver shown)"
+driver tray-click
+until_true 5 bash -c "[ \"\$(timeout 30 '$wine' '$bin/panel_driver.exe' shown | tr -d '\r')\" = shown ]"
+echo "tray-click: $(driver shown)"
+
 # A second start brings the first window forward (here: back from the tray) and ends.
 driver minimize
 until_true 5 bash -c "[ \"\$(timeout 30 '$wine' '$bin/panel_driver.exe' shown | tr -d '\r')\" = hidden ]"

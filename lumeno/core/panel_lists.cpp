@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 
 namespace {
 
@@ -18,9 +19,16 @@ enum : uint32_t {
 // Offsets in the mount image.
 enum : uint32_t { kMountSelf = 0, kMountNext = 4, kMountHost = 8, kMountAddress = 520, kMountOrigin = 552 };
 constexpr uint32_t kMountHostSize = 512;
-constexpr uint32_t kEnumerationGuard = 100000;   // a server that answers in a circle ends somewhere
+constexpr uint32_t kEnumerationGuard = 100000;   // rows at most, whatever the server answers
 
 uint32_t word(const uint8_t* p, uint32_t offset) { return control_get32(p + offset); }
+
+// The next reference of an enumeration, 0 at its end: also when it names an
+// entry listed already (a list that runs in a circle).
+uint32_t next_ref(std::unordered_set<uint32_t>& seen, uint32_t self, uint32_t next) {
+    seen.insert(self);
+    return seen.count(next) ? 0 : next;
+}
 
 // Appends a blank and the word. (Built by appending: GCC 12 warns falsely
 // about overlaps inside a string built with operator+.)
@@ -148,6 +156,7 @@ namespace {
 
 int refresh_exports(control_client& c, std::vector<panel_row>* rows) {
     uint32_t ref = 0;
+    std::unordered_set<uint32_t> seen;
     for (uint32_t guard = 0; guard < kEnumerationGuard; ++guard) {
         uint8_t data[4], image[kControlExportImageSize];
         control_put32(data, ref);
@@ -168,7 +177,7 @@ int refresh_exports(control_client& c, std::vector<panel_row>* rows) {
             if (n > 0) row.text[2] = panel_client_addresses(addresses, control_get32(c.reply + 4) / 4);
         }
         rows->push_back(row);
-        ref = word(image, kExportNext);
+        ref = next_ref(seen, row.ref, word(image, kExportNext));
         if (ref == 0) return 1;
     }
     return 1;
@@ -176,6 +185,7 @@ int refresh_exports(control_client& c, std::vector<panel_row>* rows) {
 
 int refresh_mounts(control_client& c, bool resolve_names, std::vector<panel_row>* rows) {
     uint32_t ref = 0;
+    std::unordered_set<uint32_t> seen;
     std::vector<uint8_t> entry(kControlDataMax + 1, 0);
     for (uint32_t guard = 0; guard < kEnumerationGuard; ++guard) {
         uint8_t data[4];
@@ -196,7 +206,7 @@ int refresh_mounts(control_client& c, bool resolve_names, std::vector<panel_row>
             row.text[2] = panel_dotted(e + kMountAddress);
         }
         rows->push_back(row);
-        ref = word(e, kMountNext);
+        ref = next_ref(seen, row.ref, word(e, kMountNext));
         if (ref == 0) return 1;
     }
     return 1;

@@ -1,0 +1,243 @@
+// Drives a running control panel from outside, as a person at the screen
+// would, for the Wine harness: finds the window of class "quen", sends it
+// commands, and reads back its list and status bars. The panel's list and
+// bars answer only into their own process's memory, so the driver lends
+// them a buffer there.
+//
+// usage: panel_driver COMMAND [ARGS]
+//   wait SECONDS          until the window exists (exit 1 when it does not)
+//   rows                  "row<TAB>data<TAB>col0<TAB>col1<TAB>col2" per row, then "header<TAB>..." and "status<TAB>..."
+//   send N | post N       WM_COMMAND N, waiting for it or not
+//   select ROW            selects one row (the others not)
+//   rclick ROW            a right click on the row (opens the context menu)
+//   menu                  "menu<TAB>items" when a popup menu is open
+//   cancel-menu           closes an open popup menu
+//   rect [TITLE]          "x y width height" of the main window or of a dialog with that title
+//   close-dialog TITLE    presses OK in that dialog
+//   tray                  "tray present" when the panel's tray icon exists, else "tray absent"
+//   minimize              minimises the window (to the tray, when the icon is there)
+//   tray-click            a left click on the tray icon, as the shell reports it
+//   tray-rclick           a right click on it (opens the tray menu beside the window)
+//   shown                 "shown" when the window is visible and not minimised, else "hidden"
+//   count                 "windows N": the top-level windows of class "quen", hidden ones too
+#include "lumeno/core/panel_ids.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+HWND panel() { return FindWindowA("quen", nullptr); }
+
+// A buffer in the panel's process.
+struct remote {
+    HANDLE process = nullptr;
+    char* base = nullptr;
+    static constexpr size_t kSize = 65536;
+    explicit remote(HWND w) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                              FALSE, pid);
+        if (process)
+            base = static_cast<char*>(VirtualAllocEx(process, nullptr, kSize, MEM_COMMIT, PAGE_READWRITE));
+    }
+    ~remote() {
+        if (base) VirtualFreeEx(process, base, 0, MEM_RELEASE);
+        if (process) CloseHandle(process);
+    }
+    bool put(size_t offset, const void* data, size_t n) {
+        return WriteProcessMemory(process, base + offset, data, n, nullptr) != FALSE;
+    }
+    std::string text(size_t offset, size_t n) {
+        std::string s(n, '\0');
+        SIZE_T got = 0;
+        if (!ReadProcessMemory(process, base + offset, s.data(), n, &got)) return "";
+        s.resize(std::strlen(s.c_str()));
+        return s;
+    }
+};
+
+constexpr size_t kTextAt = 4096;
+constexpr int kTextMax = 8192;
+
+std::string cell(HWND list, remote& r, int row, int column) {
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = r.base + kTextAt;
+    item.cchTextMax = kTextMax;
+    const char none = 0;
+    r.put(kTextAt, &none, 1);
+    r.put(0, &item, sizeof item);
+    SendMessageA(list, LVM_GETITEMTEXTA, WPARAM(row), reinterpret_cast<LPARAM>(r.base));
+    return r.text(kTextAt, kTextMax);
+}
+
+LPARAM item_data(HWND list, remote& r, int row) {
+    LVITEMA item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    r.put(0, &item, sizeof item);
+    SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(r.base));
+    LVITEMA back{};
+    ReadProcessMemory(r.process, r.base, &back, sizeof back, nullptr);
+    return back.lParam;
+}
+
+std::string bar_text(HWND bar, remote& r) {
+    const char none = 0;
+    r.put(kTextAt, &none, 1);
+    SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(r.base + kTextAt));
+    return r.text(kTextAt, kTextMax);
+}
+
+int rows(HWND w) {
+    HWND list = GetDlgItem(w, IDC_LIST);
+    remote r(list);
+    if (!r.base) return 2;
+    const int n = int(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i)
+        // Item data is the entry's 32-bit reference, whatever the size of LPARAM.
+        std::printf("row\t%lu\t%s\t%s\t%s\n", static_cast<unsigned long>(uint32_t(item_data(list, r, i))),
+                    cell(list, r, i, 0).c_str(),
+                    cell(list, r, i, 1).c_str(), cell(list, r, i, 2).c_str());
+    std::printf("header\t%s\n", bar_text(GetDlgItem(w, IDC_HEADER_BAR), r).c_str());
+    std::printf("status\t%s\n", bar_text(GetDlgItem(w, IDC_STATUS_BAR), r).c_str());
+    return 0;
+}
+
+int select_row(HWND w, int row) {
+    HWND list = GetDlgItem(w, IDC_LIST);
+    remote r(list);
+    if (!r.base) return 2;
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = 0;
+    r.put(0, &item, sizeof item);
+    SendMessageA(list, LVM_SETITEMSTATE, WPARAM(-1), reinterpret_cast<LPARAM>(r.base));
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    r.put(0, &item, sizeof item);
+    return SendMessageA(list, LVM_SETITEMSTATE, WPARAM(row), reinterpret_cast<LPARAM>(r.base)) ? 0 : 1;
+}
+
+int right_click(HWND w, int row) {
+    HWND list = GetDlgItem(w, IDC_LIST);
+    remote r(list);
+    if (!r.base) return 2;
+    RECT rect{};
+    rect.left = LVIR_LABEL;
+    r.put(0, &rect, sizeof rect);
+    if (!SendMessageA(list, LVM_GETITEMRECT, WPARAM(row), reinterpret_cast<LPARAM>(r.base))) return 1;
+    ReadProcessMemory(r.process, r.base, &rect, sizeof rect, nullptr);
+    POINT at{rect.left + 10, (rect.top + rect.bottom) / 2};
+    // The menu opens at the cursor: put it beside the window, where the
+    // menu covers none of it (under Wine without a window manager a popup
+    // over another window of its process stays unpainted on the screen).
+    POINT screen = at;
+    ClientToScreen(list, &screen);
+    RECT frame{};
+    GetWindowRect(w, &frame);
+    SetCursorPos(frame.right + 4, screen.y);
+    PostMessageA(list, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
+    PostMessageA(list, WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    return 0;
+}
+
+HWND open_menu() { return FindWindowA("#32768", nullptr); }
+
+HWND dialog(const char* title) { return FindWindowA("#32770", title); }
+
+int print_rect(HWND w) {
+    RECT r{};
+    if (!w || !GetWindowRect(w, &r)) return 1;
+    std::printf("%ld %ld %ld %ld\n", long(r.left), long(r.top), long(r.right - r.left), long(r.bottom - r.top));
+    return 0;
+}
+
+int tray(HWND w) {
+    // Changing the tip succeeds only for an icon the shell holds.
+    NOTIFYICONDATAA n{};
+    n.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    n.hWnd = w;
+    n.uID = PANEL_TRAY_ID;
+    n.uFlags = NIF_TIP;
+    std::snprintf(n.szTip, sizeof n.szTip, "%s", PANEL_TITLE);
+    const bool present = Shell_NotifyIconA(NIM_MODIFY, &n) != FALSE;
+    std::printf("tray %s\n", present ? "present" : "absent");
+    return present ? 0 : 1;
+}
+
+// Enumerators keep the system's calling convention: the 32-bit driver would corrupt its stack otherwise.
+BOOL CALLBACK count_panels(HWND top, LPARAM count) {
+    char name[16] = {};
+    GetClassNameA(top, name, sizeof name);
+    if (std::strcmp(name, "quen") == 0) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string cmd = argc > 1 ? argv[1] : "";
+    const char* arg = argc > 2 ? argv[2] : "";
+    if (cmd == "wait") {
+        const DWORD until = GetTickCount() + DWORD(std::atoi(arg) * 1000);
+        while (!panel() && GetTickCount() < until) Sleep(100);
+        return panel() ? 0 : 1;
+    }
+    if (cmd == "count") {
+        int n = 0;
+        EnumWindows(count_panels, reinterpret_cast<LPARAM>(&n));
+        std::printf("windows %d\n", n);
+        return 0;
+    }
+    HWND w = panel();
+    if (!w) {
+        std::fprintf(stderr, "panel_driver: no window of class \"quen\"\n");
+        return 2;
+    }
+    if (cmd == "rows") return rows(w);
+    if (cmd == "send") return SendMessageTimeoutA(w, WM_COMMAND, WPARAM(std::atoi(arg)), 0, SMTO_NORMAL, 20000, nullptr) ? 0 : 1;
+    if (cmd == "post") return PostMessageA(w, WM_COMMAND, WPARAM(std::atoi(arg)), 0) ? 0 : 1;
+    if (cmd == "select") return select_row(w, std::atoi(arg));
+    if (cmd == "rclick") return right_click(w, std::atoi(arg));
+    if (cmd == "menu") {
+        HWND m = open_menu();
+        if (!m || !IsWindowVisible(m)) return 1;
+        std::printf("menu open\n");
+        return 0;
+    }
+    if (cmd == "cancel-menu") {
+        HWND m = open_menu();
+        if (m) PostMessageA(m, WM_KEYDOWN, VK_ESCAPE, 0);
+        return m ? 0 : 1;
+    }
+    if (cmd == "rect") return print_rect(argc > 2 ? dialog(arg) : w);
+    if (cmd == "close-dialog") {
+        HWND d = dialog(arg);
+        return d && PostMessageA(d, WM_COMMAND, IDOK, 0) ? 0 : 1;
+    }
+    if (cmd == "tray") return tray(w);
+    if (cmd == "tray-click") return PostMessageA(w, PANEL_TRAY_MESSAGE, PANEL_TRAY_ID, WM_LBUTTONDOWN) ? 0 : 1;
+    if (cmd == "tray-rclick") {
+        RECT frame{};
+        GetWindowRect(w, &frame);
+        SetCursorPos(frame.right + 4, frame.top + 40);
+        return PostMessageA(w, PANEL_TRAY_MESSAGE, PANEL_TRAY_ID, WM_RBUTTONDOWN) ? 0 : 1;
+    }
+    if (cmd == "minimize") return PostMessageA(w, WM_SYSCOMMAND, SC_MINIMIZE, 0) ? 0 : 1;
+    if (cmd == "shown") {
+        const bool shown = IsWindowVisible(w) && !IsIconic(w);
+        std::printf("%s\n", shown ? "shown" : "hidden");
+        return 0;
+    }
+    std::fprintf(stderr, "panel_driver: unknown command %s\n", cmd.c_str());
+    return 64;
+}

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The control panel under Wine and Xvfb, driven from outside by
+# panel_driver.exe with the panel's own command numbers: its exports view
+# against showmount -e, a libnfs mount in its mounts view, Remove and
+# Disconnect against showmount, the status line with the server stopped and
+# started again, the second start, the tray icon; screenshots of the main
+# window in both views, the context menu, the about box and the tray.
+# Everything runs in a network namespace with an X server and a wineserver
+# of its own, as the other Wine tests do.
+# Usage: panel-gui.sh BINDIR [SHOTDIR]   (BINDIR with quen.exe, lumeno.exe,
+# panel_driver.exe; screenshots to SHOTDIR, default build/screenshots). Needs root.
+set -u
+bindir=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+shots=${2:-$root/build/screenshots}
+mkdir -p "$shots" && shots=$(cd "$shots" && pwd)
+. "$here/wine-env.sh"
+wine=${TERVALO_WINE:-$wine}   # the 32-bit loader for the i686 programs
+for tool in Xvfb xwd convert xwininfo showmount python3; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
+done
+for program in quen.exe lumeno.exe panel_driver.exe; do
+  [ -f "$bindir/$program" ] || { echo "FAIL: $bindir/$program is missing"; exit 1; }
+done
+work=$(mktemp -d /tmp/tvwine-panel-XXXXXX)
+# The mount client of the server tests: from the Linux build, else built here.
+mount_client=$root/build/default/bin/mount_client
+if [ ! -x "$mount_client" ]; then
+  mount_client=$work/mount_client
+  cc -O2 -I"$root/tests/server" "$root/tests/server/mount_client.c" -lnfs -o "$mount_client" 2>"$work/cc.out" ||
+    { echo "SKIP: no libnfs mount client ($(head -1 "$work/cc.out"))"; rm -rf "$work"; exit 0; }
+fi
+ns="tvwine-$$-panel"
+mkdir -p "$work/bin" "$work/one" "$work/two"
+cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/panel_driver.exe" "$work/bin/"
+printf '%s -umask:002\r\n%s -name:panel-two -ro 127.0.0.1\r\n' "$(windows "$work/one")" "$(windows "$work/two")" \
+  >"$work/bin/exports"
+ip netns add "$ns" || exit 1
+ip netns exec "$ns" ip link set lo up
+started=$(date +%s)
+out=$(ip netns exec "$ns" bash "$here/panel-gui-steps.sh" "$wine" "$work" "$shots" "$mount_client" 2>&1)
+end_namespace "$ns"
+echo "$out" | grep '^screenshot: '
+two=$(windows "$work/two" | sed 's/[][\.*^$()+?{}|]/\\&/g')
+one=$(windows "$work/one" | sed 's/[][\.*^$()+?{}|]/\\&/g')
+expect "^placed: 24 64 500 250\$" "the window opens where it was saved, at its saved size"
+expect "^exports-match: yes" "the exports view lists what showmount -e lists"
+expect "^exports-view: row	[1-9][0-9]*	$one	 -umask:002	\$" "an export's options text as the exports file writes it"
+expect "^exports-view: row	[1-9][0-9]*	$two	 -name:panel-two -readonly	 127\.0\.0\.1\$" "an alias, an option and a client"
+expect "^exports-view: row	0			\$" "the empty last row"
+expect "^exports-view: header	 2 Entries\$" "the header counts the exports"
+expect "^exports-view: status	 Ready on Port 2049\$" "the status line names the port"
+expect "^mounts-view: row	[1-9][0-9]*	$one	tcp	127\.0\.0\.1\$" "a TCP mount from Linux in the mounts view"
+expect "^mounts-view: row	[1-9][0-9]*	$two	udp	127\.0\.0\.1\$" "a UDP mount from Linux in the mounts view"
+expect "^mounts-view: header	 2 Clients\$" "the header counts the mounts"
+expect "^context-menu: menu open" "a right click on a row opens the context menu"
+expect "^removed: yes" "Remove takes the export out of showmount -e and the list"
+expect "^disconnected: yes" "Disconnect takes the mount out of showmount -a and the list"
+secs=$(sed -n 's/^stopped-status: NFS Server service not active within \([0-9.]*\) s$/\1/p' <<<"$out")
+if [ -n "$secs" ] && awk "BEGIN { exit !($secs <= 2.0) }"; then
+  echo "ok: a stopped server is reported within two seconds ($secs s)"
+else
+  echo "FAIL: a stopped server is reported within two seconds: $(grep '^stopped-status' <<<"$out")"
+  failures=$((failures + 1))
+fi
+expect "^restarted-status:  Ready on Port 2049\$" "and the port again after a restart"
+expect "^about: open" "the about box"
+expect "^tray present" "the tray icon (the shell holds it)"
+expect "^screenshot: .*/tray.png" "Wine shows it in its tray window"
+expect "^tray-menu: menu open" "a right click on the tray icon opens its menu"
+expect "^to-tray: hidden" "minimised, the window goes to the tray"
+expect "^tray-click: shown" "a click on the tray icon brings it back"
+expect "^second-start: ended 0, first window shown" "a second start brings the first window forward and ends"
+expect "^folder-start: ended 0, windows 1\$" "a second start with a folder runs hidden and ends"
+expect "^exit: ended" "Exit ends the panel"
+if [ "$failures" -ne 0 ]; then
+  echo "$out"
+  tail -20 "$work/server.out"
+fi
+echo "panel-gui: $(( $(date +%s) - started )) s"
+rm -rf "$work"
+exit "$failures"

@@ -92,6 +92,8 @@ bool rpc_reply_rpc_mismatch(rpc_handle* h);
 bool rpc_reply_auth_error(rpc_handle* h, uint32_t auth_status);
 // The accepted reply header; result: its length.
 size_t rpc_put_accepted_header(uint8_t* dst, uint32_t xid, const rpc_call* call, uint32_t accept_status);
+// Where the results of the call's accepted reply start: the length of that header.
+size_t rpc_results_offset(const rpc_call* call);
 
 // Registers the table's program and version (once, whatever the transport)
 // and tells the portmapper the endpoint. false: another table holds that

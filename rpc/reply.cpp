@@ -14,6 +14,9 @@ size_t rpc_put_accepted_header(uint8_t* dst, uint32_t xid, const rpc_call* call,
     return xdr_put(dst, "qqqqOq", xid, RPC_REPLY, MSG_ACCEPTED, call->verf_flavor, call->verf, accept_status);
 }
 
+// xid, message type, accepted, the verifier's flavor and opaque body, the accept status.
+size_t rpc_results_offset(const rpc_call* call) { return 5 * 4 + 4 + xdr_pad4(call->verf_len); }
+
 bool rpc_reply_success(rpc_handle* h, const rpc_call* call, rpc_encoder encode, const void* result) {
     size_t n = rpc_put_accepted_header(h->buffer, h->xid, call, ACCEPT_SUCCESS);
     if (encode) n += encode(h->buffer + n, result);

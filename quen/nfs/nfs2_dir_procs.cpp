@@ -105,7 +105,7 @@ bool nfs_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     open_dir od;
     c.res.status = open_directory(q.fh, credential_from_call(*call), false, od);
     if (c.res.status != 0) return true;
-    if (!nfs2_dirlist_begin(&list, h->buffer + nfs_results_offset(call->verf_len), nfs_reply_room(h, call),
+    if (!nfs2_dirlist_begin(&list, h->buffer + rpc_results_offset(call), nfs_reply_room(h, call),
                             nfs_dir_reply_limit(c.args.count))) {
         c.res.status = NFSERR_IO;
         return true;

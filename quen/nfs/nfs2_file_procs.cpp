@@ -76,7 +76,7 @@ bool nfs_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     // buffer and end where a 32-bit offset can still reach.
     uint32_t count = nfs_read_count_fit(c.args.count, nfs_reply_room(h, call), NFS2_READ_DATA_OFFSET);
     if (count > NFS2_OFFSET_MAX - c.args.offset) count = uint32_t(NFS2_OFFSET_MAX - c.args.offset);
-    uint8_t* data = h->buffer + nfs_results_offset(call->verf_len) + NFS2_READ_DATA_OFFSET;
+    uint8_t* data = h->buffer + rpc_results_offset(call) + NFS2_READ_DATA_OFFSET;
     c.res.status = file_read(q.fh, c.args.offset, &count, data, credential_from_call(*call), c.res.attr);
     if (c.res.status != 0) return true;
     c.res.count = count;

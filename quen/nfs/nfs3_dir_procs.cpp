@@ -37,7 +37,7 @@ void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdi
         return;
     }
     static const uint8_t zero_verifier[NFS_VERIFIER_SIZE] = {};
-    if (!nfs3_dirlist_begin(&list, h->buffer + nfs_results_offset(call->verf_len), nfs_reply_room(h, call), l.limit,
+    if (!nfs3_dirlist_begin(&list, h->buffer + rpc_results_offset(call), nfs_reply_room(h, call), l.limit,
                             res.dir_attr, zero_verifier)) {
         res.status = NFSERR_IO;
         return;

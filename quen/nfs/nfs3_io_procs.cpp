@@ -50,7 +50,7 @@ bool nfs3_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     uint32_t count = c.args.count < g_settings.record.max_read ? c.args.count : g_settings.record.max_read;
     count = nfs_read_count_fit(count, nfs_reply_room(h, call), NFS3_READ_DATA_OFFSET);
     const uint32_t wanted = count;
-    uint8_t* data = h->buffer + nfs_results_offset(call->verf_len) + NFS3_READ_DATA_OFFSET;
+    uint8_t* data = h->buffer + rpc_results_offset(call) + NFS3_READ_DATA_OFFSET;
     file_attributes after{};
     c.res.status = file_read(q.fh, c.args.offset, &count, data, cred, after);
     if (c.res.status != 0) return true;

@@ -43,7 +43,7 @@ size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call) {
     constexpr size_t kDatagramMax = 65507;
     size_t room = size_t(h->capacity);
     if (h->protocol == RPC_UDP && room > kDatagramMax) room = kDatagramMax;
-    const size_t header = nfs_results_offset(call->verf_len);
+    const size_t header = rpc_results_offset(call);
     return room > header ? room - header : 0;
 }
 

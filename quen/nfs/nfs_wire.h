@@ -76,7 +76,6 @@ bool nfs2_get_sattr(xdr_cursor* c, xdr_sattr* s);
 
 // Where the results start after the accepted reply header of a call whose
 // verifier body has verf_len bytes (the header echoes it).
-inline size_t nfs_results_offset(uint32_t verf_len) { return 24 + xdr_pad4(verf_len); }
 
 // ---- attributes in replies ---------------------------------------------------------
 

@@ -183,7 +183,9 @@ TEST(NfsResults, ReadDataIsTakenWhereItWasReadOrMovedDown) {
         zdr_destroy(&z);
     }
     // A 400-byte verifier leaves Datasize - 16 bytes in a Datasize + 512 buffer.
-    const size_t room = 8192 + 512 - nfs_results_offset(400);
+    rpc_call call{};
+    call.verf_len = 400;
+    const size_t room = 8192 + 512 - rpc_results_offset(&call);
     EXPECT_EQ(nfs_read_count_fit(8192, room, NFS3_READ_DATA_OFFSET), 8192u - 16);
     EXPECT_EQ(nfs_read_count_fit(100, room, NFS3_READ_DATA_OFFSET), 100u);
     EXPECT_EQ(nfs_read_count_fit(100, 50, NFS3_READ_DATA_OFFSET), 0u);

@@ -357,3 +357,13 @@ TEST_F(Replies, FailedSendIsReported) {
 }
 
 }  // namespace
+
+TEST(ResultsOffset, IsTheAcceptedHeadersLength) {
+    uint8_t buffer[64 + RPC_AUTH_MAX];
+    for (uint32_t verf_len : {0u, 1u, 4u, 7u, uint32_t(RPC_AUTH_MAX)}) {
+        rpc_call call{};
+        call.verf_len = verf_len;
+        xdr_store32(call.verf, verf_len);   // the verifier as decoded: its length, then its bytes
+        EXPECT_EQ(rpc_results_offset(&call), rpc_put_accepted_header(buffer, 1, &call, ACCEPT_SUCCESS)) << verf_len;
+    }
+}

@@ -37,21 +37,6 @@ xdr_sattr new_owner(const xdr_sattr& in, const rpc_call& call) {
     return out;
 }
 
-// The directory of a dirop, admitted; its name and the caller.
-struct dir_call {
-    nfs_request q;
-    const char* name;
-    size_t length;
-    fs_credential cred;
-};
-
-uint32_t open_dir_call(rpc_handle* h, rpc_call* call, const nfs_dirop2& d, dir_call& out) {
-    out.name = d.name;
-    out.length = std::strlen(d.name);
-    out.cred = credential_from_call(*call);
-    return nfs2_request_open(h, call, d.dir, out.q);
-}
-
 void dirop_result(uint32_t status, const create_result& made, nfs2_dirop_res& res) {
     res.status = status;
     if (status != 0) return;
@@ -61,7 +46,7 @@ void dirop_result(uint32_t status, const create_result& made, nfs2_dirop_res& re
 
 // CREATE makes devices too: the sattr's type bits say which, and its size
 // field carries the device number (major above the low 8 bits).
-uint32_t create_object(const dir_call& d, uint32_t type, const xdr_sattr& request, create_result& made) {
+uint32_t create_object(const nfs_dir_call& d, uint32_t type, const xdr_sattr& request, create_result& made) {
     if (type == 0 || type == kTypeRegular)
         return fs_create(d.q.fh, d.name, d.length, CREATE_UNCHECKED, request, nullptr, d.cred, false, made);
     if (type != kTypeChar && type != kTypeBlock) return NFSERR_IO;
@@ -137,8 +122,8 @@ bool nfs_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_create_args, nfs2_dirop_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
     create_result made{};
     const xdr_sattr& asked = c.args.attributes;
     const uint32_t type = asked.set_mode ? asked.mode & kTypeBits : 0;
@@ -148,8 +133,8 @@ bool nfs_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_create_args, nfs2_dirop_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
     create_result made{};
     dirop_result(fs_mkdir(d.q.fh, d.name, d.length, new_owner(c.args.attributes, *call), d.cred, false, made), made,
                  c.res);
@@ -158,8 +143,8 @@ bool nfs_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs_symlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_symlink_args, nfs2_status_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.from, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.from, d)) != 0) return true;
     xdr_sattr want = c.args.attributes;
     want.mode &= 07777;
     create_result made{};
@@ -170,8 +155,8 @@ bool nfs_symlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs_remove(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_dirop_args, nfs2_status_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.what, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.what, d)) != 0) return true;
     dir_attributes_pair pair{};
     c.res.status = fs_remove(d.q.fh, d.name, d.length, d.cred, false, pair);
     return true;
@@ -179,8 +164,8 @@ bool nfs_remove(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs_rmdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_dirop_args, nfs2_status_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.what, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.what, d)) != 0) return true;
     dir_attributes_pair pair{};
     c.res.status = fs_rmdir(d.q.fh, d.name, d.length, d.cred, false, pair);
     return true;
@@ -188,9 +173,9 @@ bool nfs_rmdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs_rename(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_rename_args, nfs2_status_res> c(a, r);
-    dir_call from, to;
-    if ((c.res.status = open_dir_call(h, call, c.args.from, from)) != 0) return true;
-    if ((c.res.status = open_dir_call(h, call, c.args.to, to)) != 0) return true;
+    nfs_dir_call from, to;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.from, from)) != 0) return true;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.to, to)) != 0) return true;
     rename_result moved{};
     c.res.status = fs_rename(from.q.fh, from.name, from.length, to.q.fh, to.name, to.length, from.cred, false, moved);
     return true;
@@ -200,8 +185,8 @@ bool nfs_link(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_link_args, nfs2_status_res> c(a, r);
     nfs_request file;
     if ((c.res.status = nfs2_request_open(h, call, c.args.from, file)) != 0) return true;
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.to, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.to, d)) != 0) return true;
     create_result made{};
     c.res.status = fs_link(file.fh, d.q.fh, d.name, d.length, d.cred, false, made);
     return true;

@@ -35,29 +35,14 @@ void creation_result(uint32_t status, const create_result& made, const internal_
     res.dir_wcc.after = {true, made.dir_attributes};
 }
 
-// The directory of a dirop, admitted; its name and the caller.
-struct dir_call {
-    nfs_request q;
-    const char* name;
-    size_t length;
-    fs_credential cred;
-};
-
-uint32_t open_dir_call(rpc_handle* h, rpc_call* call, const nfs_dirop3& d, dir_call& out) {
-    out.name = d.name;
-    out.length = std::strlen(d.name);
-    out.cred = credential_from_call(*call);
-    return nfs_request_open(h, call, d.dir, out.q);
-}
-
 bool is_special_type(uint32_t type) { return type == NF_BLK || type == NF_CHR || type == NF_SOCK || type == NF_FIFO; }
 
 }  // namespace
 
 bool nfs3_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_create_args, nfs3_create_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
     create_result made{};
     const uint32_t status = fs_create(d.q.fh, d.name, d.length, c.args.how, nfs_owned_by_caller(c.args.attributes.attr, *call),
                                       c.args.verifier, d.cred, true, made);
@@ -67,8 +52,8 @@ bool nfs3_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_mkdir_args, nfs3_create_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
     create_result made{};
     const uint32_t status =
         fs_mkdir(d.q.fh, d.name, d.length, nfs_owned_by_caller(c.args.attributes.attr, *call), d.cred, true, made);
@@ -78,8 +63,8 @@ bool nfs3_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_symlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_symlink_args, nfs3_create_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
     create_result made{};
     const uint32_t status = fs_symlink(d.q.fh, d.name, d.length, c.args.attributes.attr, c.args.target,
                                        std::strlen(c.args.target), d.cred, true, made);
@@ -89,8 +74,8 @@ bool nfs3_symlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_mknod(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_mknod_args, nfs3_create_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
     if (!is_special_type(c.args.type)) {
         c.res.status = NFSERR_BADTYPE;
         c.res.dir_wcc.after = nfs_post_of(d.q.fh, d.cred);
@@ -105,8 +90,8 @@ bool nfs3_mknod(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_remove(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_dirop_args, nfs3_wcc_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.what, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.what, d)) != 0) return true;
     dir_attributes_pair pair{};
     c.res.status = fs_remove(d.q.fh, d.name, d.length, d.cred, true, pair);
     c.res.wcc = dir_wcc(c.res.status, pair, d.q.fh, d.cred);
@@ -115,8 +100,8 @@ bool nfs3_remove(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_rmdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_dirop_args, nfs3_wcc_res> c(a, r);
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.what, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.what, d)) != 0) return true;
     dir_attributes_pair pair{};
     c.res.status = fs_rmdir(d.q.fh, d.name, d.length, d.cred, true, pair);
     c.res.wcc = dir_wcc(c.res.status, pair, d.q.fh, d.cred);
@@ -125,9 +110,9 @@ bool nfs3_rmdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_rename(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_rename_args, nfs3_rename_res> c(a, r);
-    dir_call from, to;
-    if ((c.res.status = open_dir_call(h, call, c.args.from, from)) != 0) return true;
-    if ((c.res.status = open_dir_call(h, call, c.args.to, to)) != 0) return true;
+    nfs_dir_call from, to;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.from, from)) != 0) return true;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.to, to)) != 0) return true;
     rename_result moved{};
     c.res.status =
         fs_rename(from.q.fh, from.name, from.length, to.q.fh, to.name, to.length, from.cred, true, moved);
@@ -140,8 +125,8 @@ bool nfs3_link(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_link_args, nfs3_link_res> c(a, r);
     nfs_request file;
     if ((c.res.status = nfs_request_open(h, call, c.args.file, file)) != 0) return true;
-    dir_call d;
-    if ((c.res.status = open_dir_call(h, call, c.args.link, d)) != 0) return true;
+    nfs_dir_call d;
+    if ((c.res.status = nfs_open_dir_call(h, call, c.args.link, d)) != 0) return true;
     create_result made{};
     c.res.status = fs_link(file.fh, d.q.fh, d.name, d.length, d.cred, true, made);
     if (c.res.status != 0) {

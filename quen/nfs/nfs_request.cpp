@@ -105,6 +105,26 @@ nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred, 
     return out;
 }
 
+namespace {
+
+template <typename Dirop, typename Open>
+uint32_t open_dir_call(const rpc_handle* h, const rpc_call* call, const Dirop& d, nfs_dir_call& out, Open open) {
+    out.name = d.name;
+    out.length = std::strlen(d.name);
+    out.cred = credential_from_call(*call);
+    return open(h, call, d.dir, out.q);
+}
+
+}  // namespace
+
+uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop3& d, nfs_dir_call& out) {
+    return open_dir_call(h, call, d, out, nfs_request_open);
+}
+
+uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop2& d, nfs_dir_call& out) {
+    return open_dir_call(h, call, d, out, nfs2_request_open);
+}
+
 void nfs_unavailable(const rpc_call* call) {
     log_printf(2, "quen: error, procedure %d not supported\n", int(call->procedure));
 }

@@ -29,6 +29,18 @@ uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_
 // The same for a version 2 handle, always 32 bytes.
 uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out);
 
+// The directory of a dirop, admitted; its name and the caller.
+struct nfs_dir_call {
+    nfs_request q;
+    const char* name;
+    size_t length;
+    fs_credential cred;
+};
+// The directory's request opened as nfs_request_open (version 3) or
+// nfs2_request_open (version 2) opens it.
+uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop3& d, nfs_dir_call& out);
+uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop2& d, nfs_dir_call& out);
+
 // The change check of both versions' tables: the sender must be admitted by
 // the handle's export, and the export writable. Every changing call's record
 // begins with the handle it changes, every result record with its status.

@@ -87,7 +87,10 @@ void net_close(net_socket s);
 // -1 on error (net_last_error).
 int net_wait_readable(const net_socket* sockets, int count, bool* ready, int timeout_ms);
 // One socket: 1 readable, 0 time-out, -1 error.
-int net_wait_one(net_socket s, int timeout_ms);
+inline int net_wait_one(net_socket s, int timeout_ms) {
+    bool ready = false;
+    return net_wait_readable(&s, 1, &ready, timeout_ms);
+}
 
 // IPv4 addresses (network order) of the local host name's address list.
 int net_local_ipv4_list(uint32_t* out, int max);

@@ -9,6 +9,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 #include <cstring>
@@ -41,4 +42,24 @@ bool net_host_name_of(uint32_t address, char* out, size_t size) {
     if (n >= size) return false;
     std::memcpy(out, host, n + 1);
     return true;
+}
+
+int net_local_ipv4_list(uint32_t* out, int max) {
+    char host[256];
+    if (gethostname(host, sizeof host) != 0) return 0;
+    host[sizeof host - 1] = '\0';
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* res = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &res) != 0) return 0;
+    int n = 0;
+    for (addrinfo* p = res; p && n < max; p = p->ai_next) {
+        if (p->ai_family != AF_INET || p->ai_addrlen < sizeof(sockaddr_in)) continue;
+        uint32_t a = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+        bool seen = false;
+        for (int i = 0; i < n; ++i) seen |= out[i] == a;
+        if (!seen) out[n++] = a;
+    }
+    freeaddrinfo(res);
+    return n;
 }

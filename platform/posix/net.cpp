@@ -270,30 +270,6 @@ int net_wait_readable(const net_socket* sockets, int count, bool* ready, int tim
     return marked;
 }
 
-int net_wait_one(net_socket s, int timeout_ms) {
-    bool ready = false;
-    return net_wait_readable(&s, 1, &ready, timeout_ms);
-}
-
-int net_local_ipv4_list(uint32_t* out, int max) {
-    char host[256];
-    if (::gethostname(host, sizeof host) != 0) return 0;
-    host[sizeof host - 1] = '\0';
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* res = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &res) != 0) return 0;
-    int n = 0;
-    for (addrinfo* p = res; p && n < max; p = p->ai_next) {
-        uint32_t a = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-        bool seen = false;
-        for (int i = 0; i < n; ++i) seen |= out[i] == a;
-        if (!seen) out[n++] = a;
-    }
-    ::freeaddrinfo(res);
-    return n;
-}
-
 bool net_udp_receiver_open(net_udp_receiver* rx) {
     auto* r = reinterpret_cast<posix_receiver*>(rx->opaque);
     r->open = true;

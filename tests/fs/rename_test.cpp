@@ -2,7 +2,7 @@
 // names of one file, case-only changes, and that a target is never lost.
 #include "quen/config/settings.h"
 #include "quen/fs/nfs_status.h"
-#include "tests/mount/namespace_test_env.h"
+#include "tests/fs/namespace_test_env.h"
 #include "tests/support/file_tree.h"
 
 namespace {

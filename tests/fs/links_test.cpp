@@ -6,7 +6,7 @@
 #include "quen/fs/nfs_status.h"
 #include "quen/inode/paths.h"
 #include "quen/fs/mknod.h"
-#include "tests/mount/namespace_test_env.h"
+#include "tests/fs/namespace_test_env.h"
 #include "tests/support/file_tree.h"
 
 namespace {

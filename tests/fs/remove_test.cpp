@@ -1,7 +1,7 @@
 // REMOVE and RMDIR through directory handles: what each may remove, the
 // records and attributes that go or stay, hard links.
 #include "quen/fs/nfs_status.h"
-#include "tests/mount/namespace_test_env.h"
+#include "tests/fs/namespace_test_env.h"
 #include "tests/support/file_tree.h"
 
 namespace {

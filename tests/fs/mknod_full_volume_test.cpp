@@ -5,7 +5,7 @@
 // more file fits but no attribute of it.
 #include "quen/fs/mknod.h"
 #include "quen/fs/nfs_status.h"
-#include "tests/mount/namespace_test_env.h"
+#include "tests/fs/namespace_test_env.h"
 #include "tests/support/private_mounts.h"
 
 #include <cerrno>

@@ -7,7 +7,7 @@
 #include "quen/fs/dir_scan.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"
-#include "tests/mount/namespace_test_env.h"
+#include "tests/fs/namespace_test_env.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "tests/mount/namespace_test_env.h"
+#include "tests/fs/namespace_test_env.h"
 
 #include "tests/support/ipv4_text.h"
 

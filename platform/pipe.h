@@ -32,6 +32,8 @@ bool pipe_write_message(pipe_conn* c, const void* data, uint32_t size);
 // on Windows a member of the built-in Administrators group (also when not
 // elevated); on POSIX uid 0 or a member of the group pipe_admin_group().
 bool pipe_peer_is_admin(pipe_conn* c);
+// The same for the user running this process (a client deciding what to offer).
+bool pipe_self_is_admin();
 const char* pipe_admin_group();
 
 // The user at the other end of a server-side connection, for counting what

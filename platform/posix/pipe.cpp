@@ -183,6 +183,11 @@ bool pipe_peer_is_admin(pipe_conn* c) {
     return cred.uid == 0 || in_admin_group(cred);
 }
 
+bool pipe_self_is_admin() {
+    const ucred self{getpid(), geteuid(), getegid()};
+    return self.uid == 0 || in_admin_group(self);
+}
+
 bool pipe_peer_user(pipe_conn* c, pipe_user* out) {
     ucred cred{};
     if (!peer_credentials(c->fd, &cred)) return false;

@@ -87,6 +87,14 @@ bool user_is_admin(HANDLE token) {
 }  // namespace
 
 const char* pipe_name() { return "\\\\.\\pipe\\tervalo_nfs_server"; }
+
+bool pipe_self_is_admin() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) return false;
+    const bool admin = user_is_admin(token);
+    CloseHandle(token);
+    return admin;
+}
 const char* pipe_admin_group() { return "Administrators"; }
 
 pipe_listener* pipe_listen() {

@@ -22,6 +22,7 @@ struct scripted_server {
     std::deque<std::string> replies;
     std::atomic<int> received{0};
     std::atomic<int> accepted{0};
+    std::atomic<int> peer_admin{-1};   // of the last connection, as the server decides it
     pipe_listener* listener = nullptr;
     std::atomic<bool> done{false};
 };
@@ -29,6 +30,7 @@ struct scripted_server {
 void serve(void* arg) {
     auto* s = static_cast<scripted_server*>(arg);
     while (pipe_conn* c = pipe_accept(s->listener)) {
+        s->peer_admin = pipe_peer_is_admin(c) ? 1 : 0;
         ++s->accepted;
         char buf[kControlMessageMax];
         while (pipe_read_message(c, buf, sizeof buf) >= 0) {
@@ -126,6 +128,13 @@ TEST_F(control_client_test, reconnects_after_a_failure) {
     EXPECT_EQ(control_request(client, CTL_RELOAD_EXPORTS, 0, nullptr), -1) << "the server dropped the connection";
     EXPECT_GT(control_request(client, CTL_RELOAD_EXPORTS, 0, nullptr), 0);
     EXPECT_EQ(server.accepted.load(), 2);
+}
+
+// What a client offers its user follows what the server will allow it.
+TEST_F(control_client_test, a_client_knows_whether_the_server_takes_it_for_an_administrator) {
+    script({words({0})});
+    ASSERT_GT(control_request(client, CTL_RELOAD_EXPORTS, 0, nullptr), 0);
+    EXPECT_EQ(server.peer_admin.load(), pipe_self_is_admin() ? 1 : 0);
 }
 
 TEST_F(control_client_test, oversized_requests_are_not_sent) {

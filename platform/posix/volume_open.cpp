@@ -63,6 +63,19 @@ bool compatible(uint32_t access, uint32_t share, uint32_t other_access, uint32_t
     return allowed(access, other_share) && allowed(other_access, share);
 }
 
+// Under the lock: the handle and its locks leave the object. With its last
+// handle a pending deletion is carried out and the object goes, so that an
+// object that takes its number later starts afresh.
+void leave_object(open_table& t, std::map<file_key, open_object>::iterator it, const posix_file* f) {
+    auto& hs = it->second.handles;
+    std::erase(hs, f);
+    std::erase_if(it->second.locks, [f](const byte_lock& l) { return l.owner == f; });
+    if (!hs.empty()) return;
+    const std::string& pending = it->second.pending_delete;
+    if (!pending.empty()) (void)(it->second.pending_directory ? ::rmdir(pending.c_str()) : ::unlink(pending.c_str()));
+    t.objects.erase(it);
+}
+
 }  // namespace
 
 uint32_t expand_access(uint32_t access) {
@@ -97,14 +110,7 @@ void unregister_open(posix_file* f) {
     t.live.erase(f);
     auto it = t.objects.find({f->dev, f->ino});
     if (it == t.objects.end()) return;
-    auto& hs = it->second.handles;
-    std::erase(hs, f);
-    std::erase_if(it->second.locks, [f](const byte_lock& l) { return l.owner == f; });
-    if (!hs.empty()) return;
-    const std::string& pending = it->second.pending_delete;
-    if (!pending.empty()) (void)(it->second.pending_directory ? ::rmdir(pending.c_str()) : ::unlink(pending.c_str()));
-    // Gone with its last handle, so an object that takes its number later starts afresh.
-    t.objects.erase(it);
+    leave_object(t, it, f);
 }
 
 bool defer_delete_while_open(dev_t dev, ino_t ino, const std::string& native, bool directory) {
@@ -155,11 +161,7 @@ void rekey_open(posix_file* f, dev_t dev, ino_t ino) {
     open_table& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     auto it = t.objects.find({f->dev, f->ino});
-    if (it != t.objects.end()) {
-        std::erase(it->second.handles, f);
-        std::erase_if(it->second.locks, [f](const byte_lock& l) { return l.owner == f; });
-        if (it->second.handles.empty() && it->second.locks.empty()) t.objects.erase(it);
-    }
+    if (it != t.objects.end()) leave_object(t, it, f);
     f->dev = dev;
     f->ino = ino;
     t.objects[{dev, ino}].handles.push_back(f);

@@ -198,6 +198,16 @@ std::string exports_editor_text(const std::string& file_text, size_t limit) {
     return out;
 }
 
+bool exports_editor_fits(const std::string& file_text, size_t limit) {
+    size_t lines = 0;
+    for (char ch : file_text) lines += ch == '\n';
+    if (!file_text.empty() && file_text.back() != '\n') ++lines;
+    size_t kept = 0;
+    const std::string shown = exports_editor_text(file_text, limit);
+    for (char ch : shown) kept += ch == '\n';
+    return kept == lines;
+}
+
 int exports_write(control_client& c, const std::string& text, const char* mode) {
     uint32_t file = 0;
     const int rc = control_open_file(c, "exports", mode, &file);
@@ -225,7 +235,8 @@ int exports_reload(control_client& c) {
 int exports_save_change(control_client& c, const std::vector<panel_row>& rows, const exports_change& change) {
     std::string old_text;
     // Read before writing: the new file replaces the old one only when it is closed.
-    if (exports_read(c, &old_text, kControlDataMax * 1024) < 0) return -1;
+    if (exports_read(c, &old_text, kExportsFileMax + 1) < 0) return -1;
+    if (old_text.size() > kExportsFileMax) return 0;   // its end would be lost
     const int written = exports_write(c, exports_rebuild(old_text, rows, change), "w");
     if (written <= 0) return written;
     return exports_reload(c);

@@ -41,8 +41,13 @@ std::string exports_rebuild(const std::string& old_text, const std::vector<panel
 // Reads "exports" whole (lines as the server gives them) into text, at most
 // limit characters. Result: -1 pipe failure, 0 not opened (text empty), 1.
 int exports_read(control_client& c, std::string* text, size_t limit);
-// The raw editor's text: each line cut at its first CR or LF, then CR LF.
+// The raw editor's text: each line cut at its first CR or LF, then CR LF;
+// whole lines only, within limit characters.
 std::string exports_editor_text(const std::string& file_text, size_t limit);
+// Whether the whole file fits the editor: a file that does not is shown in
+// part, and saving that part would drop the rest, so it is not saved.
+bool exports_editor_fits(const std::string& file_text, size_t limit);
+inline constexpr size_t kExportsFileMax = 4u << 20;   // a file the panel rewrites, at most
 // Writes text as the new "exports" (mode "w" for text, "wb" for the raw
 // editor's CR LF text) in pieces, then closes it. Result: -1, 0 not opened
 // or a piece refused, 1.
@@ -50,7 +55,8 @@ int exports_write(control_client& c, const std::string& text, const char* mode);
 // CTL_RELOAD_EXPORTS. Result: -1, 0, 1.
 int exports_reload(control_client& c);
 // Read, rebuild, write, reload. Result: -1 pipe failure (anywhere), 0 the
-// server refused (nothing reloaded), 1.
+// server refused or the file is larger than the panel rewrites (nothing
+// written or reloaded), 1.
 int exports_save_change(control_client& c, const std::vector<panel_row>& rows, const exports_change& change);
 
 // The Exports page's status text from the server's ExportsError and

@@ -154,6 +154,8 @@
 #define TEXT_SHELL_TEXT "Export in NFS"
 #define IDS_LANGUAGE_BUILTIN 261
 #define TEXT_LANGUAGE_BUILTIN "English (built-in)"
+#define IDS_TOO_LARGE 262
+#define TEXT_TOO_LARGE "The file is larger than this editor holds: shown in part, not saved."
 #define IDC_EXPORTS_READ_ONLY 1100
 
 #endif

@@ -129,13 +129,18 @@ int panel_rpc_query(uint32_t program, uint32_t version, uint32_t procedure, uint
         if (!sent) return PANEL_RPC_NO_ANSWER;
     }
     std::vector<uint8_t> buf(kPanelRpcBufferSize);
-    const int n = receive(s.s, tcp, buf.data());
-    if (n < 0) return PANEL_RPC_NO_ANSWER;
-    uint32_t at = 0;
-    const int rc = panel_rpc_check_reply(buf.data(), uint32_t(n), xid, &at);
-    if (rc != 1) return rc;
-    result->assign(buf.begin() + at, buf.begin() + n);
-    return 1;
+    // A late answer to an earlier call is passed over: the answer to this one may follow.
+    for (int late = 0; late < kWaitRetries; ++late) {
+        const int n = receive(s.s, tcp, buf.data());
+        if (n < 0) return PANEL_RPC_NO_ANSWER;
+        uint32_t at = 0;
+        const int rc = panel_rpc_check_reply(buf.data(), uint32_t(n), xid, &at);
+        if (rc == PANEL_RPC_XID && !tcp) continue;
+        if (rc != 1) return rc;
+        result->assign(buf.begin() + at, buf.begin() + n);
+        return 1;
+    }
+    return PANEL_RPC_XID;
 }
 
 std::vector<panel_mount_row> panel_decode_mounts(const uint8_t* data, uint32_t size) {

@@ -53,6 +53,7 @@ const panel_text_entry kDialogTexts[] = {
     {IDS_READ_ONLY, "READ_ONLY", TEXT_READ_ONLY},
     {IDS_SHELL_TEXT, "CONTEXT", TEXT_SHELL_TEXT},
     {IDS_LANGUAGE_BUILTIN, "LANGUAGE_BUILTIN", TEXT_LANGUAGE_BUILTIN},
+    {IDS_TOO_LARGE, "TOO_LARGE", TEXT_TOO_LARGE},
 };
 
 panel_text_source g_source = nullptr;

@@ -26,12 +26,21 @@ INT_PTR CALLBACK editor_proc(HWND d, UINT message, WPARAM wp, LPARAM lp) {
                         reinterpret_cast<HMENU>(IDC_EDITOR_STATUS), GetModuleHandleA(nullptr), nullptr);
         SendDlgItemMessageA(d, IDC_EDITOR_TEXT, EM_LIMITTEXT, kExportsEditorMax, 0);
         std::string file;
-        if (exports_read(*pipe, &file, kExportsEditorMax) < 0) panel_show_pipe_error();
+        if (exports_read(*pipe, &file, kExportsFileMax) < 0) panel_show_pipe_error();
         SetDlgItemTextA(d, IDC_EDITOR_TEXT, exports_editor_text(file, kExportsEditorMax).c_str());
+        if (!exports_editor_fits(file, kExportsEditorMax)) {
+            // Only a part is shown: saving it would drop the rest of the file.
+            EnableWindow(GetDlgItem(d, IDOK), FALSE);
+            SendDlgItemMessageA(d, IDC_EDITOR_STATUS, SB_SETTEXTA, 0,
+                                reinterpret_cast<LPARAM>(panel_text(IDS_TOO_LARGE).c_str()));
+        }
         RECT r{};
         GetClientRect(d, &r);
         SendMessageA(d, WM_SIZE, 0, MAKELPARAM(r.right, r.bottom));
-        return TRUE;
+        // The caret at the start, the text not selected (a typed key would replace it all).
+        SetFocus(GetDlgItem(d, IDC_EDITOR_TEXT));
+        SendDlgItemMessageA(d, IDC_EDITOR_TEXT, EM_SETSEL, 0, 0);
+        return FALSE;
     }
     case WM_GETMINMAXINFO: {
         RECT r{0, 0, kMinWidthDlu, kMinHeightDlu};

@@ -199,6 +199,9 @@ TEST(exports_file, rows_the_file_lost_are_written_again) {
 TEST(exports_file, raw_editor_text_and_status_texts) {
     EXPECT_EQ(exports_editor_text("a\nb\r\nc", 100), "a\r\nb\r\nc\r\n");
     EXPECT_EQ(exports_editor_text("abc\ndef\n", 7), "abc\r\n") << "only whole lines within the buffer";
+    EXPECT_FALSE(exports_editor_fits("abc\ndef\n", 7)) << "a part shown is not saved";
+    EXPECT_TRUE(exports_editor_fits("abc\ndef", 10));
+    EXPECT_TRUE(exports_editor_fits("", 10));
     EXPECT_EQ(exports_status_text(0, 0), "");
     EXPECT_EQ(exports_status_text(1, 3), "Failed to open exports file");
     EXPECT_EQ(exports_status_text(5, 7), "Line 7 ignored, unknown option");

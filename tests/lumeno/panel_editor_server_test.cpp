@@ -5,8 +5,12 @@
 // folder, and the raw editor's text goes back as it was typed.
 #include "lumeno/core/export_folder.h"
 #include "lumeno/core/exports_file.h"
+#include "lumeno/core/panel_dialog_ids.h"
 #include "lumeno/core/panel_lists.h"
+#include "lumeno/core/panel_state.h"
+#include "lumeno/core/settings_pages.h"
 #include "platform/file.h"
+#include "quen/config/registry_access.h"
 #include "quen/config/settings.h"
 #include "quen/control/control_server.h"
 #include "tests/config/test_env.h"
@@ -14,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -46,6 +51,12 @@ struct editor_server_test : exports_file_test {
         EXPECT_GT(panel_list_refresh(client, PANEL_VIEW_EXPORTS, true, false, &list), 0);
         return list.rows;
     }
+    // A file written in text mode, its line ends as the panel sent them.
+    std::string plain(const std::string& name) {
+        std::string t = read(name);
+        t.erase(std::remove(t.begin(), t.end(), '\r'), t.end());
+        return t;
+    }
     control_client client;
 };
 
@@ -67,17 +78,17 @@ TEST_F(editor_server_test, a_save_keeps_comments_and_ignored_lines_and_the_old_f
     ASSERT_EQ(r.size(), 3u) << "one and the missing folder; the unknown option is ignored";
 
     ASSERT_EQ(exports_save_change(client, r, {false, r.size() - 1, three, " -readonly", ""}), 1);
-    EXPECT_EQ(read("exports"), old_text + three + " -readonly\n");
-    EXPECT_EQ(read("exports.old"), old_text);
+    EXPECT_EQ(plain("exports"), old_text + three + " -readonly\n");
+    EXPECT_EQ(plain("exports.old"), old_text);
     r = rows();
     ASSERT_EQ(r.size(), 4u);
     EXPECT_EQ(r[2].text[0], three);
     EXPECT_EQ(r[2].text[1], " -readonly");
 
     ASSERT_EQ(exports_save_change(client, r, {true, 0, one, r[0].text[1] + " -name:first", ""}), 1);
-    EXPECT_EQ(read("exports"), "# exports\n" + one + " -readonly -name:first\n\n# kept further down\n" + dir +
+    EXPECT_EQ(plain("exports"), "# exports\n" + one + " -readonly -name:first\n\n# kept further down\n" + dir +
                                    "gone -exec\n" + two + " -nosuchoption\n" + three + " -readonly\n");
-    EXPECT_EQ(read("exports.old"), old_text + three + " -readonly\n");
+    EXPECT_EQ(plain("exports.old"), old_text + three + " -readonly\n");
     r = rows();
     EXPECT_EQ(r[0].text[1], " -name:first -readonly");
     EXPECT_EQ(exports_status_text_stored(), "Line 6 ignored, unknown option");
@@ -123,4 +134,26 @@ TEST_F(editor_server_test, the_raw_editor_writes_back_what_it_shows) {
     EXPECT_EQ(read("exports"), text);
     EXPECT_EQ(read("exports.old"), "# one\n" + dir + "one\n");
     ASSERT_EQ(exports_reload(client), 1);
+}
+
+TEST_F(editor_server_test, a_page_applied_sends_the_whole_record) {
+    if (!admin()) GTEST_SKIP() << "this process is not an administrator of the server";
+    panel_settings s;
+    ASSERT_EQ(panel_read_settings(client, s), 1);
+    uint32_t count = 0;
+    const settings_field* fields = settings_nfs_fields(&count);
+    const auto apply = [&](int id, const char* text) {
+        for (uint32_t i = 0; i < count; ++i)
+            if (fields[i].id == id) settings_store(fields[i], false, text, s.record);
+        return control_request(client, CTL_SET_SETTINGS, kControlSettingsSize, s.record);
+    };
+    // The port is stored for the next start; the running server keeps its own.
+    const uint16_t running = g_settings.record.port;
+    ASSERT_GT(apply(IDC_NFS_PORT, "2050"), 0);
+    int32_t stored = 0;
+    EXPECT_TRUE(config_read_number(kServerSection, "Port", stored));
+    EXPECT_EQ(stored, 2050);
+    EXPECT_EQ(g_settings.record.port, running);
+    ASSERT_GT(apply(IDC_NFS_PORT, ""), 0);
+    EXPECT_FALSE(config_read_number(kServerSection, "Port", stored)) << "2049, the default, is not stored";
 }

@@ -115,7 +115,9 @@ void save(HWND d, dialog_state* s) {
     change.folder = folder;
     change.options = options;
     change.clients = panel_item_text(d, IDC_ENTRY_CLIENTS, kClientsMax);
-    if (exports_save_change(*s->pipe, s->args->rows, change) < 0) panel_show_pipe_error();
+    const int saved = exports_save_change(*s->pipe, s->args->rows, change);
+    if (saved < 0) panel_show_pipe_error();
+    if (saved == 0) return;   // the server wrote nothing: what was typed stays in the dialog
     EndDialog(d, 1);
 }
 

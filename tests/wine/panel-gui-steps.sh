@@ -40,6 +40,8 @@ export DISPLAY=:$(head -1 "$work/display")
 wineserver -p </dev/null >/dev/null 2>&1
 "$wine" wineboot </dev/null >/dev/null 2>&1
 "$wine" reg delete 'HKCU\Software\Tervalo\quen' /f >/dev/null 2>&1
+# The server's settings as a first start finds them (the sheet's steps store some).
+"$wine" reg delete 'HKLM\Software\Tervalo\quen' /f >/dev/null 2>&1
 # A saved position, clear of Wine's tray window at the top left.
 "$wine" reg add 'HKCU\Software\Tervalo\quen' /v left /d 24 /f >/dev/null 2>&1
 "$wine" reg add 'HKCU\Software\Tervalo\quen' /v top /d 64 /f >/dev/null 2>&1

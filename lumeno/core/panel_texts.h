@@ -2,6 +2,7 @@
 // a source the window layer installs (the string table, later a language
 // file). Every text has the key a language file names it by.
 #pragma once
+#include "lumeno/core/panel_dialog_ids.h"
 #include "lumeno/core/panel_ids.h"
 
 #include <cstdint>
@@ -15,6 +16,8 @@ struct panel_text_entry {
 
 // Every [Strings] text the panel uses, in string-number order.
 const panel_text_entry* panel_text_table(uint32_t* count);
+// The same for the export editor and the configuration sheet.
+const panel_text_entry* panel_dialog_text_table(uint32_t* count);
 
 // Fills out with the text of id; false when the source has none (the
 // built-in text is then used).

@@ -4,8 +4,11 @@
 #include "lumeno/core/panel_lists.h"
 #include "lumeno/core/panel_state.h"
 #include "lumeno/core/panel_texts.h"
+#include "lumeno/win32/config_sheet.h"
+#include "lumeno/win32/export_dialog.h"
 #include "lumeno/win32/panel_about.h"
 #include "lumeno/win32/panel_admin.h"
+#include "lumeno/win32/panel_local.h"
 #include "lumeno/win32/panel_service.h"
 
 #include <commctrl.h>
@@ -22,9 +25,9 @@ constexpr UINT kRefreshMessage = WM_USER + PANEL_MSG_REFRESH_OFFSET;
 constexpr UINT kInsertMessage = WM_USER + PANEL_MSG_INSERT_OFFSET;
 constexpr int kMinTrackWidth = 300, kMinTrackHeight = 160;
 constexpr int kTipMax = 63;
-// Commands whose windows (log viewer, configuration sheet, export entry
-// dialog) are not part of the panel yet: offered, but not enabled.
-constexpr UINT kNotYet[] = {CMD_LOG, CMD_PREFERENCES, CMD_INSERT, CMD_EDIT};
+// Commands whose windows (the log viewer) are not part of the panel yet:
+// offered, but not enabled.
+constexpr UINT kNotYet[] = {CMD_LOG};
 
 struct panel_app {
     HINSTANCE instance = nullptr;
@@ -40,6 +43,7 @@ struct panel_app {
     panel_settings settings;
     int settings_result = -1;
     uint32_t mount_rows = 0;
+    int sheet_open = 0;   // re-entry count of the configuration sheet
     panel_window_settings user;
     control_client pipe;
 };
@@ -202,6 +206,54 @@ void remove_selected(panel_view view) {
     set_bar_text(g.header, panel_header(view, entries, !g.admin));
 }
 
+// The exports view's rows as shown, the source the exports file is rebuilt from.
+std::vector<panel_row> shown_rows() {
+    std::vector<panel_row> rows;
+    const int count = int(SendMessageA(g.list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        panel_row row;
+        row.ref = row_ref(i);
+        for (int column = 0; column < 3; ++column) {
+            char text[4096 + 1] = {};
+            LVITEMA item{};
+            item.iSubItem = column;
+            item.pszText = text;
+            item.cchTextMax = sizeof text;
+            SendMessageA(g.list, LVM_GETITEMTEXTA, WPARAM(i), reinterpret_cast<LPARAM>(&item));
+            row.text[column] = text;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// Insert (a folder handed in, or the selected row) and Edit (the selected row).
+void open_entry(bool edit, const char* folder) {
+    if (g.view != PANEL_VIEW_EXPORTS) return;
+    export_dialog_args args;
+    args.edit = edit;
+    args.folder = folder;
+    args.rows = shown_rows();
+    if (!folder) {
+        const int row = selected_row();
+        if (row < 0 || (edit && row_ref(row) == 0)) return;
+        args.row = size_t(row);
+    }
+    export_dialog_open(g.instance, g.window, g.pipe, args);
+    g.refresh.counter = kRefreshAfterEdit;
+    PostMessageA(g.window, kRefreshMessage, 1, 1);
+}
+
+void open_preferences() {
+    if (g.sheet_open) return;
+    ++g.sheet_open;
+    config_sheet_context context{g.instance, g.window, &g.pipe, &g.settings, g.admin};
+    config_sheet_open(context);
+    --g.sheet_open;
+    build_menus();   // the language may have changed
+    g.refresh.counter = kRefreshAfterPreferences;
+}
+
 void switch_view(panel_view view) {
     g.view = view;
     build_menus();
@@ -230,7 +282,10 @@ void on_command(UINT command) {
     case CMD_ABOUT: panel_about(g.instance, g.window); break;
     case CMD_REMOVE: remove_selected(PANEL_VIEW_EXPORTS); break;
     case CMD_DISCONNECT: remove_selected(PANEL_VIEW_MOUNTS); break;
-    default: break;   // the log viewer, the preferences and the export entry dialog are not built yet
+    case CMD_INSERT: open_entry(false, nullptr); break;
+    case CMD_EDIT: open_entry(true, nullptr); break;
+    case CMD_PREFERENCES: open_preferences(); break;
+    default: break;   // the log viewer is not built yet
     }
 }
 
@@ -291,8 +346,8 @@ LRESULT CALLBACK window_proc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
         return 0;
     case kRefreshMessage: on_refresh(lp); return 0;
     case kInsertMessage:
-        // The folder for the export entry dialog, which is not part of the
-        // panel yet. A secondary instance lives only for that dialog.
+        // A folder for the export entry dialog; a secondary instance lives only for it.
+        if (lp) open_entry(false, reinterpret_cast<const char*>(lp));
         std::free(reinterpret_cast<void*>(lp));
         if (g.secondary) DestroyWindow(w);
         return 0;
@@ -370,6 +425,7 @@ HWND panel_window_create(const panel_startup& s) {
     g.window = CreateWindowExA(0, kClassName, PANEL_TITLE, WS_OVERLAPPEDWINDOW, r.left, r.top, r.width, r.height,
                                nullptr, nullptr, s.instance, nullptr);
     if (!g.window) return nullptr;
+    panel_set_main_window(g.window);
     g.header = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | CCS_TOP | CCS_NORESIZE | CCS_NOPARENTALIGN,
                                0, 0, 0, 0, g.window,
                                reinterpret_cast<HMENU>(IDC_HEADER_BAR), s.instance, nullptr);

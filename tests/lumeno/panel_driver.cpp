@@ -20,10 +20,20 @@
 //   tray-rclick           a right click on it (opens the tray menu beside the window)
 //   shown                 "shown" when the window is visible and not minimised, else "hidden"
 //   count                 "windows N": the top-level windows of class "quen", hidden ones too
+// In a dialog by its title (a property sheet's controls on its visible page):
+//   item-set TITLE ID TEXT   sets a control's text
+//   item-text TITLE ID       prints it
+//   item-click TITLE ID      clicks a button or check box and waits for it
+//   item-post TITLE ID       presses a button without waiting (it may open a message box)
+//   item-checked TITLE ID    "checked" or "unchecked"
+//   item-shown TITLE ID      "shown" or "hidden"
+//   list TITLE               "row<TAB>col0<TAB>col1..." of the dialog's visible list view
+//   page TITLE N             shows page N of the property sheet
 #include "lumeno/core/panel_ids.h"
 
 #include <windows.h>
 #include <commctrl.h>
+#include <prsht.h>
 #include <shellapi.h>
 
 #include <cstdint>
@@ -182,6 +192,84 @@ BOOL CALLBACK count_panels(HWND top, LPARAM count) {
     return TRUE;
 }
 
+struct found_item {
+    int id;
+    HWND found;
+};
+BOOL CALLBACK find_item(HWND child, LPARAM arg) {
+    auto* f = reinterpret_cast<found_item*>(arg);
+    // On the dialog itself or on a property sheet's visible page; the control may be hidden.
+    if (GetDlgCtrlID(child) == f->id && IsWindowVisible(GetParent(child))) {
+        f->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A control of the dialog, on a property sheet's visible page too.
+HWND dialog_item(const char* title, int id) {
+    HWND d = dialog(title);
+    if (!d) return nullptr;
+    found_item f{id, nullptr};
+    EnumChildWindows(d, find_item, reinterpret_cast<LPARAM>(&f));
+    return f.found;
+}
+
+int list_rows(const char* title) {
+    HWND list = dialog_item(title, 1007);
+    if (!list) return 1;
+    remote r(list);
+    if (!r.base) return 2;
+    const int n = int(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    HWND columns = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    const int count = columns ? int(SendMessageA(columns, HDM_GETITEMCOUNT, 0, 0)) : 1;
+    for (int i = 0; i < n; ++i) {
+        std::printf("row");
+        for (int c = 0; c < count; ++c) std::printf("\t%s", cell(list, r, i, c).c_str());
+        std::printf("\n");
+    }
+    return 0;
+}
+
+int item_command(const std::string& cmd, int argc, char** argv) {
+    if (argc < 4) return 64;
+    const char* title = argv[2];
+    const int id = std::atoi(argv[3]);
+    if (cmd == "page") {
+        HWND d = dialog(title);
+        return d && SendMessageTimeoutA(d, PSM_SETCURSEL, WPARAM(id), 0, SMTO_NORMAL, 20000, nullptr) ? 0 : 1;
+    }
+    HWND item = dialog_item(title, id);
+    if (!item) {
+        std::fprintf(stderr, "panel_driver: no item %d in \"%s\"\n", id, title);
+        return 1;
+    }
+    DWORD_PTR result = 0;
+    if (cmd == "item-set") {
+        const char* text = argc > 4 ? argv[4] : "";
+        return SendMessageTimeoutA(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 20000, &result) ? 0 : 1;
+    }
+    if (cmd == "item-text") {
+        static char text[70000];
+        text[0] = 0;
+        SendMessageTimeoutA(item, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 20000, &result);
+        std::printf("%s\n", text);
+        return 0;
+    }
+    if (cmd == "item-click") return SendMessageTimeoutA(item, BM_CLICK, 0, 0, SMTO_NORMAL, 20000, &result) ? 0 : 1;
+    if (cmd == "item-post")
+        return PostMessageA(GetParent(item), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item)) ? 0 : 1;
+    if (cmd == "item-checked") {
+        std::printf("%s\n", SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED ? "checked" : "unchecked");
+        return 0;
+    }
+    if (cmd == "item-shown") {
+        std::printf("%s\n", IsWindowVisible(item) ? "shown" : "hidden");
+        return 0;
+    }
+    return 64;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,6 +286,8 @@ int main(int argc, char** argv) {
         std::printf("windows %d\n", n);
         return 0;
     }
+    if (cmd.rfind("item-", 0) == 0 || cmd == "page") return item_command(cmd, argc, argv);
+    if (cmd == "list") return list_rows(arg);
     HWND w = panel();
     if (!w) {
         std::fprintf(stderr, "panel_driver: no window of class \"quen\"\n");

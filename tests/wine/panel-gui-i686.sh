@@ -11,7 +11,7 @@ bindir=$(cd "${1:-$root/build/mingw-i686/bin}" && pwd)
 [ -x /usr/lib/wine/wine ] || { echo "SKIP: wine32 is not installed"; exit 0; }
 work=$(mktemp -d /tmp/tvwine-i686-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$work/"
+cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/quenctl.exe" "$work/"
 i686-w64-mingw32-g++-posix -std=c++20 -O2 -static -I"$root" "$root/tests/lumeno/panel_driver.cpp" \
   -lcomctl32 -lshell32 -o "$work/panel_driver.exe" || { echo "FAIL: the i686 driver does not build"; exit 1; }
 # A prefix of its own, made with wine32 present (one made before has no

@@ -40,6 +40,8 @@ export DISPLAY=:$(head -1 "$work/display")
 wineserver -p </dev/null >/dev/null 2>&1
 "$wine" wineboot </dev/null >/dev/null 2>&1
 "$wine" reg delete 'HKCU\Software\Tervalo\quen' /f >/dev/null 2>&1
+# The server's settings as a first start finds them (the sheet's steps store some).
+"$wine" reg delete 'HKLM\Software\Tervalo\quen' /f >/dev/null 2>&1
 # A saved position, clear of Wine's tray window at the top left.
 "$wine" reg add 'HKCU\Software\Tervalo\quen' /v left /d 24 /f >/dev/null 2>&1
 "$wine" reg add 'HKCU\Software\Tervalo\quen' /v top /d 64 /f >/dev/null 2>&1
@@ -129,6 +131,10 @@ else
   echo "disconnected: no: $(showmount -a 127.0.0.1 2>&1 | tr '\n' '|') / $(driver rows | tr '\n' '|')"
 fi
 driver send 125
+until_true 10 bash -c "timeout 30 '$wine' '$bin/panel_driver.exe' rows 2>/dev/null | grep -q 'header	 1 Entries'"
+
+# The export entry dialog and the configuration sheet.
+. "$(dirname "$0")/panel-gui-editor-steps.sh"
 
 # The about box.
 driver post 131
@@ -178,8 +184,14 @@ timeout 30 "$wine" "$bin/lumeno.exe" </dev/null >/dev/null 2>&1
 second=$?
 sleep 0.5
 echo "second-start: ended $second, first window $(driver shown)"
-# With a folder it runs hidden, only to hand the folder on, and ends.
-timeout 30 "$wine" "$bin/lumeno.exe" 'Z:\tmp' </dev/null >/dev/null 2>&1
+# With a folder it runs hidden, only for the export entry dialog of that folder, and ends with it.
+timeout 30 "$wine" "$bin/lumeno.exe" 'Z:\tmp' </dev/null >/dev/null 2>&1 &
+folder_pid=$!
+if until_true 15 bash -c "timeout 30 '$wine' '$bin/panel_driver.exe' rect 'Edit Exports' >/dev/null 2>&1"; then
+  echo "folder-dialog: [$(driver item-text 'Edit Exports' 1072)]"
+  driver item-post 'Edit Exports' 2
+fi
+wait "$folder_pid"
 echo "folder-start: ended $?, $(driver count)"
 
 # The server stopped: the status line within two seconds; then started again.

@@ -20,7 +20,7 @@ wine=${TERVALO_WINE:-$wine}   # the 32-bit loader for the i686 programs
 for tool in Xvfb xwd convert xwininfo showmount python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
 done
-for program in quen.exe lumeno.exe panel_driver.exe; do
+for program in quen.exe lumeno.exe panel_driver.exe quenctl.exe; do
   [ -f "$bindir/$program" ] || { echo "FAIL: $bindir/$program is missing"; exit 1; }
 done
 work=$(mktemp -d /tmp/tvwine-panel-XXXXXX)
@@ -32,8 +32,8 @@ if [ ! -x "$mount_client" ]; then
     { echo "SKIP: no libnfs mount client ($(head -1 "$work/cc.out"))"; rm -rf "$work"; exit 0; }
 fi
 ns="tvwine-$$-panel"
-mkdir -p "$work/bin" "$work/one" "$work/two"
-cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/panel_driver.exe" "$work/bin/"
+mkdir -p "$work/bin" "$work/one" "$work/two" "$work/three"
+cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/panel_driver.exe" "$bindir/quenctl.exe" "$work/bin/"
 printf '%s -umask:002\r\n%s -name:panel-two -ro 127.0.0.1\r\n' "$(windows "$work/one")" "$(windows "$work/two")" \
   >"$work/bin/exports"
 ip netns add "$ns" || exit 1
@@ -65,6 +65,33 @@ else
   failures=$((failures + 1))
 fi
 expect "^restarted-status:  Ready on Port 2049\$" "and the port again after a restart"
+three=$(windows "$work/three" | sed 's/[][\.*^$()+?{}|]/\\&/g')
+expect "^entry-options: \[ -readonly\]\$" "the -readonly box writes its word into the options"
+expect "^entry-saved: closed" "Save closes the export entry dialog"
+expect "^insert-showmount: /z.*/three 127\.0\.0\.1" "showmount -e lists the inserted export"
+expect "^insert-file: \[$three -readonly 127\.0\.0\.1\]\$" "the exports file holds its line"
+expect "^insert-old: the previous file" "and exports.old the file before it"
+expect "^edit-fields: \[$three\] \[ -readonly\] readonly checked" "Edit opens with the row's fields and boxes"
+expect "^edit-options: \[ -readonly -name:\]\$" "the -name: box adds its word"
+expect "^edit-noarg: Option argument not specified" "a word without its argument is refused with a message"
+expect "^edit-showmount: /panel-three 127\.0\.0\.1" "the edited export is seen by its name"
+expect "^edit-file: \[$three -readonly -name:panel-three 127\.0\.0\.1\]\$" "the line is rewritten in place"
+expect "^nfs-port: 2049\$" "the NFS page shows the server's port"
+expect "^applied: stored Port=2050, running Port=2049\$" "Apply sends the record: the server stores the new port for its next start"
+expect "^applied-empty: stored Port absent" "an empty port field stores 2049 (the default, so no value)"
+expect "^transports: udp checked tcp unchecked" "UDP and TCP cannot both be cleared"
+expect "^threads: stored Threads=1\$" "0 threads store 1"
+expect "^server-page: fileid shown copy hidden" "the Server page: the copy emulation only when set"
+expect "^maproot: MapRoot=0 then MapRoot=1\$" "a Server page box reaches the running server's record (quenctl settings)"
+expect "^exports-page: row	/panel-three	-readonly 	127\.0\.0\.1 \$" "the Exports page shows the exports as MOUNT reports them"
+expect "^raw-editor: 1 line" "the raw editor holds the file"
+expect "^raw-saved: closed" "its Save closes it"
+expect "^raw-file: unchanged" "and writes the text back as it was shown"
+expect "^mounts-page: row	.*	/panel-three\$" "the Mounts page lists a mount made from Linux"
+expect "^portmap-page: row	100003	3	TCP	2049\$" "the PortMapper page lists the server's registrations"
+expect "^language-page: English" "the Language page shows the built-in language"
+expect "^sheet: closed" "Cancel closes the sheet"
+expect '^folder-dialog: \[Z:\\tmp\\\]' "a folder handed in opens the entry dialog with its backslash"
 expect "^about: open" "the about box"
 expect "^tray present" "the tray icon (the shell holds it)"
 expect "^screenshot: .*/tray.png" "Wine shows it in its tray window"
@@ -72,7 +99,7 @@ expect "^tray-menu: menu open" "a right click on the tray icon opens its menu"
 expect "^to-tray: hidden" "minimised, the window goes to the tray"
 expect "^tray-click: shown" "a click on the tray icon brings it back"
 expect "^second-start: ended 0, first window shown" "a second start brings the first window forward and ends"
-expect "^folder-start: ended 0, windows 1\$" "a second start with a folder runs hidden and ends"
+expect "^folder-start: ended 0, windows 1\$" "a second start with a folder runs hidden and ends with its dialog"
 expect "^exit: ended" "Exit ends the panel"
 if [ "$failures" -ne 0 ]; then
   echo "$out"

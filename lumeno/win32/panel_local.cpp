@@ -1,0 +1,54 @@
+#include "lumeno/win32/panel_local.h"
+
+#include "lumeno/core/panel_ids.h"
+#include "lumeno/core/panel_texts.h"
+
+#include <commctrl.h>
+#include <winnetwk.h>
+
+#include <vector>
+
+namespace {
+
+uint32_t attributes(const char* path) { return GetFileAttributesA(path); }
+
+bool on_remote_drive(const char* path) {
+    char root[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameA(path, root, sizeof root)) return false;
+    return GetDriveTypeA(root) == DRIVE_REMOTE;
+}
+
+bool universal_name(const char* path, std::string* unc) {
+    std::vector<char> buffer(4096);
+    DWORD size = DWORD(buffer.size());
+    if (WNetGetUniversalNameA(path, UNIVERSAL_NAME_INFO_LEVEL, buffer.data(), &size) != NO_ERROR) return false;
+    const auto* info = reinterpret_cast<const UNIVERSAL_NAME_INFOA*>(buffer.data());
+    if (!info->lpUniversalName) return false;
+    *unc = info->lpUniversalName;
+    return true;
+}
+
+const panel_local_files kLocal{attributes, on_remote_drive, universal_name};
+HWND g_main = nullptr;
+
+}  // namespace
+
+const panel_local_files& panel_local() { return kLocal; }
+
+int panel_message(HWND owner, const std::string& text, UINT type) {
+    return MessageBoxExA(owner, text.c_str(), PANEL_TITLE, type | MB_TASKMODAL, GetUserDefaultUILanguage());
+}
+
+void panel_set_main_window(HWND main) { g_main = main; }
+
+void panel_show_pipe_error() {
+    if (HWND bar = g_main ? GetDlgItem(g_main, IDC_STATUS_BAR) : nullptr)
+        SendMessageA(bar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(panel_text(IDS_ERROR_PIPE).c_str()));
+}
+
+std::string panel_item_text(HWND dialog, int id, size_t limit) {
+    std::string text(limit + 1, '\0');
+    const int n = GetDlgItemTextA(dialog, id, text.data(), int(text.size()));
+    text.resize(n > 0 ? size_t(n) : 0);
+    return text;
+}

@@ -13,6 +13,7 @@
 #define IDD_PAGE_EXPORTS 108
 #define IDD_PAGE_LANGUAGE 109
 #define IDD_PAGE_SERVER 105
+#define IDD_LOG 111
 #define IDD_EXPORT_ENTRY 112
 
 /* Export entry dialog (112) */
@@ -37,6 +38,15 @@
 #define IDC_OPT_RANGE 1084
 #define IDC_ENTRY_CLIENTS_LABEL 1096
 #define IDC_ENTRY_CLIENTS 1076
+
+/* Log viewer (111) */
+#define IDC_LOG_LIST 1059
+#define IDC_LOG_FILE_LABEL 1060
+#define IDC_LOG_FILE 1061
+#define IDC_LOG_PRINT 1070
+#define IDC_LOG_STATUS 1032
+#define CTRL_FILE "File:"
+#define CTRL_PRINT "&Print"
 
 /* Raw exports editor (103) */
 #define IDC_EDITOR_TEXT 1058
@@ -156,6 +166,12 @@
 #define TEXT_LANGUAGE_BUILTIN "English (built-in)"
 #define IDS_TOO_LARGE 262
 #define TEXT_TOO_LARGE "The file is larger than this editor holds: shown in part, not saved."
+#define IDS_PROTOCOL 263   /* the log viewer's title */
+#define TEXT_PROTOCOL "Log"
+#define IDS_DATE 264
+#define TEXT_DATE "Date"
+#define IDS_TIME 265
+#define TEXT_TIME "Time"
 #define IDC_EXPORTS_READ_ONLY 1100
 
 #endif

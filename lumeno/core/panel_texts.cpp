@@ -54,6 +54,9 @@ const panel_text_entry kDialogTexts[] = {
     {IDS_SHELL_TEXT, "CONTEXT", TEXT_SHELL_TEXT},
     {IDS_LANGUAGE_BUILTIN, "LANGUAGE_BUILTIN", TEXT_LANGUAGE_BUILTIN},
     {IDS_TOO_LARGE, "TOO_LARGE", TEXT_TOO_LARGE},
+    {IDS_PROTOCOL, "PROTOCOL", TEXT_PROTOCOL},
+    {IDS_DATE, "DATE", TEXT_DATE},
+    {IDS_TIME, "TIME", TEXT_TIME},
 };
 
 panel_text_source g_source = nullptr;

@@ -6,6 +6,7 @@
 #include "lumeno/core/panel_texts.h"
 #include "lumeno/win32/config_sheet.h"
 #include "lumeno/win32/export_dialog.h"
+#include "lumeno/win32/log_viewer.h"
 #include "lumeno/win32/panel_about.h"
 #include "lumeno/win32/panel_admin.h"
 #include "lumeno/win32/panel_local.h"
@@ -25,9 +26,6 @@ constexpr UINT kRefreshMessage = WM_USER + PANEL_MSG_REFRESH_OFFSET;
 constexpr UINT kInsertMessage = WM_USER + PANEL_MSG_INSERT_OFFSET;
 constexpr int kMinTrackWidth = 300, kMinTrackHeight = 160;
 constexpr int kTipMax = 63;
-// Commands whose windows (the log viewer) are not part of the panel yet:
-// offered, but not enabled.
-constexpr UINT kNotYet[] = {CMD_LOG};
 
 struct panel_app {
     HINSTANCE instance = nullptr;
@@ -114,7 +112,6 @@ void build_menus() {
         CheckMenuItem(menu, CMD_EXPORTS, g.view == PANEL_VIEW_EXPORTS ? MF_CHECKED : MF_UNCHECKED);
         CheckMenuItem(menu, CMD_MOUNTS, g.view == PANEL_VIEW_MOUNTS ? MF_CHECKED : MF_UNCHECKED);
         CheckMenuItem(menu, CMD_NAMES, g.resolve_names ? MF_CHECKED : MF_UNCHECKED);
-        for (UINT later : kNotYet) EnableMenuItem(menu, later, MF_BYCOMMAND | MF_GRAYED);
         HMENU old = GetMenu(g.window);
         SetMenu(g.window, menu);
         if (old) DestroyMenu(old);
@@ -126,8 +123,6 @@ void build_menus() {
         g.context = g.view == PANEL_VIEW_EXPORTS
                         ? popup({{CMD_INSERT, IDS_INSERT}, {CMD_EDIT, IDS_EDIT}, {CMD_REMOVE, IDS_REMOVE}})
                         : popup({{CMD_DISCONNECT, IDS_DISCONNECT}});
-    if (g.context)
-        for (UINT later : kNotYet) EnableMenuItem(g.context, later, MF_BYCOMMAND | MF_GRAYED);
     if (g.tray_menu) DestroyMenu(g.tray_menu);
     g.tray_menu = popup({{CMD_EXIT, IDS_EXIT}});
     SetMenuDefaultItem(g.tray_menu, CMD_EXIT, FALSE);
@@ -285,7 +280,8 @@ void on_command(UINT command) {
     case CMD_INSERT: open_entry(false, nullptr); break;
     case CMD_EDIT: open_entry(true, nullptr); break;
     case CMD_PREFERENCES: open_preferences(); break;
-    default: break;   // the log viewer is not built yet
+    case CMD_LOG: log_viewer_open(g.instance, g.window, g.pipe); break;
+    default: break;
     }
 }
 

@@ -231,6 +231,47 @@ int list_rows(const char* title) {
     return 0;
 }
 
+// The log viewer's rows: the image index, then the date, time and message.
+int log_rows(const char* title) {
+    HWND list = dialog_item(title, 1059);
+    if (!list) return 1;
+    remote r(list);
+    if (!r.base) return 2;
+    const int n = int(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        LVITEMA item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        r.put(0, &item, sizeof item);
+        SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(r.base));
+        LVITEMA back{};
+        ReadProcessMemory(r.process, r.base, &back, sizeof back, nullptr);
+        std::printf("log\t%d\t%s\t%s\t%s\n", back.iImage, cell(list, r, i, 1).c_str(), cell(list, r, i, 2).c_str(),
+                    cell(list, r, i, 3).c_str());
+    }
+    return 0;
+}
+
+// The entries of a drop-down list, the selected one marked "*" (the
+// system carries CB_GETLBTEXT's text across processes).
+int combo_items(const char* title, int id) {
+    HWND combo = dialog_item(title, id);
+    if (!combo) return 1;
+    const int n = int(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+    const int chosen = int(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, WPARAM(i), 0);
+        if (length < 0 || length >= kTextMax) return 2;
+        // Wide: Wine carries the narrow form's text across processes as wide characters.
+        std::wstring wide(size_t(length) + 1, L'\0');
+        SendMessageW(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(wide.data()));
+        char text[kTextMax] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, text, sizeof text - 1, nullptr, nullptr);
+        std::printf("item\t%s%s\n", text, i == chosen ? "\t*" : "");
+    }
+    return 0;
+}
+
 int item_command(const std::string& cmd, int argc, char** argv) {
     if (argc < 4) return 64;
     const char* title = argv[2];
@@ -288,6 +329,8 @@ int main(int argc, char** argv) {
     }
     if (cmd.rfind("item-", 0) == 0 || cmd == "page") return item_command(cmd, argc, argv);
     if (cmd == "list") return list_rows(arg);
+    if (cmd == "log-rows") return log_rows(arg);
+    if (cmd == "combo" && argc > 3) return combo_items(arg, std::atoi(argv[3]));
     HWND w = panel();
     if (!w) {
         std::fprintf(stderr, "panel_driver: no window of class \"quen\"\n");

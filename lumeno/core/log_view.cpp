@@ -19,20 +19,6 @@ void add_found(const control_find_data& found, std::vector<std::string>* names) 
     names->emplace_back(found.name, n);
 }
 
-// One whole line, its pieces joined: the first kLogLineHeld characters
-// are kept, the rest read and dropped. Result: -1, 0 at the end, 1.
-int read_whole_line(control_client& c, uint32_t file, std::string* line) {
-    line->clear();
-    char piece[kControlDataMax];
-    for (;;) {
-        const int n = control_read_line(c, file, piece, sizeof piece);
-        if (n <= 0) return n < 0 ? -1 : (line->empty() ? 0 : 1);
-        const size_t len = strnlen(piece, size_t(n));
-        if (line->size() < kLogLineHeld) line->append(piece, std::min(len, kLogLineHeld - line->size()));
-        if (len > 0 && piece[len - 1] == '\n') return 1;
-    }
-}
-
 }  // namespace
 
 std::string log_month_name(int year, int month) {
@@ -84,7 +70,7 @@ int log_load(control_client& c, const std::string& name, std::vector<log_row>* r
     if (opened <= 0) return opened;
     std::string line;
     int rc = 0;
-    while ((rc = read_whole_line(c, file, &line)) > 0) {
+    while ((rc = log_read_line(c, file, &line)) > 0) {
         if (line.size() < 3) continue;
         // Only a line end is dropped: a last line without one keeps its last character.
         if (line.back() == '\n') line.pop_back();
@@ -99,4 +85,16 @@ void log_column_widths(int client_width, int scroll_width, int out[4]) {
     static constexpr int kPercent[4] = {4, 13, 11, 60};
     const int width = client_width > scroll_width ? client_width - scroll_width : 0;
     for (int i = 0; i < 4; ++i) out[i] = width * kPercent[i] / 100;
+}
+
+int log_read_line(control_client& c, uint32_t file, std::string* line) {
+    line->clear();
+    char piece[kControlDataMax];
+    for (;;) {
+        const int n = control_read_line(c, file, piece, sizeof piece);
+        if (n <= 0) return n < 0 ? -1 : (line->empty() ? 0 : 1);
+        const size_t len = strnlen(piece, size_t(n));
+        if (line->size() < kLogLineHeld) line->append(piece, std::min(len, kLogLineHeld - line->size()));
+        if (len > 0 && piece[len - 1] == '\n') return 1;
+    }
 }

@@ -47,6 +47,11 @@ size_t log_choose(const std::vector<std::string>& names, const std::string& curr
 // (rows empty), 1.
 int log_load(control_client& c, const std::string& name, std::vector<log_row>* rows);
 
+// One whole line of an open file, its pieces joined (the first
+// kLogLineHeld characters kept, the rest read and dropped), with its line
+// end. Result: -1 pipe failure, 0 at the end of the file, 1.
+int log_read_line(control_client& c, uint32_t file, std::string* line);
+
 // The list's column widths, in percent of its client width less a vertical
 // scroll bar: the mark 4, the date 13, the time 11, the message 60.
 void log_column_widths(int client_width, int scroll_width, int out[4]);

@@ -1,5 +1,6 @@
 #include "lumeno/win32/log_viewer.h"
 
+#include "lumeno/core/log_print.h"
 #include "lumeno/core/log_view.h"
 #include "lumeno/core/panel_dialog_ids.h"
 #include "lumeno/core/panel_ids.h"
@@ -7,6 +8,7 @@
 #include "lumeno/win32/panel_local.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include <string>
 #include <vector>
@@ -103,8 +105,6 @@ void load_chosen(HWND d, viewer& v) {
 void init(HWND d, viewer& v) {
     SetWindowTextA(d, panel_text(IDS_PROTOCOL).c_str());
     HWND list = GetDlgItem(d, IDC_LOG_LIST);
-    // Printing is not offered yet.
-    EnableWindow(GetDlgItem(d, IDC_LOG_PRINT), FALSE);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     set_images(v.instance, list);
     add_column(list, 0, "", 0);
@@ -128,6 +128,58 @@ void init(HWND d, viewer& v) {
     SendMessageA(d, WM_SIZE, 0, MAKELPARAM(r.right, r.bottom));
     load_chosen(d, v);
 }
+
+struct page_context {
+    HDC dc;
+    int line_height;
+};
+
+// Printing to the device context of the system print dialog: the header at
+// the top left, the lines from two line heights down.
+bool start_page(void* p, const std::string& header) {
+    auto* c = static_cast<page_context*>(p);
+    if (StartPage(c->dc) <= 0) return false;
+    TextOutA(c->dc, 0, 0, header.data(), int(header.size()));
+    return true;
+}
+void print_line(void* p, int row, const std::string& text) {
+    auto* c = static_cast<page_context*>(p);
+    TextOutA(c->dc, 0, (row + 2) * c->line_height, text.data(), int(text.size()));
+}
+bool end_page(void* p) { return EndPage(static_cast<page_context*>(p)->dc) > 0; }
+
+}  // namespace
+
+bool log_print_file(HWND owner, control_client& pipe, const std::string& name) {
+    PRINTDLGA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.Flags = PD_RETURNDC | PD_COLLATE | PD_NOPAGENUMS | PD_NOSELECTION;
+    dialog.nCopies = 1;
+    if (!PrintDlgA(&dialog) || !dialog.hDC) return false;
+    if (dialog.hDevMode) GlobalFree(dialog.hDevMode);
+    if (dialog.hDevNames) GlobalFree(dialog.hDevNames);
+    HDC dc = dialog.hDC;
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    page_context context{dc, int(metrics.tmHeight + metrics.tmExternalLeading)};
+    const int per_page = log_lines_per_page(GetDeviceCaps(dc, VERTRES), context.line_height);
+    DOCINFOA document{};
+    document.cbSize = sizeof document;
+    document.lpszDocName = name.c_str();
+    int printed = 0;
+    if (StartDocA(dc, &document) > 0) {
+        printed = log_print(pipe, name, per_page, {&context, start_page, print_line, end_page});
+        // A failed page, an unreadable file or a broken pipe: the job is dropped.
+        if (printed > 0) EndDoc(dc);
+        else AbortDoc(dc);
+        if (printed < 0) panel_show_pipe_error();
+    }
+    DeleteDC(dc);
+    return printed > 0;
+}
+
+namespace {
 
 // The status bar at the bottom; above it one row of the label, the file
 // list (ten margins from the left) and Print (at the right); the list
@@ -180,6 +232,10 @@ INT_PTR CALLBACK log_proc(HWND d, UINT message, WPARAM wp, LPARAM lp) {
         if (!v) return FALSE;
         if (LOWORD(wp) == IDC_LOG_FILE && HIWORD(wp) == CBN_SELCHANGE) {
             load_chosen(d, *v);
+            return TRUE;
+        }
+        if (LOWORD(wp) == IDC_LOG_PRINT) {
+            log_print_file(d, *v->pipe, panel_item_text(d, IDC_LOG_FILE, kLogFileNameMax));
             return TRUE;
         }
         if (LOWORD(wp) == IDCANCEL || LOWORD(wp) == IDOK) {

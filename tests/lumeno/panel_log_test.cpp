@@ -1,6 +1,7 @@
 // The log viewer's core: the split of a line and its mark, the choice of
 // the file shown first, and a log directory read through the server's own
 // control pipe (served in this process), long lines included.
+#include "lumeno/core/log_print.h"
 #include "lumeno/core/log_view.h"
 #include "platform/file.h"
 #include "quen/config/settings.h"
@@ -58,6 +59,40 @@ TEST(log_view_rules, month_names_and_the_first_choice) {
     EXPECT_EQ(log_choose(names, "quen2612.log"), 0u) << "not listed: the first";
 }
 
+TEST(log_print_rules, lines_per_page_and_header) {
+    const int cases[][3] = {{6600, 100, 64}, {6650, 100, 64}, {300, 100, 1}, {100, 100, 1}, {500, 0, 1}};
+    for (const auto& c : cases) EXPECT_EQ(log_lines_per_page(c[0], c[1]), c[2]) << c[0] << " / " << c[1];
+    EXPECT_EQ(log_page_header("quen2612.log", 1), "quen2612.log  --  1");
+}
+
+// What a printer was given: the headers and each page's lines.
+struct printout {
+    std::vector<std::string> headers;
+    std::vector<std::vector<std::string>> pages;
+    int fail_at = -1;   // the page whose start fails
+    bool open = false;
+    log_print_sink sink() {
+        return {this,
+                [](void* p, const std::string& header) {
+                    auto* o = static_cast<printout*>(p);
+                    if (int(o->pages.size()) == o->fail_at) return false;
+                    o->headers.push_back(header);
+                    o->pages.emplace_back();
+                    o->open = true;
+                    return true;
+                },
+                [](void* p, int row, const std::string& text) {
+                    auto* o = static_cast<printout*>(p);
+                    EXPECT_EQ(size_t(row), o->pages.back().size());
+                    o->pages.back().push_back(text);
+                },
+                [](void* p) {
+                    static_cast<printout*>(p)->open = false;
+                    return true;
+                }};
+    }
+};
+
 struct log_server_test : exports_file_test {
     static void SetUpTestSuite() {
         static std::string variable;
@@ -72,7 +107,7 @@ struct log_server_test : exports_file_test {
     }
     void TearDown() override {
         control_disconnect(client);
-        for (const char* name : {"quen2611.log", "quen2612.log", "other.log"}) wp_delete_file((dir + name).c_str());
+        for (const char* name : {"quen2611.log", "quen2612.log", "other.log", "long.log"}) wp_delete_file((dir + name).c_str());
         g_settings.log_dir[0] = '\0';
         exports_file_test::TearDown();
     }
@@ -119,6 +154,32 @@ TEST_F(log_server_test, files_are_listed_sorted_and_read_line_by_line) {
     EXPECT_EQ(rows[3].date, "");
     EXPECT_EQ(rows[4].message, "  continued");
     EXPECT_EQ(rows[5].message, "last, no line end") << "only a line end is dropped";
+}
+
+TEST_F(log_server_test, printing_fills_pages_and_stops_at_the_limit) {
+    write("quen2612.log", "one\r\ntwo\nthree\nfour\nfive\n");
+    printout p;
+    EXPECT_EQ(log_print(client, "quen2612.log", 2, p.sink()), 3);
+    EXPECT_EQ(p.headers, (std::vector<std::string>{"quen2612.log  --  1", "quen2612.log  --  2", "quen2612.log  --  3"}));
+    EXPECT_EQ(p.pages[0], (std::vector<std::string>{"one", "two"})) << "lines without their line ends";
+    EXPECT_EQ(p.pages[2], std::vector<std::string>{"five"});
+    EXPECT_FALSE(p.open) << "the last page is ended";
+
+    printout failing;
+    failing.fail_at = 1;
+    EXPECT_EQ(log_print(client, "quen2612.log", 2, failing.sink()), 0) << "a failed page start is a failure";
+    EXPECT_EQ(failing.pages.size(), 1u);
+
+    printout none;
+    EXPECT_EQ(log_print(client, "quen2611.log", 2, none.sink()), 0) << "a file that cannot be opened prints nothing";
+    EXPECT_TRUE(none.pages.empty());
+
+    std::string text;
+    for (uint32_t i = 0; i <= kLogPrintMax; ++i) text += std::to_string(i) + "\n";
+    write("long.log", text);
+    printout big;
+    EXPECT_EQ(log_print(client, "long.log", 100, big.sink()), int(kLogPrintMax / 100));
+    EXPECT_EQ(big.pages.back().back(), std::to_string(kLogPrintMax - 1)) << "the first 30000 lines";
 }
 
 }  // namespace

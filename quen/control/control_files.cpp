@@ -2,7 +2,6 @@
 
 #include "control_client/control_protocol.h"
 #include "platform/file.h"
-#include "platform/file_replace.h"
 #include "platform/path.h"
 #include "quen/config/settings.h"
 #include "quen/control/control_commands.h"
@@ -27,30 +26,23 @@ uint32_t ref_in(const control_request& r) { return r.length >= 4 ? control_get32
 std::string exports_draft() { return std::string(g_settings.data_dir) + "exports.new"; }
 
 // The written exports file takes the place of the previous one, which is
-// kept as "exports.old"; each step replaces a whole file. false, and
-// "exports" as it was, when a step fails.
+// kept as "exports.old": the draft reaches the disk, then takes the name in
+// one step. false, and "exports" as it was, when a step fails.
 bool land_exports_draft() {
     const std::string draft = exports_draft();
     const std::string current = std::string(g_settings.data_dir) + "exports";
     const std::string old = std::string(g_settings.data_dir) + "exports.old";
-    std::string text;
-    bool read = false;
-    if (FILE* f = path_fopen(draft.c_str(), "rb")) {
-        char chunk[4096];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-        read = !std::ferror(f);
-        std::fclose(f);
+    bool flushed = false;
+    {
+        file_handle h(wp_create_file(draft.c_str(), WP_GENERIC_WRITE, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING, 0));
+        flushed = h.valid() && wp_flush_file_buffers(h.get());
     }
-    wp_delete_file(draft.c_str());
-    if (!read) return false;
-    if (wp_get_file_attributes(current.c_str()) != WP_INVALID_FILE_ATTRIBUTES &&
-        !wp_copy_file(current.c_str(), old.c_str(), false)) {
-        log_printf(2, "quen: cannot keep %s, error %u\n", old.c_str(), file_last_error());
-        return false;
-    }
-    if (!file_replace_contents(current.c_str(), text)) {
+    const bool kept = flushed && (wp_get_file_attributes(current.c_str()) == WP_INVALID_FILE_ATTRIBUTES ||
+                                  wp_copy_file(current.c_str(), old.c_str(), false));
+    if (!kept || !wp_move_file_ex(draft.c_str(), current.c_str(),
+                                  WP_MOVEFILE_REPLACE_EXISTING | WP_MOVEFILE_WRITE_THROUGH)) {
         log_printf(2, "quen: cannot write %s, error %u\n", current.c_str(), file_last_error());
+        wp_delete_file(draft.c_str());
         return false;
     }
     return true;

@@ -37,14 +37,26 @@ nlm_outgoing call_to(uint32_t addr, uint32_t version, uint32_t procedure) {
     return c;
 }
 
-TEST(NlmCallback, HeldCallsWaitForTheHoldToEnd) {
-    ASSERT_TRUE(net_startup());
-    socket_guard portmap(net_udp_socket(false));
+// The sender started against a portmapper of the test's own on loopback.
+struct NlmCallback : testing::Test {
+    socket_guard portmap{NET_INVALID};
     const uint32_t loopback = net_make_addr(0x7F000001u, 0).addr;
-    net_addr4 local = net_make_addr(0x7F000001u, 0);
-    ASSERT_TRUE(net_bind(portmap.s, local) && net_local_address(portmap.s, &local));
-    nlm_callback_set_portmap_port(net_port_host(local));
-    ASSERT_TRUE(nlm_callback_start());
+    void SetUp() override {
+        ASSERT_TRUE(net_startup());
+        portmap.s = net_udp_socket(false);
+        net_addr4 local = net_make_addr(0x7F000001u, 0);
+        ASSERT_TRUE(net_bind(portmap.s, local) && net_local_address(portmap.s, &local));
+        nlm_callback_set_portmap_port(net_port_host(local));
+        ASSERT_TRUE(nlm_callback_start());
+    }
+    void TearDown() override {
+        nlm_callback_stop();
+        nlm_callback_set_portmap_port(0);
+        net_cleanup();
+    }
+};
+
+TEST_F(NlmCallback, HeldCallsWaitForTheHoldToEnd) {
     static nlm_outgoing held{}, other{};
     held = call_to(loopback, 1, 5);
     other = call_to(loopback, 4, 5);
@@ -55,22 +67,12 @@ TEST(NlmCallback, HeldCallsWaitForTheHoldToEnd) {
         EXPECT_EQ(next_getport_version(portmap.s), 4u);
     }
     EXPECT_EQ(next_getport_version(portmap.s), 1u);
-    nlm_callback_stop();
-    nlm_callback_set_portmap_port(0);
-    net_cleanup();
 }
 
 // A destination whose portmapper never answers (a forged source, say) is
 // asked once for its port, holds a few results of the queue, and leaves the
 // grants their own room.
-TEST(NlmCallback, ASilentDestinationIsAskedOnceAndHoldsAFewResults) {
-    ASSERT_TRUE(net_startup());
-    socket_guard portmap(net_udp_socket(false));
-    const uint32_t loopback = net_make_addr(0x7F000001u, 0).addr;
-    net_addr4 local = net_make_addr(0x7F000001u, 0);
-    ASSERT_TRUE(net_bind(portmap.s, local) && net_local_address(portmap.s, &local));
-    nlm_callback_set_portmap_port(net_port_host(local));
-    ASSERT_TRUE(nlm_callback_start());
+TEST_F(NlmCallback, ASilentDestinationIsAskedOnceAndHoldsAFewResults) {
     static nlm_outgoing result;
     result = call_to(loopback, 4, 11);   // TEST_RES
     int queued = 0;
@@ -87,9 +89,6 @@ TEST(NlmCallback, ASilentDestinationIsAskedOnceAndHoldsAFewResults) {
         getports += net_recvfrom(portmap.s, buf, sizeof buf, &peer, &peer_len) > 0;
     }
     EXPECT_EQ(getports, 1) << "one short GETPORT, remembered for the rest";
-    nlm_callback_stop();
-    nlm_callback_set_portmap_port(0);
-    net_cleanup();
 }
 
 }  // namespace

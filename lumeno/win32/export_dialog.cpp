@@ -147,11 +147,6 @@ INT_PTR CALLBACK dialog_proc(HWND d, UINT message, WPARAM wp, LPARAM lp) {
 
 int export_dialog_open(HINSTANCE instance, HWND owner, control_client& pipe, export_dialog_args& args) {
     dialog_state state{&pipe, &args};
-    const INT_PTR rc = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_EXPORT_ENTRY), owner, dialog_proc,
-                                       reinterpret_cast<LPARAM>(&state));
-    if (rc == -1) {
-        panel_message(owner, panel_text(IDS_FAILED), MB_OK | MB_ICONERROR);
-        return -1;
-    }
-    return rc == 1 ? 1 : 0;
+    const INT_PTR rc = panel_modal(instance, owner, IDD_EXPORT_ENTRY, dialog_proc, reinterpret_cast<LPARAM>(&state));
+    return rc == -1 ? -1 : rc == 1 ? 1 : 0;
 }

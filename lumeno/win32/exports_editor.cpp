@@ -90,7 +90,5 @@ INT_PTR CALLBACK editor_proc(HWND d, UINT message, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 void exports_editor_open(HINSTANCE instance, HWND owner, control_client& pipe) {
-    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_EXPORTS_EDITOR), owner, editor_proc,
-                        reinterpret_cast<LPARAM>(&pipe)) == -1)
-        panel_message(owner, panel_text(IDS_FAILED), MB_OK | MB_ICONERROR);
+    panel_modal(instance, owner, IDD_EXPORTS_EDITOR, editor_proc, reinterpret_cast<LPARAM>(&pipe));
 }

@@ -251,6 +251,5 @@ INT_PTR CALLBACK log_proc(HWND d, UINT message, WPARAM wp, LPARAM lp) {
 
 void log_viewer_open(HINSTANCE instance, HWND owner, control_client& pipe) {
     viewer v{&pipe, instance};
-    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_LOG), owner, log_proc, reinterpret_cast<LPARAM>(&v)) == -1)
-        panel_message(owner, panel_text(IDS_FAILED), MB_OK | MB_ICONERROR);
+    panel_modal(instance, owner, IDD_LOG, log_proc, reinterpret_cast<LPARAM>(&v));
 }

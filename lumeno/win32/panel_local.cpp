@@ -39,6 +39,12 @@ int panel_message(HWND owner, const std::string& text, UINT type) {
     return MessageBoxExA(owner, text.c_str(), PANEL_TITLE, type | MB_TASKMODAL, GetUserDefaultUILanguage());
 }
 
+INT_PTR panel_modal(HINSTANCE instance, HWND owner, int id, DLGPROC proc, LPARAM param) {
+    const INT_PTR rc = DialogBoxParamA(instance, MAKEINTRESOURCEA(id), owner, proc, param);
+    if (rc == -1) panel_message(owner, panel_text(IDS_FAILED), MB_OK | MB_ICONERROR);
+    return rc;
+}
+
 void panel_set_main_window(HWND main) { g_main = main; }
 
 void panel_show_pipe_error() {

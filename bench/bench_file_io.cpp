@@ -2,6 +2,7 @@
 // 1 MiB, with the open-file cache on and off, on 1 and 4 threads (each
 // thread on files of its own). Requests and megabytes per second. Printed,
 // not checked.
+#include "tests/support/fs_calls.h"
 #include "bench/bench_mount.h"
 #include "platform/file.h"
 #include "quen/fs/file_io.h"

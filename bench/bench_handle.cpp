@@ -1,6 +1,7 @@
 // The first steps of every NFS request: handle_resolve (mount lock, then the
 // table lock), the path check against the mount, and a whole GETATTR through
 // the file layer. Per second with 1 and 8 threads. Printed, not checked.
+#include "tests/support/fs_calls.h"
 #include "bench/bench_mount.h"
 #include "platform/file.h"
 #include "quen/fs/handle_calls.h"

@@ -64,6 +64,8 @@ struct rpc_call {
     char machine_name_buf[RPC_MACHINE_NAME_MAX + 1];
     uint32_t gid_buf[RPC_GIDS_MAX];
     xdr_cursor args;
+    // The program's request record while its handler runs (rpc/proc_table.h).
+    void* request;
 };
 
 // Result encoders write at dst and return the bytes written.

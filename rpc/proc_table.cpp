@@ -40,9 +40,15 @@ int rpc_run_program(const rpc_program* prog, rpc_handle* h, rpc_call* call) {
     if (slot && reply_slot_replay(h, call, &slot->slot, p->encode, slot->result)) return RPC_RUN_REPLIED;
     alignas(8) uint8_t result[RPC_RECORD_MAX];
     std::memset(result, 0, p->res_size);
-    const bool admitted =
-        !(p->flags & RPC_PROC_CHANGES) || !prog->admit_change || prog->admit_change(h, call, p, args, result);
-    if (admitted && !p->handle(h, call, args, result)) return RPC_RUN_SILENT;
+    alignas(8) uint8_t request[RPC_REQUEST_MAX];
+    bool admitted = true;
+    if ((p->flags & RPC_PROC_HANDLE) && prog->admit) {
+        admitted = prog->admit(h, call, p, args, request, result);
+        call->request = request;
+    }
+    const bool replied = !admitted || p->handle(h, call, args, result);
+    call->request = nullptr;
+    if (!replied) return RPC_RUN_SILENT;
     if (slot) reply_slot_store(h, &slot->slot, slot->result, result, p->res_size);
     return answered(rpc_reply_success(h, call, p->encode, result));
 }

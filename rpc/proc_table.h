@@ -10,15 +10,15 @@
 //   3. RPC_PROC_REPLY_SLOT: a retransmission of the last executed request
 //      (same xid, client address and port) is answered again from the slot,
 //      and nothing else runs;
-//   4. RPC_PROC_CHANGES: the program's admit_change hook sees the decoded
-//      arguments before the handler. It may refuse the call by filling the
-//      result record with the refusal; the handler then does not run. This is
-//      where a program whose handles name an export (NFS) refuses changes to a
-//      read-only one: the hook resolves the handle at the start of the
-//      argument record, and on a read-only export writes the status ROFS into
-//      the result record, whose other parts stay zero (absent). The hook may
-//      also complete the argument record, for example with what it resolved,
-//      so that the handler need not resolve again;
+//   4. RPC_PROC_HANDLE: the program's admit hook opens the handle at the
+//      start of the argument record into the call's request record (the
+//      export, the mount, the mapped caller: what the program's handlers and
+//      the layers below them work on, so that a request resolves its handle
+//      once) and checks it: an unknown handle, a sender the export does not
+//      admit, and for RPC_PROC_CHANGES a read-only export refuse the call.
+//      A refusal fills the result record with its status, whose other parts
+//      stay zero (absent); the handler then does not run. While the handler
+//      runs, call->request points to the request record;
 //   5. otherwise the handler fills the zeroed result record;
 //   6. RPC_PROC_REPLY_SLOT: the result record (a refusal too) is stored in
 //      the slot before the reply;
@@ -36,10 +36,13 @@ enum : uint32_t {
     // Not idempotent: its last reply is kept in the entry's slot, so that a
     // retransmitted request is answered without running it twice.
     RPC_PROC_REPLY_SLOT = 0x1,
-    // Changes the file system: the program's admit_change hook may refuse it
-    // (a read-only export) before the handler runs.
+    // Changes the file system: the admit hook refuses it on a read-only export.
     RPC_PROC_CHANGES = 0x2,
+    // Its argument record begins with a handle the admit hook opens.
+    RPC_PROC_HANDLE = 0x4,
 };
+
+constexpr uint32_t RPC_REQUEST_MAX = 4096;   // largest request record an admit hook fills
 
 // The reply slot of an RPC_PROC_REPLY_SLOT procedure with room for its result record.
 struct rpc_proc_slot {
@@ -64,11 +67,12 @@ struct rpc_program {
     uint32_t program, version;
     const rpc_proc* procs;
     uint32_t proc_count;
-    // Before the handler of an RPC_PROC_CHANGES procedure: true runs the
-    // handler; false refuses the call, `result` holding the answer. Null:
-    // nothing is refused.
-    bool (*admit_change)(rpc_handle* h, const rpc_call* call, const rpc_proc* proc, void* arg_record,
-                         void* result) = nullptr;
+    // Before the handler of an RPC_PROC_HANDLE procedure: fills `request`
+    // (RPC_REQUEST_MAX bytes) from the handle at the start of the argument
+    // record and checks it. true runs the handler; false refuses the call,
+    // `result` holding the answer. Null: nothing is opened or refused.
+    bool (*admit)(rpc_handle* h, const rpc_call* call, const rpc_proc* proc, const void* arg_record, void* request,
+                  void* result) = nullptr;
     // Logs arguments that do not decode; null: the default line.
     void (*bad_args)(const rpc_call* call, const rpc_proc* proc) = nullptr;
     // Logs a call of a procedure the table has not; null: nothing is logged.

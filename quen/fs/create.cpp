@@ -90,10 +90,9 @@ namespace {
 
 // The directory's checks, then the new name's Windows path in path (of
 // kNamePathSize bytes). A failure comes back with its reply made.
-uint32_t begin_new_name(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
-                        bool with_dir_attributes, bool directory, dir_change& d, char* path, size_t& name_pos,
+uint32_t begin_new_name(const fs_request& dir, const char* name, size_t name_length, bool with_dir_attributes, bool directory, dir_change& d, char* path, size_t& name_pos,
                         create_result& out) {
-    if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) {
+    if (uint32_t status = dir_change_begin(dir, with_dir_attributes, d)) {
         out.dir_attributes = d.dir_attributes;
         return status;
     }
@@ -108,15 +107,15 @@ uint32_t begin_new_name(const internal_handle& dir, const char* name, size_t nam
 
 }  // namespace
 
-static uint32_t create_unguarded(const internal_handle& dir, const char* name, size_t name_length, uint32_t how,
-                                 const xdr_sattr& request, const uint8_t* verifier, const fs_credential& cred,
+static uint32_t create_unguarded(const fs_request& dir, const char* name, size_t name_length, uint32_t how,
+                                 const xdr_sattr& request, const uint8_t* verifier,
                                  bool with_dir_attributes, create_result& out) {
     out = {};
     if (how > CREATE_EXCLUSIVE || (how == CREATE_EXCLUSIVE && !verifier)) return NFSERR_INVAL;
     dir_change d;
     char path[kNamePathSize];
     size_t name_pos = 0;
-    if (uint32_t status = begin_new_name(dir, name, name_length, cred, with_dir_attributes, false, d, path, name_pos, out))
+    if (uint32_t status = begin_new_name(dir, name, name_length, with_dir_attributes, false, d, path, name_pos, out))
         return status;
     // In a case-sensitive mount another case of the name is another file:
     // the path becomes the suffixed name that keeps them apart.
@@ -194,22 +193,22 @@ static uint32_t create_unguarded(const internal_handle& dir, const char* name, s
     return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
-uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_length, uint32_t how,
-                   const xdr_sattr& request, const uint8_t* verifier, const fs_credential& cred,
+uint32_t fs_create(const fs_request& dir, const char* name, size_t name_length, uint32_t how,
+                   const xdr_sattr& request, const uint8_t* verifier,
                    bool with_dir_attributes, create_result& out) {
     return guarded_status("create exception\n", uint32_t(NFSERR_STALE), [&] {
-        return create_unguarded(dir, name, name_length, how, request, verifier, cred, with_dir_attributes, out);
+        return create_unguarded(dir, name, name_length, how, request, verifier, with_dir_attributes, out);
     });
 }
 
-static uint32_t mkdir_unguarded(const internal_handle& dir, const char* name, size_t name_length,
-                                const xdr_sattr& request, const fs_credential& cred, bool with_dir_attributes,
+static uint32_t mkdir_unguarded(const fs_request& dir, const char* name, size_t name_length,
+                                const xdr_sattr& request, bool with_dir_attributes,
                                 create_result& out) {
     out = {};
     dir_change d;
     char path[kNamePathSize];
     size_t name_pos = 0;
-    if (uint32_t status = begin_new_name(dir, name, name_length, cred, with_dir_attributes, true, d, path, name_pos, out))
+    if (uint32_t status = begin_new_name(dir, name, name_length, with_dir_attributes, true, d, path, name_pos, out))
         return status;
     if (d.ctx.flags & MOUNT_FLAG_CASE_SENSITIVE) case_exact_lookup(path, nullptr);
 
@@ -229,9 +228,8 @@ static uint32_t mkdir_unguarded(const internal_handle& dir, const char* name, si
     return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
-uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
-                  const fs_credential& cred, bool with_dir_attributes, create_result& out) {
+uint32_t fs_mkdir(const fs_request& dir, const char* name, size_t name_length, const xdr_sattr& request, bool with_dir_attributes, create_result& out) {
     return guarded_status("mkdir exception\n", uint32_t(NFSERR_STALE), [&] {
-        return mkdir_unguarded(dir, name, name_length, request, cred, with_dir_attributes, out);
+        return mkdir_unguarded(dir, name, name_length, request, with_dir_attributes, out);
     });
 }

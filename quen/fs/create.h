@@ -2,6 +2,7 @@
 // directory under a client name, its attribute step, and the handle and
 // attribute records the reply carries.
 #pragma once
+#include "quen/fs/resolve.h"
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
 #include "quen/inode/handle.h"
@@ -34,8 +35,7 @@ uint64_t exclusive_stamp(const uint8_t verifier[8], bool ntfs);
 // 8 bytes, read for CREATE_EXCLUSIVE only (may be null otherwise).
 // with_dir_attributes: the caller returns the directory's attributes.
 // Result: an NFS status.
-uint32_t fs_create(const internal_handle& dir, const char* name, size_t name_length, uint32_t how,
-                   const xdr_sattr& request, const uint8_t* verifier, const fs_credential& cred,
+uint32_t fs_create(const fs_request& dir, const char* name, size_t name_length, uint32_t how,
+                   const xdr_sattr& request, const uint8_t* verifier,
                    bool with_dir_attributes, create_result& out);
-uint32_t fs_mkdir(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
-                  const fs_credential& cred, bool with_dir_attributes, create_result& out);
+uint32_t fs_mkdir(const fs_request& dir, const char* name, size_t name_length, const xdr_sattr& request, bool with_dir_attributes, create_result& out);

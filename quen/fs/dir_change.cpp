@@ -21,10 +21,10 @@ uint32_t entry_type_and_mode(const mount_context& ctx, char* path, const fs_cred
     return windows;
 }
 
-uint32_t dir_change_begin(const internal_handle& dir, const fs_credential& cred, bool with_attributes,
+uint32_t dir_change_begin(const fs_request& dir, bool with_attributes,
                           dir_change& out) {
     out.dir_attributes = {};
-    if (uint32_t stale = resolve_file(dir, cred, RESOLVE_PATH, out)) return stale;
+    if (uint32_t stale = resolve_file(dir, RESOLVE_PATH, out)) return stale;
     uint32_t status = NFS_OK;
     if (with_attributes)
         get_attributes(out.identity, out.ctx, out.path, out.opened.get(), out.cred, out.dir_attributes, &status);

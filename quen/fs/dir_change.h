@@ -23,7 +23,7 @@ struct dir_change : resolved_file {
 // status (70 stale, 2 missing or no directory, 13 a junction or link that
 // leads out of the mount, 30 read-only export, 13 no write bit on the
 // directory).
-uint32_t dir_change_begin(const internal_handle& dir, const fs_credential& cred, bool with_attributes,
+uint32_t dir_change_begin(const fs_request& dir, bool with_attributes,
                           dir_change& out);
 
 // The type, mode and owner of the entry at path (a kNamePathSize buffer) as

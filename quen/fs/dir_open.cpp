@@ -7,10 +7,10 @@
 
 #include <cstring>
 
-uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bool want_attributes, open_dir& d) {
+uint32_t open_directory(const fs_request& fh, bool want_attributes, open_dir& d) {
     d.attributes = {};
     d.parent = 0;
-    if (uint32_t status = resolve_file(fh, cred, RESOLVE_PATH, d)) return status;
+    if (uint32_t status = resolve_file(fh, RESOLVE_PATH, d)) return status;
     file_handle opened = std::move(d.opened);
 
     uint32_t status = NFS_OK;

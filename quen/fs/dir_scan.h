@@ -29,7 +29,7 @@ struct open_dir : resolved_file {
 // Result: an NFS status: 70 for a handle that names nothing (any more) or
 // lies outside its mount, 2 when the directory cannot be examined, 20 for
 // a file, 13 without the search permission (a volume root needs none).
-uint32_t open_directory(const internal_handle& fh, const fs_credential& cred, bool want_attributes, open_dir& out);
+uint32_t open_directory(const fs_request& fh, bool want_attributes, open_dir& out);
 
 struct dir_entry {
     char name[kNameSize];   // client form

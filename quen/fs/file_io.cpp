@@ -104,13 +104,12 @@ bool may_write(const file_attributes& attrs, const fs_credential& cred) {
 
 }  // namespace
 
-uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, uint8_t* buffer,
-                   const fs_credential& cred, file_attributes& after) {
+uint32_t file_read(const fs_request& fh, uint64_t offset, uint32_t* count, uint8_t* buffer, file_attributes& after) {
     after = {};
     const uint32_t wanted = *count;
     *count = 0;
     resolved_file r;
-    if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
+    if (uint32_t status = resolve_file(fh, RESOLVE_MOUNT, r)) return status;
     bucket_guard guard(r.identity);
 
     open_file f;
@@ -148,14 +147,14 @@ uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, 
     return NFS_OK;
 }
 
-uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count, const uint8_t* data,
-                    uint32_t sync_mode, const fs_credential& cred, file_attributes& before,
+uint32_t file_write(const fs_request& fh, uint64_t offset, uint32_t* count, const uint8_t* data,
+                    uint32_t sync_mode, file_attributes& before,
                     file_attributes& after) {
     before = after = {};
     const uint32_t wanted = *count;
     *count = 0;
     resolved_file r;
-    if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
+    if (uint32_t status = resolve_file(fh, RESOLVE_MOUNT, r)) return status;
     // Before the cache: a read-write handle that another mount of the same
     // file left open must not carry writes into a read-only export.
     if (r.ctx.flags & MOUNT_FLAG_READONLY) return NFSERR_ROFS;
@@ -219,10 +218,10 @@ uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count,
     return NFS_OK;
 }
 
-uint32_t file_commit(const internal_handle& fh, const fs_credential& cred, file_attributes& attributes) {
+uint32_t file_commit(const fs_request& fh, file_attributes& attributes) {
     attributes = {};
     resolved_file r;
-    if (uint32_t status = resolve_file(fh, cred, RESOLVE_MOUNT, r)) return status;
+    if (uint32_t status = resolve_file(fh, RESOLVE_MOUNT, r)) return status;
     bucket_guard guard(r.identity);
 
     // Before the cache: a read-only export commits nothing, not even a slot

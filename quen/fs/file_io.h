@@ -3,6 +3,7 @@
 // and the attribute records of the reply. Files stay open in the open-file
 // cache between requests.
 #pragma once
+#include "quen/fs/resolve.h"
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
 #include "quen/inode/handle.h"
@@ -17,10 +18,9 @@ enum : uint32_t {
 };
 
 // *count: in, the bytes wanted (buffer holds that many); out, the bytes read.
-uint32_t file_read(const internal_handle& fh, uint64_t offset, uint32_t* count, uint8_t* buffer,
-                   const fs_credential& cred, file_attributes& after);
+uint32_t file_read(const fs_request& fh, uint64_t offset, uint32_t* count, uint8_t* buffer, file_attributes& after);
 // *count: in, the bytes to write; out, the bytes written.
-uint32_t file_write(const internal_handle& fh, uint64_t offset, uint32_t* count, const uint8_t* data,
-                    uint32_t sync_mode, const fs_credential& cred, file_attributes& before,
+uint32_t file_write(const fs_request& fh, uint64_t offset, uint32_t* count, const uint8_t* data,
+                    uint32_t sync_mode, file_attributes& before,
                     file_attributes& after);
-uint32_t file_commit(const internal_handle& fh, const fs_credential& cred, file_attributes& attributes);
+uint32_t file_commit(const fs_request& fh, file_attributes& attributes);

@@ -121,12 +121,11 @@ uint32_t read_link_file(const mount_context& ctx, const char* path, char* buffer
 
 }  // namespace
 
-static uint32_t symlink_unguarded(const internal_handle& dir, const char* name, size_t name_length,
-                                  const xdr_sattr& request, const char* target, size_t target_length,
-                                  const fs_credential& cred, bool with_dir_attributes, create_result& out) {
+static uint32_t symlink_unguarded(const fs_request& dir, const char* name, size_t name_length,
+                                  const xdr_sattr& request, const char* target, size_t target_length, bool with_dir_attributes, create_result& out) {
     out = {};
     dir_change d;
-    if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) return new_entry_reply(status, d, false, out);
+    if (uint32_t status = dir_change_begin(dir, with_dir_attributes, d)) return new_entry_reply(status, d, false, out);
     named_entry e;
     uint32_t status = find_named_entry(d, name, name_length, e);
     if (status == NFS_OK && e.exists()) status = NFSERR_EXIST;
@@ -159,22 +158,22 @@ static uint32_t symlink_unguarded(const internal_handle& dir, const char* name, 
     return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
-uint32_t fs_symlink(const internal_handle& dir, const char* name, size_t name_length, const xdr_sattr& request,
-                    const char* target, size_t target_length, const fs_credential& cred, bool with_dir_attributes,
+uint32_t fs_symlink(const fs_request& dir, const char* name, size_t name_length, const xdr_sattr& request,
+                    const char* target, size_t target_length, bool with_dir_attributes,
                     create_result& out) {
     return guarded_status("symlink exception\n", uint32_t(NFSERR_STALE), [&] {
-        return symlink_unguarded(dir, name, name_length, request, target, target_length, cred, with_dir_attributes,
+        return symlink_unguarded(dir, name, name_length, request, target, target_length, with_dir_attributes,
                                  out);
     });
 }
 
-static uint32_t readlink_unguarded(const internal_handle& link, char* buffer, size_t size, const fs_credential& cred,
+static uint32_t readlink_unguarded(const fs_request& link, char* buffer, size_t size,
                                    file_attributes& attributes) {
     attributes = {};
     if (!buffer || size < 2) return NFSERR_INVAL;
     buffer[0] = 0;
     resolved_file f;
-    if (uint32_t status = resolve_file(link, cred, RESOLVE_PATH, f)) return status;
+    if (uint32_t status = resolve_file(link, RESOLVE_PATH, f)) return status;
     uint32_t status = NFS_OK;
     const uint32_t windows = get_attributes(f.identity, f.ctx, f.path, f.opened.get(), f.cred, attributes, &status);
     f.opened.reset();
@@ -198,23 +197,23 @@ static uint32_t readlink_unguarded(const internal_handle& link, char* buffer, si
     return status;
 }
 
-uint32_t fs_readlink(const internal_handle& link, char* buffer, size_t size, const fs_credential& cred,
+uint32_t fs_readlink(const fs_request& link, char* buffer, size_t size,
                      file_attributes& attributes) {
     return guarded_status("readlink exception\n", uint32_t(NFSERR_STALE),
-                          [&] { return readlink_unguarded(link, buffer, size, cred, attributes); });
+                          [&] { return readlink_unguarded(link, buffer, size, attributes); });
 }
 
-static uint32_t link_unguarded(const internal_handle& file, const internal_handle& dir, const char* name,
-                               size_t name_length, const fs_credential& cred, bool with_dir_attributes,
+static uint32_t link_unguarded(const fs_request& file, const fs_request& dir, const char* name,
+                               size_t name_length, bool with_dir_attributes,
                                create_result& out) {
     out = {};
     dir_change d;
-    uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d);
+    uint32_t status = dir_change_begin(dir, with_dir_attributes, d);
     if (status == NFSERR_STALE || status == NFSERR_NOENT) return new_entry_reply(status, d, false, out);
-    if (file.word[HANDLE_WORD_MOUNT] != dir.word[HANDLE_WORD_MOUNT]) status = NFSERR_IO;
+    if (file.mount_id != dir.mount_id) status = NFSERR_IO;
     if (status != NFS_OK) return new_entry_reply(status, d, false, out);
     resolved_file f;
-    if ((status = resolve_file(file, cred, RESOLVE_PATH, f)) != NFS_OK) return new_entry_reply(status, d, false, out);
+    if ((status = resolve_file(file, RESOLVE_PATH, f)) != NFS_OK) return new_entry_reply(status, d, false, out);
     file_attributes source{};
     const uint32_t windows = get_attributes(f.identity, f.ctx, f.path, f.opened.get(), d.cred, source, &status);
     f.opened.reset();
@@ -264,9 +263,8 @@ static uint32_t link_unguarded(const internal_handle& file, const internal_handl
     return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
-uint32_t fs_link(const internal_handle& file, const internal_handle& dir, const char* name, size_t name_length,
-                 const fs_credential& cred, bool with_dir_attributes, create_result& out) {
+uint32_t fs_link(const fs_request& file, const fs_request& dir, const char* name, size_t name_length, bool with_dir_attributes, create_result& out) {
     return guarded_status("link exception\n", uint32_t(NFSERR_STALE), [&] {
-        return link_unguarded(file, dir, name, name_length, cred, with_dir_attributes, out);
+        return link_unguarded(file, dir, name, name_length, with_dir_attributes, out);
     });
 }

@@ -38,11 +38,10 @@ bool is_junction_to_another_volume(const mount_context& ctx, const char* path, u
 
 }  // namespace
 
-static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,
-                                 const fs_credential& cred, bool with_dir_attributes, lookup_result& out) {
+static uint32_t lookup_unguarded(const fs_request& dir, const char* name, size_t name_length, uint32_t client, bool with_dir_attributes, lookup_result& out) {
     out = {};
     resolved_file r;
-    if (uint32_t status = resolve_file(dir, cred, RESOLVE_PATH, r)) return status;
+    if (uint32_t status = resolve_file(dir, RESOLVE_PATH, r)) return status;
     static_assert(sizeof r.path == kNamePathSize, "names are appended to the resolved path");
     const mount_context& ctx = r.ctx;
     const uint64_t dir_identity = r.identity;
@@ -57,7 +56,7 @@ static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, s
     r.opened.reset();
 
     uint64_t identity = 0;
-    uint32_t mount_id = dir.word[HANDLE_WORD_MOUNT];
+    uint32_t mount_id = dir.mount_id;
     mount_context file_ctx = ctx;
     file_facts facts;  // of the file, when its link count was read
     char file_mounted[kHandlePathSize];
@@ -115,9 +114,8 @@ static uint32_t lookup_unguarded(const internal_handle& dir, const char* name, s
     return status == NFSERR_STALE ? uint32_t(NFSERR_NOENT) : status;   // the name went meanwhile
 }
 
-uint32_t fs_lookup(const internal_handle& dir, const char* name, size_t name_length, uint32_t client,
-                   const fs_credential& cred, bool with_dir_attributes, lookup_result& out) {
+uint32_t fs_lookup(const fs_request& dir, const char* name, size_t name_length, uint32_t client, bool with_dir_attributes, lookup_result& out) {
     return guarded_status("lookup exception\n", uint32_t(NFSERR_STALE), [&] {
-        return lookup_unguarded(dir, name, name_length, client, cred, with_dir_attributes, out);
+        return lookup_unguarded(dir, name, name_length, client, with_dir_attributes, out);
     });
 }

@@ -32,12 +32,12 @@ bool write_node(const dir_change& d, const char* path, file_handle& h, uint32_t 
 
 }  // namespace
 
-static uint32_t mknod_unguarded(const internal_handle& dir, const char* name, size_t name_length, uint32_t type,
-                                const xdr_sattr& request, uint32_t major, uint32_t minor, const fs_credential& cred,
+static uint32_t mknod_unguarded(const fs_request& dir, const char* name, size_t name_length, uint32_t type,
+                                const xdr_sattr& request, uint32_t major, uint32_t minor,
                                 bool with_dir_attributes, create_result& out) {
     out = {};
     dir_change d;
-    if (uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d)) return new_entry_reply(status, d, false, out);
+    if (uint32_t status = dir_change_begin(dir, with_dir_attributes, d)) return new_entry_reply(status, d, false, out);
     if (!is_device(type) && type != NF_SOCK && type != NF_FIFO) return new_entry_reply(NFSERR_BADTYPE, d, false, out);
     named_entry e;
     uint32_t status = find_named_entry(d, name, name_length, e);
@@ -76,10 +76,10 @@ static uint32_t mknod_unguarded(const internal_handle& dir, const char* name, si
     return new_entry_reply(status, d, with_dir_attributes, out);
 }
 
-uint32_t fs_mknod(const internal_handle& dir, const char* name, size_t name_length, uint32_t type,
-                  const xdr_sattr& request, uint32_t major, uint32_t minor, const fs_credential& cred,
+uint32_t fs_mknod(const fs_request& dir, const char* name, size_t name_length, uint32_t type,
+                  const xdr_sattr& request, uint32_t major, uint32_t minor,
                   bool with_dir_attributes, create_result& out) {
     return guarded_status("mknod exception\n", uint32_t(NFSERR_STALE), [&] {
-        return mknod_unguarded(dir, name, name_length, type, request, major, minor, cred, with_dir_attributes, out);
+        return mknod_unguarded(dir, name, name_length, type, request, major, minor, with_dir_attributes, out);
     });
 }

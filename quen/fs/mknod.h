@@ -2,6 +2,7 @@
 // reparse points, FIFOs and sockets as empty files whose type lives in the
 // saved attributes.
 #pragma once
+#include "quen/fs/resolve.h"
 #include "quen/fs/create.h"
 #include "quen/fs/credential.h"
 #include "quen/inode/handle.h"
@@ -12,6 +13,6 @@
 
 // type: NF_BLK, NF_CHR, NF_SOCK or NF_FIFO; major and minor for devices.
 // Result: an NFS status.
-uint32_t fs_mknod(const internal_handle& dir, const char* name, size_t name_length, uint32_t type,
-                  const xdr_sattr& request, uint32_t major, uint32_t minor, const fs_credential& cred,
+uint32_t fs_mknod(const fs_request& dir, const char* name, size_t name_length, uint32_t type,
+                  const xdr_sattr& request, uint32_t major, uint32_t minor,
                   bool with_dir_attributes, create_result& out);

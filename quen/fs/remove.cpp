@@ -18,10 +18,10 @@ namespace {
 
 // The prologue and the entry: a missing name loses the record the table
 // may still have for it.
-uint32_t begin_removal(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
+uint32_t begin_removal(const fs_request& dir, const char* name, size_t name_length,
                        bool with_dir_attributes, dir_change& d, named_entry& e, dir_attributes_pair& out) {
     out = {};
-    uint32_t status = dir_change_begin(dir, cred, with_dir_attributes, d);
+    uint32_t status = dir_change_begin(dir, with_dir_attributes, d);
     if (with_dir_attributes) out.before = out.after = d.dir_attributes;
     if (status != NFS_OK) return status;
     if ((status = find_named_entry(d, name, name_length, e)) != NFS_OK) return status;
@@ -41,12 +41,11 @@ void restore_on_remaining_link(const dir_change& d, uint64_t identity, uint32_t 
 
 }  // namespace
 
-static uint32_t remove_unguarded(const internal_handle& dir, const char* name, size_t name_length,
-                                 const fs_credential& cred, bool with_dir_attributes,
+static uint32_t remove_unguarded(const fs_request& dir, const char* name, size_t name_length, bool with_dir_attributes,
                                  dir_attributes_pair& dir_attributes) {
     dir_change d;
     named_entry e;
-    uint32_t status = begin_removal(dir, name, name_length, cred, with_dir_attributes, d, e, dir_attributes);
+    uint32_t status = begin_removal(dir, name, name_length, with_dir_attributes, d, e, dir_attributes);
     if (status != NFS_OK) return status;
     if (e.attrs.type == NF_DIR && !e.reparse()) return NFSERR_ISDIR;
     if ((status = may_take_away(d, e.attrs)) != NFS_OK) return status;
@@ -83,19 +82,18 @@ static uint32_t remove_unguarded(const internal_handle& dir, const char* name, s
     return NFS_OK;
 }
 
-uint32_t fs_remove(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
+uint32_t fs_remove(const fs_request& dir, const char* name, size_t name_length,
                    bool with_dir_attributes, dir_attributes_pair& dir_attributes) {
     return guarded_status("unlink exception\n", uint32_t(NFSERR_STALE), [&] {
-        return remove_unguarded(dir, name, name_length, cred, with_dir_attributes, dir_attributes);
+        return remove_unguarded(dir, name, name_length, with_dir_attributes, dir_attributes);
     });
 }
 
-static uint32_t rmdir_unguarded(const internal_handle& dir, const char* name, size_t name_length,
-                                const fs_credential& cred, bool with_dir_attributes,
+static uint32_t rmdir_unguarded(const fs_request& dir, const char* name, size_t name_length, bool with_dir_attributes,
                                 dir_attributes_pair& dir_attributes) {
     dir_change d;
     named_entry e;
-    uint32_t status = begin_removal(dir, name, name_length, cred, with_dir_attributes, d, e, dir_attributes);
+    uint32_t status = begin_removal(dir, name, name_length, with_dir_attributes, d, e, dir_attributes);
     if (status == NFSERR_ISDIR) return NFSERR_EXIST;   // "." and ".."
     if (status == NFSERR_NOENT) return NFSERR_ACCES;
     if (status != NFS_OK) return status;
@@ -121,9 +119,9 @@ static uint32_t rmdir_unguarded(const internal_handle& dir, const char* name, si
     return NFS_OK;
 }
 
-uint32_t fs_rmdir(const internal_handle& dir, const char* name, size_t name_length, const fs_credential& cred,
+uint32_t fs_rmdir(const fs_request& dir, const char* name, size_t name_length,
                   bool with_dir_attributes, dir_attributes_pair& dir_attributes) {
     return guarded_status("rmdir exception\n", uint32_t(NFSERR_STALE), [&] {
-        return rmdir_unguarded(dir, name, name_length, cred, with_dir_attributes, dir_attributes);
+        return rmdir_unguarded(dir, name, name_length, with_dir_attributes, dir_attributes);
     });
 }

@@ -144,19 +144,19 @@ void same_directory(const dir_change& from, dir_change& to) {
 // The prologue of both directories. Result: the status to return at once;
 // *target_status: that of the target directory's write check, which comes
 // after the source's checks.
-uint32_t begin(const internal_handle& from_dir, const internal_handle& to_dir, const fs_credential& cred,
+uint32_t begin(const fs_request& from_dir, const fs_request& to_dir,
                bool with, rename_step& s, rename_result& out, uint32_t* target_status) {
-    const uint32_t source_status = dir_change_begin(from_dir, cred, with, s.from);
+    const uint32_t source_status = dir_change_begin(from_dir, with, s.from);
     if (with) out.from_dir.before = out.from_dir.after = s.from.dir_attributes;
     if (source_status == NFSERR_STALE) return NFSERR_STALE;
     const uint32_t collected =
-        collected_status(source_status, from_dir.word[HANDLE_WORD_MOUNT] != to_dir.word[HANDLE_WORD_MOUNT]);
+        collected_status(source_status, from_dir.mount_id != to_dir.mount_id);
     *target_status = NFS_OK;
-    s.same_dir = std::memcmp(&from_dir, &to_dir, sizeof from_dir) == 0;
+    s.same_dir = std::memcmp(&from_dir.fh, &to_dir.fh, sizeof from_dir.fh) == 0;
     if (s.same_dir) {
         same_directory(s.from, s.to);
     } else {
-        *target_status = dir_change_begin(to_dir, cred, with, s.to);
+        *target_status = dir_change_begin(to_dir, with, s.to);
         if (with) out.to_dir.before = out.to_dir.after = s.to.dir_attributes;
         if (*target_status == NFSERR_STALE || *target_status == NFSERR_NOENT) return NFSERR_NOENT;
         s.same_dir = s.to.identity == s.from.identity;
@@ -166,13 +166,12 @@ uint32_t begin(const internal_handle& from_dir, const internal_handle& to_dir, c
 
 }  // namespace
 
-static uint32_t rename_unguarded(const internal_handle& from_dir, const char* from_name, size_t from_length,
-                                 const internal_handle& to_dir, const char* to_name, size_t to_length,
-                                 const fs_credential& cred, bool with_dir_attributes, rename_result& out) {
+static uint32_t rename_unguarded(const fs_request& from_dir, const char* from_name, size_t from_length,
+                                 const fs_request& to_dir, const char* to_name, size_t to_length, bool with_dir_attributes, rename_result& out) {
     out = {};
     rename_step s;
     uint32_t target_status = NFS_OK;
-    uint32_t status = begin(from_dir, to_dir, cred, with_dir_attributes, s, out, &target_status);
+    uint32_t status = begin(from_dir, to_dir, with_dir_attributes, s, out, &target_status);
     if (status != NFS_OK) return status;
 
     // "." and ".." are names of other directories' entries: renaming them,
@@ -265,11 +264,11 @@ static uint32_t rename_unguarded(const internal_handle& from_dir, const char* fr
     return NFS_OK;
 }
 
-uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_t from_length,
-                   const internal_handle& to_dir, const char* to_name, size_t to_length, const fs_credential& cred,
+uint32_t fs_rename(const fs_request& from_dir, const char* from_name, size_t from_length,
+                   const fs_request& to_dir, const char* to_name, size_t to_length,
                    bool with_dir_attributes, rename_result& out) {
     return guarded_status("rename exception\n", uint32_t(NFSERR_STALE), [&] {
-        return rename_unguarded(from_dir, from_name, from_length, to_dir, to_name, to_length, cred,
+        return rename_unguarded(from_dir, from_name, from_length, to_dir, to_name, to_length,
                                 with_dir_attributes, out);
     });
 }

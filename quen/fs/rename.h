@@ -2,6 +2,7 @@
 // one mount, replacing an existing target atomically, with the inode table,
 // the cached handles and the Windows attributes kept in step.
 #pragma once
+#include "quen/fs/resolve.h"
 #include "quen/fs/credential.h"
 #include "quen/fs/dir_entry.h"
 #include "quen/inode/handle.h"
@@ -17,6 +18,6 @@ struct rename_result {
 
 // with_dir_attributes: the caller returns both directories' records.
 // Result: an NFS status.
-uint32_t fs_rename(const internal_handle& from_dir, const char* from_name, size_t from_length,
-                   const internal_handle& to_dir, const char* to_name, size_t to_length, const fs_credential& cred,
+uint32_t fs_rename(const fs_request& from_dir, const char* from_name, size_t from_length,
+                   const fs_request& to_dir, const char* to_name, size_t to_length,
                    bool with_dir_attributes, rename_result& out);

@@ -7,6 +7,7 @@
 #include "quen/inode/paths.h"
 #include "quen/mount/volume_probe.h"
 #include "quen/inode/inode_tree.h"
+#include "quen/mount/exports.h"
 #include "quen/mount/mount_table.h"
 
 #include <cstring>
@@ -129,25 +130,64 @@ bool resolve_handle_path(const mount_context& ctx, uint64_t identity, char* path
     return true;
 }
 
+namespace {
+
+// The file identity a handle of the mount names; 0: none live.
+uint64_t identity_in_mount(const internal_handle& h, const mount_context& ctx) {
+    if (ctx.flags & MOUNT_FLAG_FILE_ID) return (uint64_t(h.word[HANDLE_WORD_ID_HIGH]) << 32) | h.word[HANDLE_WORD_ID_LOW];
+    const uint32_t inode = h.word[HANDLE_WORD_ID_LOW];
+    return inode_is_live(inode) ? inode : 0;
+}
+
+void copy_mount(const fs_request& from, fs_request& to) {
+    to.mount_id = from.mount_id;
+    // Only the mounted path's own bytes: the buffer is mostly unused.
+    const size_t n = from.ctx.mounted_path ? std::strlen(from.mounted) : 0;
+    std::memcpy(to.mounted, from.mounted, n);
+    to.mounted[n] = 0;
+    to.ctx = from.ctx;
+    if (from.ctx.mounted_path) to.ctx.mounted_path = to.mounted;
+    to.cred = from.cred;
+}
+
+}  // namespace
+
 uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path_buffer) {
     if (h.word[HANDLE_WORD_MARK] != kHandleMark) return 0;
     if (h.word[HANDLE_WORD_CHECK] != h.word[HANDLE_WORD_MOUNT] + h.word[HANDLE_WORD_ID_LOW]) return 0;
     // The mount lock and the table lock are taken one after the other, never together.
     if (!mount_lookup(h.word[HANDLE_WORD_MOUNT], ctx, path_buffer, kHandlePathSize)) return 0;
-    if (ctx->flags & MOUNT_FLAG_FILE_ID)
-        return (uint64_t(h.word[HANDLE_WORD_ID_HIGH]) << 32) | h.word[HANDLE_WORD_ID_LOW];
-    const uint32_t inode = h.word[HANDLE_WORD_ID_LOW];
-    return inode_is_live(inode) ? inode : 0;
+    return identity_in_mount(h, *ctx);
 }
 
-uint32_t resolve_file(const internal_handle& fh, const fs_credential& cred, uint32_t depth, resolved_file& out) {
+uint32_t fs_request_open(const internal_handle& fh, const fs_credential& caller, uint32_t sender, fs_request& out) {
+    out.fh = fh;
     out.mount_id = fh.word[HANDLE_WORD_MOUNT];
-    out.path[0] = 0;
-    out.cred = cred;
+    out.cred = caller;
     out.identity = handle_resolve(fh, &out.ctx, out.mounted);
     if (out.identity == 0) return NFSERR_STALE;
+    if (out.ctx.entry && !export_client_allowed(*out.ctx.entry, sender)) return NFSERR_ACCES;
     out.key = file_key_of(out.ctx, out.identity);
     map_credential(out.ctx, out.cred);
+    return NFS_OK;
+}
+
+uint32_t fs_request_below(const fs_request& dir, const internal_handle& entry, fs_request& out) {
+    if (entry.word[HANDLE_WORD_MOUNT] != dir.mount_id) return NFSERR_STALE;
+    out.fh = entry;
+    copy_mount(dir, out);
+    out.identity = identity_in_mount(entry, dir.ctx);
+    out.key = file_key_of(out.ctx, out.identity);
+    return out.identity ? NFS_OK : NFSERR_STALE;
+}
+
+uint32_t resolve_file(const fs_request& q, uint32_t depth, resolved_file& out) {
+    out.fh = q.fh;
+    copy_mount(q, out);
+    out.identity = q.identity;
+    out.key = q.key;
+    out.path[0] = 0;
+    out.opened.reset();
     return depth == RESOLVE_PATH ? resolve_file_path(out) : NFS_OK;
 }
 

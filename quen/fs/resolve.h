@@ -23,15 +23,36 @@ inline constexpr size_t kResolvePathSize = 2048;
 // mount entry is removed meanwhile.
 uint64_t handle_resolve(const internal_handle& h, mount_context* ctx, char* path_buffer);
 
-// The resolved file: what every operation on a handle finds out first.
-// ctx.mounted_path points into mounted: use the record where it was filled.
-struct resolved_file {
+// A handle checked once per request, before any operation runs: the mount
+// it names (context and mounted path), the file's identity and cache key,
+// and the caller as the export's options map it. The sender is admitted by
+// the export. Every file-layer operation on a handle takes one; a request's
+// handle is resolved once. ctx.mounted_path points into mounted.
+struct fs_request {
+    internal_handle fh;
     uint32_t mount_id;             // the handle's
     char mounted[kHandlePathSize];
     mount_context ctx;
     uint64_t identity;             // inode number, or file id in file id mode
     file_key key;                  // of the open-file cache
     fs_credential cred;            // the caller, mapped by the export's options
+};
+
+// Checks fh for a request of caller from sender (an IPv4 address). The
+// caller is mapped for cached and uncached files alike: a squashed root must
+// not get root's rights from a cached file. Result: NFS_OK; NFSERR_STALE for
+// a handle that names no live file; NFSERR_ACCES when the export does not
+// admit the sender.
+uint32_t fs_request_open(const internal_handle& fh, const fs_credential& caller, uint32_t sender, fs_request& out);
+
+// The request of an entry that a listing of dir found: dir's mount, sender
+// and caller, the mount table not read again. Result: NFS_OK, or
+// NFSERR_STALE for a handle of another mount or one that names no live file.
+uint32_t fs_request_below(const fs_request& dir, const internal_handle& entry, fs_request& out);
+
+// An operation's working record: its request, and the path once resolved.
+// ctx.mounted_path points into mounted: use the record where it was filled.
+struct resolved_file : fs_request {
     char path[kResolvePathSize];   // empty until the path is resolved
     file_handle opened;            // file id mode: the file opened by id
 };
@@ -41,10 +62,10 @@ enum : uint32_t {
     RESOLVE_PATH = 1,   // the path as well
 };
 
-// The first step of every operation that takes a handle. The caller is
-// mapped for cached and uncached files alike: a squashed root must not get
-// root's rights from a cached file. Result: NFS_OK, or NFSERR_STALE.
-uint32_t resolve_file(const internal_handle& fh, const fs_credential& cred, uint32_t depth, resolved_file& out);
+// Starts an operation on a checked request: copies it (no table is read
+// again) and, for RESOLVE_PATH, finds the file's path. Result: NFS_OK, or
+// NFSERR_STALE when the path is gone.
+uint32_t resolve_file(const fs_request& q, uint32_t depth, resolved_file& out);
 // The path of a file resolved with RESOLVE_MOUNT. Result: NFS_OK, or NFSERR_STALE.
 uint32_t resolve_file_path(resolved_file& r);
 

@@ -139,11 +139,11 @@ uint32_t apply_sattr(const xdr_sattr& r, uint32_t mount_flags, const char* path,
     return NFS_OK;
 }
 
-static uint32_t setattr_unguarded(const internal_handle& fh, const xdr_sattr& request, const fs_credential& cred,
+static uint32_t setattr_unguarded(const fs_request& fh, const xdr_sattr& request,
                                   file_attributes& before, file_attributes& after) {
     before = after = {};
     resolved_file r;
-    if (uint32_t stale = resolve_file(fh, cred, RESOLVE_PATH, r)) return stale;
+    if (uint32_t stale = resolve_file(fh, RESOLVE_PATH, r)) return stale;
     const mount_context& ctx = r.ctx;
     const uint64_t identity = r.identity;
     char* path = r.path;
@@ -205,8 +205,8 @@ static uint32_t setattr_unguarded(const internal_handle& fh, const xdr_sattr& re
     return status;
 }
 
-uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const fs_credential& cred,
+uint32_t fs_setattr(const fs_request& fh, const xdr_sattr& request,
                     file_attributes& before, file_attributes& after) {
     return guarded_status("setattr exception\n", uint32_t(NFSERR_STALE),
-                          [&] { return setattr_unguarded(fh, request, cred, before, after); });
+                          [&] { return setattr_unguarded(fh, request, before, after); });
 }

@@ -3,6 +3,7 @@
 // back (saved in the creation time, or through the read-only and marker
 // attributes).
 #pragma once
+#include "quen/fs/resolve.h"
 #include "quen/fs/attr.h"
 #include "quen/fs/credential.h"
 #include "quen/inode/handle.h"
@@ -10,7 +11,7 @@
 
 #include <cstdint>
 
-uint32_t fs_setattr(const internal_handle& fh, const xdr_sattr& request, const fs_credential& cred,
+uint32_t fs_setattr(const fs_request& fh, const xdr_sattr& request,
                     file_attributes& before, file_attributes& after);
 
 // type: NF_REG ... NF_FIFO; it supplies the type bits of a requested mode.

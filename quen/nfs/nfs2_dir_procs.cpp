@@ -46,15 +46,16 @@ void dirop_result(uint32_t status, const create_result& made, nfs2_dirop_res& re
 
 // CREATE makes devices too: the sattr's type bits say which, and its size
 // field carries the device number (major above the low 8 bits).
-uint32_t create_object(const nfs_dir_call& d, uint32_t type, const xdr_sattr& request, create_result& made) {
+uint32_t create_object(const fs_request& dir, const nfs_name& n, uint32_t type, const xdr_sattr& request,
+                       create_result& made) {
     if (type == 0 || type == kTypeRegular)
-        return fs_create(d.q.fh, d.name, d.length, CREATE_UNCHECKED, request, nullptr, d.cred, false, made);
+        return fs_create(dir, n.text, n.length, CREATE_UNCHECKED, request, nullptr, false, made);
     if (type != kTypeChar && type != kTypeBlock) return NFSERR_IO;
     const uint32_t device = request.set_size ? uint32_t(request.size) : 0;
     xdr_sattr node = request;
     node.set_size = false;
-    return fs_mknod(d.q.fh, d.name, d.length, type == kTypeChar ? NF_CHR : NF_BLK, node, device >> 8, device & 0xFF,
-                    d.cred, false, made);
+    return fs_mknod(dir, n.text, n.length, type == kTypeChar ? NF_CHR : NF_BLK, node, device >> 8, device & 0xFF,
+                    false, made);
 }
 
 }  // namespace
@@ -69,11 +70,11 @@ bool nfs_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         c.res.status = nfs_webnfs_start(&dir, name, &length, sizeof name, h, call);
         if (c.res.status != 0) return true;
     }
-    nfs_request q;
+    fs_request q;
     c.res.status = nfs2_request_open(h, call, nfs2_wire_handle(dir), q);
     if (c.res.status != 0) return true;
     lookup_result found{};
-    c.res.status = fs_lookup(q.fh, name, length, h->peer.addr, credential_from_call(*call), false, found);
+    c.res.status = fs_lookup(q, name, length, h->peer.addr, false, found);
     if (c.res.status != 0) return true;
     c.res.file = nfs2_wire_handle(found.handle);
     c.res.attr = found.attributes;
@@ -84,11 +85,8 @@ bool nfs_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_readdir_args, nfs2_readdir_res> c(a, r);
     // The encoder runs after the handler: the list it copies lives per thread.
     thread_local nfs_dirlist list;
-    nfs_request q;
-    c.res.status = nfs2_request_open(h, call, c.args.dir, q);
-    if (c.res.status != 0) return true;
     open_dir od;
-    c.res.status = open_directory(q.fh, credential_from_call(*call), false, od);
+    c.res.status = open_directory(nfs_checked(call), false, od);
     if (c.res.status != 0) return true;
     if (!nfs2_dirlist_begin(&list, h->buffer + rpc_results_offset(call), nfs_reply_room(h, call),
                             nfs_dir_reply_limit(c.args.count))) {
@@ -120,74 +118,76 @@ bool nfs_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     return true;
 }
 
-bool nfs_create(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_create(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_create_args, nfs2_dirop_res> c(a, r);
-    nfs_dir_call d;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    const fs_request& dir = nfs_checked(call);
+    const nfs_name n = nfs_name_of(c.args.where.name);
     create_result made{};
     const xdr_sattr& asked = c.args.attributes;
     const uint32_t type = asked.set_mode ? asked.mode & kTypeBits : 0;
-    dirop_result(create_object(d, type, new_owner(asked, *call), made), made, c.res);
+    dirop_result(create_object(dir, n, type, new_owner(asked, *call), made), made, c.res);
     return true;
 }
 
-bool nfs_mkdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_mkdir(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_create_args, nfs2_dirop_res> c(a, r);
-    nfs_dir_call d;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.where, d)) != 0) return true;
+    const fs_request& dir = nfs_checked(call);
+    const nfs_name n = nfs_name_of(c.args.where.name);
     create_result made{};
-    dirop_result(fs_mkdir(d.q.fh, d.name, d.length, new_owner(c.args.attributes, *call), d.cred, false, made), made,
+    dirop_result(fs_mkdir(dir, n.text, n.length, new_owner(c.args.attributes, *call), false, made), made,
                  c.res);
     return true;
 }
 
-bool nfs_symlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_symlink(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_symlink_args, nfs2_status_res> c(a, r);
-    nfs_dir_call d;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.from, d)) != 0) return true;
+    const fs_request& dir = nfs_checked(call);
+    const nfs_name n = nfs_name_of(c.args.from.name);
     xdr_sattr want = c.args.attributes;
     want.mode &= 07777;
     create_result made{};
-    c.res.status = fs_symlink(d.q.fh, d.name, d.length, want, c.args.target, std::strlen(c.args.target), d.cred,
+    c.res.status = fs_symlink(dir, n.text, n.length, want, c.args.target, std::strlen(c.args.target),
                               false, made);
     return true;
 }
 
-bool nfs_remove(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_remove(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_dirop_args, nfs2_status_res> c(a, r);
-    nfs_dir_call d;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.what, d)) != 0) return true;
+    const fs_request& dir = nfs_checked(call);
+    const nfs_name n = nfs_name_of(c.args.what.name);
     dir_attributes_pair pair{};
-    c.res.status = fs_remove(d.q.fh, d.name, d.length, d.cred, false, pair);
+    c.res.status = fs_remove(dir, n.text, n.length, false, pair);
     return true;
 }
 
-bool nfs_rmdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_rmdir(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_dirop_args, nfs2_status_res> c(a, r);
-    nfs_dir_call d;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.what, d)) != 0) return true;
+    const fs_request& dir = nfs_checked(call);
+    const nfs_name n = nfs_name_of(c.args.what.name);
     dir_attributes_pair pair{};
-    c.res.status = fs_rmdir(d.q.fh, d.name, d.length, d.cred, false, pair);
+    c.res.status = fs_rmdir(dir, n.text, n.length, false, pair);
     return true;
 }
 
 bool nfs_rename(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_rename_args, nfs2_status_res> c(a, r);
-    nfs_dir_call from, to;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.from, from)) != 0) return true;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.to, to)) != 0) return true;
+    const fs_request& from = nfs_checked(call);
+    fs_request to;
+    if ((c.res.status = nfs2_request_open(h, call, c.args.to.dir, to)) != 0) return true;
+    const nfs_name from_name = nfs_name_of(c.args.from.name), to_name = nfs_name_of(c.args.to.name);
     rename_result moved{};
-    c.res.status = fs_rename(from.q.fh, from.name, from.length, to.q.fh, to.name, to.length, from.cred, false, moved);
+    c.res.status =
+        fs_rename(from, from_name.text, from_name.length, to, to_name.text, to_name.length, false, moved);
     return true;
 }
 
 bool nfs_link(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_link_args, nfs2_status_res> c(a, r);
-    nfs_request file;
-    if ((c.res.status = nfs2_request_open(h, call, c.args.from, file)) != 0) return true;
-    nfs_dir_call d;
-    if ((c.res.status = nfs_open_dir_call(h, call, c.args.to, d)) != 0) return true;
+    const fs_request& file = nfs_checked(call);
+    fs_request dir;
+    if ((c.res.status = nfs2_request_open(h, call, c.args.to.dir, dir)) != 0) return true;
+    const nfs_name n = nfs_name_of(c.args.to.name);
     create_result made{};
-    c.res.status = fs_link(file.fh, d.q.fh, d.name, d.length, d.cred, false, made);
+    c.res.status = fs_link(file, dir, n.text, n.length, false, made);
     return true;
 }

@@ -34,61 +34,52 @@ nfs2_fh nfs2_wire_handle(const internal_handle& fh) {
     return out;
 }
 
-bool nfs_getattr(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_getattr(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_handle_args, nfs2_attr_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs2_request_open(h, call, c.args.object, q);
-    if (c.res.status == 0) c.res.status = fs_getattr(q.fh, credential_from_call(*call), c.res.attr);
+    const fs_request& q = nfs_checked(call);
+    c.res.status = fs_getattr(q, c.res.attr);
     return true;
 }
 
-bool nfs_setattr(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_setattr(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_setattr_args, nfs2_attr_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs2_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     xdr_sattr want = c.args.attributes;
     want.mode &= 07777;
     server_time(want.set_atime, &want.atime_sec, &want.atime_nsec);
     server_time(want.set_mtime, &want.mtime_sec, &want.mtime_nsec);
     file_attributes before{};
-    c.res.status = fs_setattr(q.fh, want, credential_from_call(*call), before, c.res.attr);
+    c.res.status = fs_setattr(q, want, before, c.res.attr);
     return true;
 }
 
-bool nfs_readlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_readlink(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_handle_args, nfs2_readlink_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs2_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     file_attributes attrs{};
-    c.res.status = fs_readlink(q.fh, c.res.target, sizeof c.res.target, credential_from_call(*call), attrs);
+    c.res.status = fs_readlink(q, c.res.target, sizeof c.res.target, attrs);
     c.res.length = c.res.status == 0 ? uint32_t(std::strlen(c.res.target)) : 0;
     return true;
 }
 
 bool nfs_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_read_args, nfs2_read_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs2_request_open(h, call, c.args.file, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     // The decoder refused counts above "Datasize"; what is left must fit the
     // buffer and end where a 32-bit offset can still reach.
     uint32_t count = nfs_read_count_fit(c.args.count, nfs_reply_room(h, call), NFS2_READ_DATA_OFFSET);
     if (count > NFS2_OFFSET_MAX - c.args.offset) count = uint32_t(NFS2_OFFSET_MAX - c.args.offset);
     uint8_t* data = h->buffer + rpc_results_offset(call) + NFS2_READ_DATA_OFFSET;
-    c.res.status = file_read(q.fh, c.args.offset, &count, data, credential_from_call(*call), c.res.attr);
+    c.res.status = file_read(q, c.args.offset, &count, data, c.res.attr);
     if (c.res.status != 0) return true;
     c.res.count = count;
     c.res.data = data;
     return true;
 }
 
-bool nfs_write(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_write(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_write_args, nfs2_attr_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs2_request_open(h, call, c.args.file, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     // The file would grow past what a version 2 size can say.
     if (c.args.length > NFS2_OFFSET_MAX - c.args.offset) {
         c.res.status = NFSERR_FBIG;
@@ -99,17 +90,15 @@ bool nfs_write(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     uint32_t count = c.args.length;
     file_attributes before{};
     c.res.status =
-        file_write(q.fh, c.args.offset, &count, c.args.data, sync_mode, credential_from_call(*call), before, c.res.attr);
+        file_write(q, c.args.offset, &count, c.args.data, sync_mode, before, c.res.attr);
     return true;
 }
 
-bool nfs_statfs(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs_statfs(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs2_handle_args, nfs2_statfs_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs2_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     statfs_values v{};
-    c.res.status = fs_statfs(q.fh, v);
+    c.res.status = fs_statfs(q, v);
     if (c.res.status != 0) return true;
     c.res = nfs2_statfs_of(v, g_settings.record.max_read);
     return true;

@@ -1,5 +1,5 @@
-// The NFS version 2 procedure table, its change check (the sender must be
-// admitted and the export writable) and its dispatcher.
+// The NFS version 2 procedure table, its admission check (the sender must be
+// admitted, and for a change the export writable).
 #include "quen/config/settings.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/mount/mount_context.h"
@@ -34,7 +34,8 @@ const rpc_proc k_procs[] = {
     nfs_proc<nfs2_setattr_args, nfs2_attr_res>("nfs_setattr", nfs2_decode_setattr, nfs_setattr, nfs2_encode_attr,
                                                kNfsChangeOnce, &g_setattr_slot),
     {"nfs_root", nullptr, nullptr, nullptr, 0, 0},
-    nfs_proc<nfs2_dirop_args, nfs2_dirop_res>("nfs_lookup", nfs2_decode_dirop, nfs_lookup, nfs2_encode_dirop),
+    nfs_proc<nfs2_dirop_args, nfs2_dirop_res>("nfs_lookup", nfs2_decode_dirop, nfs_lookup, nfs2_encode_dirop,
+                                               kNfsOwnHandle),
     nfs_proc<nfs2_handle_args, nfs2_readlink_res>("nfs_readlink", nfs2_decode_handle, nfs_readlink,
                                                   nfs2_encode_readlink),
     nfs_proc<nfs2_read_args, nfs2_read_res>("nfs_read", decode_read, nfs_read, nfs2_encode_read),
@@ -60,7 +61,7 @@ const rpc_proc k_procs[] = {
 constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
 static_assert(k_proc_count == 18);
 
-const rpc_program k_program = {100003, 2, k_procs, k_proc_count, nfs_admit_change<nfs2_fh, nfs2_request_open>,
+const rpc_program k_program = {100003, 2, k_procs, k_proc_count, nfs_admit<nfs2_fh, nfs2_request_open>,
                                 nfs_bad_args, nfs_unavailable};
 
 }  // namespace

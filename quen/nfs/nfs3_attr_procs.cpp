@@ -48,24 +48,20 @@ uint32_t nfs3_access_granted(const file_attributes& a, const fs_credential& cred
     return granted & requested;
 }
 
-bool nfs3_getattr(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_getattr(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_handle_args, nfs3_attr_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.object, q);
-    if (c.res.status == 0) c.res.status = fs_getattr(q.fh, credential_from_call(*call), c.res.attr);
+    const fs_request& q = nfs_checked(call);
+    c.res.status = fs_getattr(q, c.res.attr);
     return true;
 }
 
-bool nfs3_setattr(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_setattr(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_setattr_args, nfs3_wcc_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
-    const fs_credential cred = credential_from_call(*call);
+    const fs_request& q = nfs_checked(call);
     if (c.args.guard_check) {
         // The client's picture of the file must still be true, else nothing changes.
         file_attributes now{};
-        c.res.status = fs_getattr(q.fh, cred, now);
+        c.res.status = fs_getattr(q, now);
         if (c.res.status == 0 && (now.ctime.seconds != c.args.guard_ctime.seconds ||
                                   now.ctime.nseconds != c.args.guard_ctime.nseconds)) {
             c.res.status = NFS3ERR_NOT_SYNC;
@@ -76,36 +72,32 @@ bool nfs3_setattr(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         if (c.res.status != 0) return true;
     }
     file_attributes before{}, after{};
-    c.res.status = fs_setattr(q.fh, c.args.attributes.attr, cred, before, after);
+    c.res.status = fs_setattr(q, c.args.attributes.attr, before, after);
     if (c.res.status == 0) {
         c.res.wcc.before = nfs_pre_attr_of(before);
         c.res.wcc.after = {true, after};
     } else {
-        c.res.wcc.after = nfs_post_of(q.fh, cred);
+        c.res.wcc.after = nfs_post_of(q);
     }
     return true;
 }
 
-bool nfs3_access(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_access(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_access_args, nfs3_access_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
-    c.res.status = fs_getattr(q.fh, credential_from_call(*call), c.res.attr.attr);
+    const fs_request& q = nfs_checked(call);
+    c.res.status = fs_getattr(q, c.res.attr.attr);
     if (c.res.status != 0) return true;
     c.res.attr.present = true;
     c.res.access = nfs3_access_granted(c.res.attr.attr, q.cred, c.args.access, q.ctx.flags & MOUNT_FLAG_READONLY);
     return true;
 }
 
-bool nfs3_fsstat(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_fsstat(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_handle_args, nfs3_fsstat_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
-    c.res.attr = nfs_post_of(q.fh, credential_from_call(*call));
+    const fs_request& q = nfs_checked(call);
+    c.res.attr = nfs_post_of(q);
     statfs_values v{};
-    c.res.status = fs_statfs(q.fh, v);
+    c.res.status = fs_statfs(q, v);
     c.res.tbytes = v.total_blocks * v.block_size;
     c.res.fbytes = c.res.abytes = v.free_blocks * v.block_size;
     c.res.tfiles = c.res.ffiles = c.res.afiles = 65535;
@@ -114,14 +106,12 @@ bool nfs3_fsstat(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_fsinfo(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_handle_args, nfs3_fsinfo_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     const server_config& s = g_settings.record;
     uint32_t properties = NFS3_FSF_HOMOGENEOUS | NFS3_FSF_CANSETTIME;
     if (s.soft_links) properties |= NFS3_FSF_SYMLINK;
     if (s.hard_links) properties |= NFS3_FSF_LINK;
-    c.res.status = fs_fsinfo_properties(q.fh, &properties, credential_from_call(*call), c.res.attr.attr);
+    c.res.status = fs_fsinfo_properties(q, &properties, c.res.attr.attr);
     c.res.attr.present = c.res.status == 0;
     c.res.rtmax = c.res.rtpref = s.max_read;
     c.res.wtmax = c.res.wtpref = s.max_write;
@@ -130,17 +120,15 @@ bool nfs3_fsinfo(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     c.res.maxfilesize = 0xFFFFFFFFFFFFFFFEull;
     c.res.time_delta = {1, 0};
     c.res.properties = properties;
-    if (h->protocol == RPC_TCP) mount_note_tcp(q.fh.word[HANDLE_WORD_MOUNT]);
+    if (h->protocol == RPC_TCP) mount_note_tcp(q.mount_id);
     return true;
 }
 
-bool nfs3_pathconf(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_pathconf(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_handle_args, nfs3_pathconf_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     pathconf_values v{};
-    c.res.status = fs_pathconf_values(q.fh, credential_from_call(*call), v, c.res.attr.attr);
+    c.res.status = fs_pathconf_values(q, v, c.res.attr.attr);
     c.res.attr.present = c.res.status == 0;
     c.res.linkmax = v.link_max;
     c.res.name_max = v.name_max;
@@ -150,12 +138,10 @@ bool nfs3_pathconf(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     return true;
 }
 
-bool nfs3_readlink(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_readlink(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_handle_args, nfs3_readlink_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.object, q);
-    if (c.res.status != 0) return true;
-    c.res.status = fs_readlink(q.fh, c.res.target, sizeof c.res.target, credential_from_call(*call), c.res.attr.attr);
+    const fs_request& q = nfs_checked(call);
+    c.res.status = fs_readlink(q, c.res.target, sizeof c.res.target, c.res.attr.attr);
     c.res.attr.present = c.res.status == 0;
     c.res.length = c.res.status == 0 ? uint32_t(std::strlen(c.res.target)) : 0;
     return true;

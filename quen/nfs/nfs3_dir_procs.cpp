@@ -14,7 +14,6 @@ namespace {
 
 // The listing of READDIR and READDIRPLUS, written where the reply's results go.
 struct listing {
-    nfs3_fh dir;
     uint64_t cookie;
     size_t limit;
     uint32_t dircount;
@@ -24,12 +23,9 @@ struct listing {
 void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdir_res& res) {
     // The encoder runs after the handler: the list it copies lives per thread.
     thread_local nfs_dirlist list;
-    nfs_request q;
-    res.status = nfs_request_open(h, call, l.dir, q);
-    if (res.status != 0) return;
-    const fs_credential cred = credential_from_call(*call);
+    const fs_request& q = nfs_checked(call);
     open_dir od;
-    res.status = open_directory(q.fh, cred, true, od);
+    res.status = open_directory(q, true, od);
     if (res.status != 0) return;
     res.dir_attr = {true, od.attributes};
     if (l.cookie >> 32) {
@@ -63,8 +59,10 @@ void list_directory(rpc_handle* h, rpc_call* call, const listing& l, nfs3_readdi
         bool added;
         if (l.plus) {
             const internal_handle fh = handle_make(uint32_t(e.inode), uint32_t(e.inode >> 32), e.mount_id);
-            added = nfs3_dirlist_add_plus(&list, fileid, e.name, length, e.cookie, nfs_post_of(fh, cred, e.has_info ? &e.info : nullptr),
-                                          nfs3_wire_handle(fh));
+            fs_request entry;
+            nfs_post_attr attr{};
+            if (fs_request_below(q, fh, entry) == NFS_OK) attr = nfs_post_of(entry, e.has_info ? &e.info : nullptr);
+            added = nfs3_dirlist_add_plus(&list, fileid, e.name, length, e.cookie, attr, nfs3_wire_handle(fh));
         } else {
             added = nfs3_dirlist_add(&list, fileid, e.name, length, e.cookie);
         }
@@ -96,14 +94,13 @@ bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         if (c.res.status != 0) return true;
         dir = nfs3_wire_handle(public_dir);
     }
-    nfs_request q;
+    fs_request q;
     c.res.status = nfs_request_open(h, call, dir, q);
     if (c.res.status != 0) return true;
-    const fs_credential cred = credential_from_call(*call);
     lookup_result found{};
-    c.res.status = fs_lookup(q.fh, name, length, h->peer.addr, cred, true, found);
+    c.res.status = fs_lookup(q, name, length, h->peer.addr, true, found);
     if (c.res.status != 0) {
-        c.res.dir_attr = nfs_post_of(q.fh, cred);
+        c.res.dir_attr = nfs_post_of(q);
         return true;
     }
     c.res.object = nfs3_wire_handle(found.handle);
@@ -114,7 +111,7 @@ bool nfs3_lookup(rpc_handle* h, rpc_call* call, const void* a, void* r) {
 
 bool nfs3_readdir(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_readdir_args, nfs3_readdir_res> c(a, r);
-    list_directory(h, call, {c.args.dir, c.args.cookie, nfs_dir_reply_limit(c.args.count), ~0u, false}, c.res);
+    list_directory(h, call, {c.args.cookie, nfs_dir_reply_limit(c.args.count), ~0u, false}, c.res);
     return true;
 }
 
@@ -124,6 +121,6 @@ bool nfs3_readdirplus(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         c.res.status = NFSERR_NOTSUPP;
         return true;
     }
-    list_directory(h, call, {c.args.dir, c.args.cookie, nfs_dir_reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
+    list_directory(h, call, {c.args.cookie, nfs_dir_reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
     return true;
 }

@@ -46,5 +46,4 @@ nfs3_fh nfs3_wire_handle(const internal_handle& fh);
 inline nfs_post_attr nfs_post(uint32_t status, const file_attributes& a) { return {status == 0, a}; }
 // The post-operation attributes of a handle, fetched anew (known: the file's
 // facts as a listing just read them).
-nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred,
-                          const wp_file_information* known = nullptr);
+nfs_post_attr nfs_post_of(const fs_request& q, const wp_file_information* known = nullptr);

@@ -37,13 +37,10 @@ write_stability stability_of(uint32_t requested) {
 
 bool nfs3_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_read_args, nfs3_read_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.file, q);
-    if (c.res.status != 0) return true;
-    const fs_credential cred = credential_from_call(*call);
+    const fs_request& q = nfs_checked(call);
     if (c.args.offset > kSeekMax) {
         // No file reaches this far (and no seek can): nothing to read.
-        c.res.status = fs_getattr(q.fh, cred, c.res.attr.attr);
+        c.res.status = fs_getattr(q, c.res.attr.attr);
         c.res.attr.present = c.res.eof = c.res.status == 0;
         return true;
     }
@@ -52,7 +49,7 @@ bool nfs3_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     const uint32_t wanted = count;
     uint8_t* data = h->buffer + rpc_results_offset(call) + NFS3_READ_DATA_OFFSET;
     file_attributes after{};
-    c.res.status = file_read(q.fh, c.args.offset, &count, data, cred, after);
+    c.res.status = file_read(q, c.args.offset, &count, data, after);
     if (c.res.status != 0) return true;
     c.res.attr = {true, after};
     c.res.count = count;
@@ -61,22 +58,19 @@ bool nfs3_read(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     return true;
 }
 
-bool nfs3_write(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_write(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_write_args, nfs3_write_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.file, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     uint32_t count = c.args.count < g_settings.record.max_write ? c.args.count : g_settings.record.max_write;
     if (c.args.offset > kSeekMax - count) {
         c.res.status = NFSERR_INVAL;
         return true;
     }
     const write_stability how = stability_of(c.args.stable);
-    const fs_credential cred = credential_from_call(*call);
     file_attributes before{}, after{};
-    c.res.status = file_write(q.fh, c.args.offset, &count, c.args.data, how.sync_mode, cred, before, after);
+    c.res.status = file_write(q, c.args.offset, &count, c.args.data, how.sync_mode, before, after);
     if (c.res.status != 0) {
-        c.res.wcc.after = nfs_post_of(q.fh, cred);
+        c.res.wcc.after = nfs_post_of(q);
         return true;
     }
     c.res.wcc = {nfs_pre_attr_of(before), {true, after}};
@@ -86,13 +80,11 @@ bool nfs3_write(rpc_handle* h, rpc_call* call, const void* a, void* r) {
     return true;
 }
 
-bool nfs3_commit(rpc_handle* h, rpc_call* call, const void* a, void* r) {
+bool nfs3_commit(rpc_handle*, rpc_call* call, const void* a, void* r) {
     call_records<nfs3_commit_args, nfs3_commit_res> c(a, r);
-    nfs_request q;
-    c.res.status = nfs_request_open(h, call, c.args.file, q);
-    if (c.res.status != 0) return true;
+    const fs_request& q = nfs_checked(call);
     file_attributes attrs{};
-    c.res.status = file_commit(q.fh, credential_from_call(*call), attrs);
+    c.res.status = file_commit(q, attrs);
     c.res.wcc.after = nfs_post(c.res.status, attrs);
     if (c.res.status == 0) std::memcpy(c.res.verifier, nfs_write_verifier(), NFS_VERIFIER_SIZE);
     return true;

@@ -1,5 +1,5 @@
-// The NFS version 3 procedure table, its change check (the sender must be
-// admitted and the export writable) and its dispatcher.
+// The NFS version 3 procedure table, its admission check (the sender must be
+// admitted, and for a change the export writable).
 #include "quen/fs/nfs_status.h"
 #include "quen/mount/mount_context.h"
 #include "quen/nfs/nfs3_args.h"
@@ -20,7 +20,8 @@ const rpc_proc k_procs[] = {
     nfs_proc<nfs3_handle_args, nfs3_attr_res>("nfs3_getattr", nfs3_decode_handle, nfs3_getattr, nfs3_encode_attr),
     nfs_proc<nfs3_setattr_args, nfs3_wcc_res>("nfs3_setattr", nfs3_decode_setattr, nfs3_setattr, nfs3_encode_wcc,
                                               kNfsChangeOnce, &g_setattr_slot),
-    nfs_proc<nfs3_dirop_args, nfs3_lookup_res>("nfs3_lookup", nfs3_decode_dirop, nfs3_lookup, nfs3_encode_lookup),
+    nfs_proc<nfs3_dirop_args, nfs3_lookup_res>("nfs3_lookup", nfs3_decode_dirop, nfs3_lookup, nfs3_encode_lookup,
+                                                kNfsOwnHandle),
     nfs_proc<nfs3_access_args, nfs3_access_res>("nfs3_access", nfs3_decode_access, nfs3_access, nfs3_encode_access),
     nfs_proc<nfs3_handle_args, nfs3_readlink_res>("nfs3_readlink", nfs3_decode_handle, nfs3_readlink,
                                                   nfs3_encode_readlink),
@@ -56,7 +57,7 @@ const rpc_proc k_procs[] = {
 constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
 static_assert(k_proc_count == 22);
 
-const rpc_program k_program = {100003, 3, k_procs, k_proc_count, nfs_admit_change<nfs3_fh, nfs_request_open>,
+const rpc_program k_program = {100003, 3, k_procs, k_proc_count, nfs_admit<nfs3_fh, nfs_request_open>,
                                 nfs_bad_args, nfs_unavailable};
 
 }  // namespace

@@ -18,25 +18,15 @@ namespace {
 
 uint8_t g_verifier[NFS_VERIFIER_SIZE];
 
-uint32_t open_resolved(const rpc_handle* h, const rpc_call* call, nfs_request& out) {
-    if (handle_resolve(out.fh, &out.ctx, out.mounted) == 0) return NFSERR_STALE;
-    if (out.ctx.entry && !export_client_allowed(*out.ctx.entry, h->peer.addr)) return NFSERR_ACCES;
-    out.cred = credential_from_call(*call);
-    map_credential(out.ctx, out.cred);
-    return NFS_OK;
-}
-
 }  // namespace
 
-uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out) {
+uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, fs_request& out) {
     if (wire.length != handle_wire_size(g_settings.record.fh_size)) return NFSERR_STALE;
-    out.fh = handle_from_bytes(wire.data, wire.length);
-    return open_resolved(h, call, out);
+    return fs_request_open(handle_from_bytes(wire.data, wire.length), credential_from_call(*call), h->peer.addr, out);
 }
 
-uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out) {
-    out.fh = handle_from_bytes(wire.data, NFS2_FH_SIZE);
-    return open_resolved(h, call, out);
+uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, fs_request& out) {
+    return fs_request_open(handle_from_bytes(wire.data, NFS2_FH_SIZE), credential_from_call(*call), h->peer.addr, out);
 }
 
 size_t nfs_reply_room(const rpc_handle* h, const rpc_call* call) {
@@ -99,30 +89,10 @@ nfs3_fh nfs3_wire_handle(const internal_handle& fh) {
     return out;
 }
 
-nfs_post_attr nfs_post_of(const internal_handle& fh, const fs_credential& cred, const wp_file_information* known) {
+nfs_post_attr nfs_post_of(const fs_request& q, const wp_file_information* known) {
     nfs_post_attr out{};
-    out.present = fs_getattr(fh, cred, out.attr, known) == NFS_OK;
+    out.present = fs_getattr(q, out.attr, known) == NFS_OK;
     return out;
-}
-
-namespace {
-
-template <typename Dirop, typename Open>
-uint32_t open_dir_call(const rpc_handle* h, const rpc_call* call, const Dirop& d, nfs_dir_call& out, Open open) {
-    out.name = d.name;
-    out.length = std::strlen(d.name);
-    out.cred = credential_from_call(*call);
-    return open(h, call, d.dir, out.q);
-}
-
-}  // namespace
-
-uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop3& d, nfs_dir_call& out) {
-    return open_dir_call(h, call, d, out, nfs_request_open);
-}
-
-uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop2& d, nfs_dir_call& out) {
-    return open_dir_call(h, call, d, out, nfs2_request_open);
 }
 
 void nfs_unavailable(const rpc_call* call) {

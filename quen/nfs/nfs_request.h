@@ -4,6 +4,7 @@
 // from a host the export does not admit is refused (ACCES) on every request.
 #pragma once
 #include "quen/fs/credential.h"
+#include "quen/fs/resolve.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/inode/handle.h"
 #include "quen/mount/mount_context.h"
@@ -14,43 +15,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <type_traits>
-
-struct nfs_request {
-    internal_handle fh;
-    mount_context ctx;
-    char mounted[kHandlePathSize];
-    fs_credential cred;   // the caller as the export's options map it
-};
 
 // Result: 0; NFSERR_STALE for a handle of another length or one that names
 // no live file; NFSERR_ACCES when the sender is not admitted.
-uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, nfs_request& out);
+uint32_t nfs_request_open(const rpc_handle* h, const rpc_call* call, const nfs3_fh& wire, fs_request& out);
 // The same for a version 2 handle, always 32 bytes.
-uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, nfs_request& out);
+uint32_t nfs2_request_open(const rpc_handle* h, const rpc_call* call, const nfs2_fh& wire, fs_request& out);
 
-// The directory of a dirop, admitted; its name and the caller.
-struct nfs_dir_call {
-    nfs_request q;
-    const char* name;
+// The request of a call whose table entry opens its handle: every entry
+// but NULL and LOOKUP (whose public handle is WebNFS's to open).
+inline const fs_request& nfs_checked(const rpc_call* call) { return *static_cast<const fs_request*>(call->request); }
+
+// The name of a dirop, and its length.
+struct nfs_name {
+    const char* text;
     size_t length;
-    fs_credential cred;
 };
-// The directory's request opened as nfs_request_open (version 3) or
-// nfs2_request_open (version 2) opens it.
-uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop3& d, nfs_dir_call& out);
-uint32_t nfs_open_dir_call(const rpc_handle* h, const rpc_call* call, const nfs_dirop2& d, nfs_dir_call& out);
+inline nfs_name nfs_name_of(const char* name) { return {name, std::strlen(name)}; }
 
-// The change check of both versions' tables: the sender must be admitted by
-// the handle's export, and the export writable. Every changing call's record
-// begins with the handle it changes, every result record with its status.
-template <typename Fh, uint32_t (*open)(const rpc_handle*, const rpc_call*, const Fh&, nfs_request&)>
-bool nfs_admit_change(rpc_handle* h, const rpc_call* call, const rpc_proc*, void* args, void* result) {
+// The admit hook of both versions' tables: the sender must be admitted by
+// the handle's export, and for a change the export writable. Every call's
+// record begins with its handle, every result record with its status.
+template <typename Fh, uint32_t (*open)(const rpc_handle*, const rpc_call*, const Fh&, fs_request&)>
+bool nfs_admit(rpc_handle* h, const rpc_call* call, const rpc_proc* proc, const void* args, void* request,
+               void* result) {
+    static_assert(sizeof(fs_request) <= RPC_REQUEST_MAX && alignof(fs_request) <= 8);
     Fh object;
     std::memcpy(&object, args, sizeof object);
-    nfs_request q;
+    fs_request& q = *new (request) fs_request;
     uint32_t status = open(h, call, object, q);
-    if (status == 0 && (q.ctx.flags & MOUNT_FLAG_READONLY)) status = NFSERR_ROFS;
+    if (status == 0 && (proc->flags & RPC_PROC_CHANGES) && (q.ctx.flags & MOUNT_FLAG_READONLY)) status = NFSERR_ROFS;
     std::memcpy(result, &status, sizeof status);
     return status == 0;
 }
@@ -64,12 +60,13 @@ void nfs_unavailable(const rpc_call* call);
 template <typename Args, typename Result>
 constexpr rpc_proc nfs_proc(const char* name, bool (*decode)(xdr_cursor*, void*),
                             bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
-                            uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
+                            uint32_t flags = RPC_PROC_HANDLE, rpc_proc_slot* slot = nullptr) {
     static_assert(std::is_trivially_copyable_v<Result> && offsetof(Result, status) == 0);
     return rpc_proc_entry<Args, Result>(name, decode, handle, encode, flags, slot);
 }
-inline constexpr uint32_t kNfsChange = RPC_PROC_CHANGES;
-inline constexpr uint32_t kNfsChangeOnce = RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT;   // with a reply slot
+inline constexpr uint32_t kNfsOwnHandle = 0;   // the handler opens its handle itself (LOOKUP: WebNFS)
+inline constexpr uint32_t kNfsChange = RPC_PROC_HANDLE | RPC_PROC_CHANGES;
+inline constexpr uint32_t kNfsChangeOnce = kNfsChange | RPC_PROC_REPLY_SLOT;   // with a reply slot
 
 // A handler's argument and result records by their types.
 template <typename Args, typename Result>

@@ -30,9 +30,8 @@ void fill_owner(lock_owner& o, const rpc_handle* h, const nlm_lock& l) {
 // The file a request names, admitted for its sender. false: stale.
 bool resolve(const rpc_handle* h, const rpc_call* call, const nlm_fh& fh, resolved_file& r) {
     if (fh.length == 0) return false;
-    const internal_handle ih = handle_from_bytes(fh.data, fh.length);
-    if (resolve_file(ih, credential_from_call(*call), RESOLVE_MOUNT, r) != 0) return false;
-    return !r.ctx.entry || export_client_allowed(*r.ctx.entry, h->peer.addr);
+    r.path[0] = 0;
+    return fs_request_open(handle_from_bytes(fh.data, fh.length), credential_from_call(*call), h->peer.addr, r) == 0;
 }
 
 // A range that starts at the last offset holds no byte the table can keep

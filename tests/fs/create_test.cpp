@@ -1,5 +1,6 @@
 // CREATE and MKDIR through directory handles: the three creation modes,
 // the exclusive-create stamp, default modes, who may create, hostile names.
+#include "tests/support/fs_calls.h"
 #include "platform/filetime.h"
 #include "quen/config/settings.h"
 #include "quen/fs/create.h"

@@ -1,6 +1,7 @@
 // Directory listings through the scan slots: cookies, resuming, the slot
 // table's limits and time-out, the purge after a full listing, and the
 // checks of open_directory.
+#include "tests/support/fs_calls.h"
 #include "tests/support/file_tree.h"
 #include "platform/thread.h"
 #include "quen/config/settings.h"

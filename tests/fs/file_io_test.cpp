@@ -1,5 +1,6 @@
 // Reads, writes and commits through file handles, and the open-file cache
 // that keeps files open between them.
+#include "tests/support/fs_calls.h"
 #include "tests/support/file_tree.h"
 #include "quen/config/settings.h"
 #include "quen/fs/file_io.h"
@@ -254,7 +255,8 @@ TEST_F(file_io_test, a_lock_takes_over_the_read_handle_slot_of_its_file) {
     cache_slot* slot = slot_of(fh);
     ASSERT_NE(slot, nullptr);
     static resolved_file r;
-    ASSERT_EQ(resolve_file(fh, user(1000, 1000), RESOLVE_MOUNT, r), uint32_t(NFS_OK));
+    ASSERT_EQ(fs_request_open(fh, user(1000, 1000), fs_calls::kSender, r), uint32_t(NFS_OK));
+    r.path[0] = 0;
     bucket_guard g(r.identity);
     uint32_t status = 0;
     EXPECT_EQ(nlm_open_file(r, true, &status), slot);

@@ -1,6 +1,7 @@
 // A processor fault inside a file operation or a lock procedure while the
 // file's section is held: the request ends with its status and log line,
 // and the next request on the file does not wait for the section forever.
+#include "tests/support/fs_calls.h"
 #include "platform/thread.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/open_cache.h"

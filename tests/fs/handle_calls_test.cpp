@@ -1,5 +1,6 @@
 // From a handle to the file it names: the path check against the mounted
 // folder, and the attribute and file system calls built on it.
+#include "tests/support/fs_calls.h"
 #include "quen/config/settings.h"
 #include "quen/fs/handle_calls.h"
 #include "quen/fs/nfs_status.h"

@@ -1,6 +1,7 @@
 // LINK, SYMLINK, READLINK and MKNOD through directory handles: every form
 // the settings choose, read back, and the targets and names that must not
 // make anything.
+#include "tests/support/fs_calls.h"
 #include "quen/config/settings.h"
 #include "quen/fs/links.h"
 #include "quen/fs/nfs_status.h"

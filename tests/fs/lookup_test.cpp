@@ -1,5 +1,6 @@
 // LOOKUP through directory handles: names, ".", "..", files gone behind the
 // server's back, hostile names, hard links.
+#include "tests/support/fs_calls.h"
 #include "tests/support/file_tree.h"
 #include "quen/fs/lookup.h"
 #include "quen/fs/nfs_status.h"

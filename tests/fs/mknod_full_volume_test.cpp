@@ -3,6 +3,7 @@
 // file answering as a success. A child mounts a tmpfs with a tiny inode
 // space (which also pays for extended attributes) and fills it until one
 // more file fits but no attribute of it.
+#include "tests/support/fs_calls.h"
 #include "quen/fs/mknod.h"
 #include "quen/fs/nfs_status.h"
 #include "tests/fs/namespace_test_env.h"

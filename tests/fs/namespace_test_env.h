@@ -1,6 +1,7 @@
 // Surroundings of the namespace tests: exports of the kinds a change of a
 // directory's entries cares about, mounted, with calls by relative path.
 #pragma once
+#include "tests/support/fs_calls.h"
 #include "quen/fs/create.h"
 #include "quen/fs/remove.h"
 #include "quen/fs/rename.h"

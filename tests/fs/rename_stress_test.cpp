@@ -3,6 +3,7 @@
 // deadlocks, no file is lost, and the inode table agrees with the disk.
 // A listing opens each file for a moment (for its link count), which a
 // rename that replaces the file meets as "access denied".
+#include "tests/support/fs_calls.h"
 #include "quen/config/settings.h"
 #include "quen/fs/dir_scan.h"
 #include "quen/fs/nfs_status.h"

@@ -1,5 +1,6 @@
 // SETATTR: modes as Windows attributes or saved in the creation time,
 // owners, sizes and times, and who may change them.
+#include "tests/support/fs_calls.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/set_attr.h"
 #include "quen/inode/inode_tree.h"

@@ -24,7 +24,7 @@ struct change_result {
 };
 
 int g_runs = 0;
-int g_unzeroed = 0;   // handler calls that found a record not zeroed
+int g_unzeroed = 0;   // handler calls that found a record not zeroed, or no request record the hook opened
 
 bool all_zero(const uint32_t* words, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -37,10 +37,14 @@ bool decode_change(xdr_cursor* c, void* record) {
     return xdr_get_u32(c, &a->read_only) && xdr_get_u32(c, &a->value);
 }
 
-bool run_change(rpc_handle*, rpc_call*, const void* args, void* result) {
+// What the admit hook opened for the handler: the argument's value.
+uint32_t opened_value(const rpc_call* call) { return call->request ? *static_cast<const uint32_t*>(call->request) : 0; }
+
+bool run_change(rpc_handle*, rpc_call* call, const void* args, void* result) {
     const auto* a = static_cast<const change_args*>(args);
     auto* r = static_cast<change_result*>(result);
     ++g_runs;
+    if (opened_value(call) != a->value) ++g_unzeroed;
     if (!all_zero(a->rest, 30) || !all_zero(&r->status, 32)) ++g_unzeroed;
     r->value = a->value * 100 + uint32_t(g_runs);   // tells a second run from a replay
     return true;
@@ -62,8 +66,11 @@ bool run_scribble(rpc_handle*, rpc_call*, const void*, void* result) {
     return true;
 }
 
-bool admit_unless_read_only(rpc_handle*, const rpc_call*, const rpc_proc*, void* args, void* result) {
-    if (!static_cast<const change_args*>(args)->read_only) return true;
+bool admit_unless_read_only(rpc_handle*, const rpc_call*, const rpc_proc* proc, const void* args, void* request,
+                            void* result) {
+    const auto* a = static_cast<const change_args*>(args);
+    std::memcpy(request, &a->value, sizeof a->value);
+    if (!(proc->flags & RPC_PROC_CHANGES) || !a->read_only) return true;
     static_cast<change_result*>(result)->status = STATUS_READ_ONLY;
     return false;
 }
@@ -73,8 +80,9 @@ enum : uint32_t { P_CHANGE = 0, P_READ = 1, P_SCRIBBLE = 2, P_NO_SLOT = 3 };
 rpc_proc_slot g_slot;
 const rpc_proc k_procs[] = {
     {"t_change", decode_change, run_change, encode_change, sizeof(change_args), sizeof(change_result),
-     RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT, &g_slot},
-    {"t_read", decode_change, run_change, encode_change, sizeof(change_args), sizeof(change_result)},
+     RPC_PROC_HANDLE | RPC_PROC_CHANGES | RPC_PROC_REPLY_SLOT, &g_slot},
+    {"t_read", decode_change, run_change, encode_change, sizeof(change_args), sizeof(change_result),
+     RPC_PROC_HANDLE},
     {"t_scribble", decode_scribble, run_scribble, nullptr, sizeof(change_args), sizeof(change_result)},
     {"t_no_slot", decode_change, run_change, encode_change, sizeof(change_args), sizeof(change_result),
      RPC_PROC_REPLY_SLOT},

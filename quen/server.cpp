@@ -9,7 +9,7 @@
 #include "quen/control/control_server.h"
 #include "quen/fs/names.h"
 #include "quen/log/log_file.h"
-#include "quen/nfs/file_service.h"
+#include "quen/file_service.h"
 #include "rpc/log.h"
 #include "rpc/transport.h"
 #include "service/service_shell.h"

@@ -5,7 +5,7 @@
 #include "quen/inode/handle.h"
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mount_table.h"
-#include "quen/mount/mountd.h"
+#include "quen/mountd/mountd.h"
 #include "rpc/proc_table.h"
 #include "rpc/transport.h"
 #include "rpc/log.h"

@@ -4,7 +4,7 @@
 #include "quen/inode/paths.h"
 #include "quen/inode/inode_tree.h"
 #include "quen/mount/mount_file.h"
-#include "quen/mount/mountd.h"
+#include "quen/mountd/mountd.h"
 #include "rpc/proc_table.h"
 #include "tests/mount/mount_test_env.h"
 #include "platform/file.h"

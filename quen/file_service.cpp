@@ -1,4 +1,4 @@
-#include "quen/nfs/file_service.h"
+#include "quen/file_service.h"
 
 #include "platform/thread.h"
 #include "portmap/portmap.h"
@@ -6,7 +6,7 @@
 #include "quen/fs/fs_start.h"
 #include "quen/inode/inode_table.h"
 #include "quen/mount/exports.h"
-#include "quen/mount/mountd.h"
+#include "quen/mountd/mountd.h"
 #include "quen/nfs/nfs_request.h"
 #include "quen/nfs/nfs_sockets.h"
 #include "quen/nlm/nlmd.h"

@@ -1,4 +1,4 @@
-#include "quen/mount/mountd.h"
+#include "quen/mountd/mountd.h"
 
 #include "quen/config/settings.h"
 #include "quen/inode/handle.h"

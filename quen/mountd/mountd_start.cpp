@@ -1,7 +1,7 @@
 #include "quen/config/settings.h"
 #include "quen/mount/mount_file.h"
 #include "quen/mount/mount_table.h"
-#include "quen/mount/mountd.h"
+#include "quen/mountd/mountd.h"
 #include "platform/net.h"
 #include "rpc/log.h"
 #include "rpc/service_open.h"

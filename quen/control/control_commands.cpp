@@ -103,20 +103,6 @@ constexpr control_command kCommands[] = {
 
 }  // namespace
 
-const char* control_text(const control_request& r, uint32_t offset) {
-    if (offset >= r.length) return nullptr;
-    const void* nul = std::memchr(r.data + offset, 0, r.length - offset);
-    return nul ? reinterpret_cast<const char*>(r.data + offset) : nullptr;
-}
-
-uint32_t control_reply(uint8_t* reply, uint32_t length, uint32_t data_bytes) {
-    control_put32(reply, CTL_OK);
-    control_put32(reply + 4, length);
-    return kControlHeaderSize + data_bytes;
-}
-
-uint32_t control_reply(uint8_t* reply, uint32_t length) { return control_reply(reply, length, length); }
-
 uint32_t control_process(control_session& s, const uint8_t* message, uint32_t size, uint8_t* reply) {
     std::memset(reply, 0, kControlHeaderSize);
     if (size < kControlHeaderSize || size > kControlMessageMax) return reply_status(reply, CTL_UNKNOWN);

@@ -3,6 +3,7 @@
 // from UNIX attributes saved in the creation time, with the server's own
 // representations of links and device files recognised.
 #pragma once
+#include "quen/fs/folder_facts.h"
 #include "platform/file.h"
 #include "quen/fs/credential.h"
 #include "quen/mount/mount_context.h"
@@ -140,8 +141,6 @@ struct file_facts {
 };
 // read (optional): the facts the file's handle gave, for get_attributes' known.
 uint32_t link_identity(uint32_t inode, const char* path, file_facts* read = nullptr);
-// The volume's file index of the file at path (not following a reparse point).
-bool file_index_of(const char* path, uint64_t& index);
 
 // Type, mode, owner and device numbers only, without opening the file for
 // its size, links and times. case_exact: in a case-sensitive mount, the last
@@ -157,10 +156,6 @@ struct type_and_mode {
 uint32_t get_type_and_mode(const mount_context& ctx, const char* path, const fs_credential& cred, bool case_exact,
                            type_and_mode& out, uint32_t* status);
 
-// Directory entries of path that are directories, "." and ".." included
-// (added for a volume root, whose listing has neither): the link count of
-// a directory.
-uint32_t count_subdirectories(const char* path);
 
 // ---- the synthesis itself (exposed for the callers that have the facts) ----
 

@@ -3,6 +3,7 @@
 #include "quen/config/settings.h"
 #include "quen/fs/attr.h"
 #include "quen/fs/dir_count.h"
+#include "quen/fs/folder_facts.h"
 #include "quen/fs/names.h"
 #include "quen/fs/nfs_status.h"
 #include "quen/fs/search_form.h"
@@ -14,11 +15,6 @@
 #include <string>
 
 namespace {
-
-bool ends_in_backslash(const char* path) {
-    const size_t n = std::strlen(path);
-    return n > 0 && path[n - 1] == '\\';
-}
 
 bool not_found(uint32_t e) { return e == WIN_ERROR_FILE_NOT_FOUND || e == WIN_ERROR_PATH_NOT_FOUND; }
 
@@ -55,15 +51,6 @@ size_t client_form_target(const mount_context& ctx, char* target, size_t size) {
 
 }  // namespace
 
-bool file_index_of(const char* path, uint64_t& index) {
-    file_handle h(wp_create_file(path, 0, WP_FILE_SHARE_ALL, WP_OPEN_EXISTING,
-                                 WP_FILE_FLAG_BACKUP_SEMANTICS | WP_FILE_FLAG_OPEN_REPARSE_POINT));
-    wp_file_information info;
-    if (!h.valid() || !wp_get_file_information_by_handle(h.get(), &info)) return false;
-    index = info.file_index;
-    return true;
-}
-
 uint32_t link_identity(uint32_t inode, const char* path, file_facts* read) {
     const file_facts hf = facts_by_handle(path, WP_INVALID_HANDLE);
     if (read) *read = hf;
@@ -71,25 +58,6 @@ uint32_t link_identity(uint32_t inode, const char* path, file_facts* read) {
     const uint64_t index = hf.info.file_index;
     const uint32_t base = inode_link_base(inode, uint32_t(index), uint32_t(index >> 32), hf.info.volume_serial);
     return base ? base : inode;
-}
-
-uint32_t count_subdirectories(const char* path) {
-    std::string pattern = path;
-    if (!ends_in_backslash(path)) pattern += '\\';
-    const uint32_t root_extra = ends_in_backslash(path) ? 2 : 0;
-    pattern += '*';
-    if (pattern.size() >= kNamePathSize) return root_extra;
-    wp_find_data d;
-    wp_find_handle h = wp_find_first(pattern.c_str(), search_form_of_system().level, &d,
-                                     WP_FIND_EX_SEARCH_LIMIT_TO_DIRECTORIES, 0);
-    if (h == WP_INVALID_FIND_HANDLE) return root_extra;
-    uint32_t count = 0;
-    // The search may return files too: the limit is only a hint.
-    do {
-        if (d.attributes & WP_FILE_ATTRIBUTE_DIRECTORY) ++count;
-    } while (wp_find_next(h, &d));
-    wp_find_close(h);
-    return count + root_extra;
 }
 
 uint32_t get_attributes(uint64_t inode, const mount_context& ctx, const char* path, wp_handle handle,

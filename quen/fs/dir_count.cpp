@@ -6,7 +6,7 @@
 #include "platform/file.h"
 #include "platform/thread.h"
 #include "quen/config/char_class.h"
-#include "quen/fs/attr.h"
+#include "quen/fs/folder_facts.h"
 
 namespace {
 

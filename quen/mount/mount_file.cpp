@@ -6,7 +6,7 @@
 #include "quen/inode/paths.h"
 #include "quen/mount/volume_probe.h"
 #include "quen/mount/exports.h"
-#include "quen/mount/mount_folder.h"
+#include "quen/mount/folder_identity.h"
 #include "quen/mount/mount_path.h"
 #include "rpc/log.h"
 

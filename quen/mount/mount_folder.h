@@ -2,23 +2,12 @@
 // identity is the volume's file id in a file-id mount, else its inode number.
 // Every way of mounting (MNT, WebNFS, automatic mounts) records it the same.
 #pragma once
+#include "quen/mount/folder_identity.h"
 #include "quen/mount/mount_context.h"
 #include "quen/mount/mount_table.h"
 
 #include <cstdint>
 #include <string>
-
-enum : uint32_t {
-    MOUNT_FOLDER_OK = 0,
-    MOUNT_FOLDER_MISSING = 2,
-    MOUNT_FOLDER_NO_IDENTITY = 6,
-    MOUNT_FOLDER_REFUSED = 13,   // the client or the whole table holds as many mounts as allowed
-    MOUNT_FOLDER_NO_VOLUME = 19,
-    MOUNT_FOLDER_NOT_DIRECTORY = 20,
-};
-
-// Result: MOUNT_FOLDER_*; *identity is non-zero on success.
-uint32_t mount_folder_identity(const char* windows_path, uint32_t mount_flags, uint64_t* identity);
 
 struct folder_mount {
     uint32_t status = MOUNT_FOLDER_NO_IDENTITY;   // MOUNT_FOLDER_*

@@ -101,18 +101,16 @@ bool pmap_callit(rpc_handle* h, rpc_call* call, const void*, void*) {
     return false;
 }
 
-constexpr uint32_t k_mapping = sizeof(pmap_mapping);
-constexpr uint32_t k_answer = sizeof(uint32_t);
-
-const rpc_proc k_procs[] = {
-    {"pmap_null", nullptr, rpc_proc_void, nullptr, 0, 0},
-    {"pmap_set", decode_mapping, pmap_set, encode_u32, k_mapping, k_answer},
-    {"pmap_unset", decode_mapping, pmap_unset, encode_u32, k_mapping, k_answer},
-    {"pmap_getport", decode_mapping, pmap_getport, encode_u32, k_mapping, k_answer},
-    {"pmap_dump", decode_nothing, pmap_dump, encode_dump, 0, sizeof(dump_result)},
-    {"pmap_callit", nullptr, pmap_callit, nullptr, 0, 0},
+constexpr rpc_proc k_procs[] = {
+    rpc_proc_null("pmap_null"),
+    rpc_proc_entry<pmap_mapping, uint32_t>(1, "pmap_set", decode_mapping, pmap_set, encode_u32),
+    rpc_proc_entry<pmap_mapping, uint32_t>(2, "pmap_unset", decode_mapping, pmap_unset, encode_u32),
+    rpc_proc_entry<pmap_mapping, uint32_t>(3, "pmap_getport", decode_mapping, pmap_getport, encode_u32),
+    rpc_proc_entry<rpc_no_record, dump_result>(4, "pmap_dump", decode_nothing, pmap_dump, encode_dump),
+    // CALLIT decodes and answers on its own: its arguments carry another call.
+    rpc_proc_entry<rpc_no_record, rpc_no_record>(5, "pmap_callit", nullptr, pmap_callit, nullptr),
 };
-static_assert(sizeof(dump_result) <= RPC_RECORD_MAX);
+static_assert(rpc_procs_numbered(k_procs));
 
 const rpc_program k_program = {PMAP_PROGRAM, PMAP_VERSION, k_procs, sizeof k_procs / sizeof k_procs[0], nullptr,
                                note_bad_arguments_of};

@@ -26,6 +26,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "rpc/message.h"
 
@@ -61,6 +62,7 @@ struct rpc_proc {
     uint32_t res_size;    // bytes of the result record
     uint32_t flags = 0;   // RPC_PROC_*
     rpc_proc_slot* slot = nullptr;   // required by RPC_PROC_REPLY_SLOT
+    uint32_t number = ~0u;           // the procedure number: the entry's place in its table
 };
 
 struct rpc_program {
@@ -82,14 +84,43 @@ struct rpc_program {
     int (*run)(const rpc_program* prog, rpc_handle* h, rpc_call* call) = nullptr;
 };
 
-// A table entry whose record sizes come from its types, each checked to fit
-// the space a call has for its records.
+// The record type of a procedure without arguments or results.
+struct rpc_no_record {};
+
+template <typename T>
+constexpr uint32_t rpc_record_size() {
+    static_assert(sizeof(T) <= RPC_RECORD_MAX);
+    return std::is_same_v<T, rpc_no_record> ? 0 : uint32_t(sizeof(T));
+}
+
+// The one way a table entry is written: its procedure number, and record
+// sizes that come from its types, each checked to fit the space a call has.
 template <typename Args, typename Result>
-constexpr rpc_proc rpc_proc_entry(const char* name, bool (*decode)(xdr_cursor*, void*),
+constexpr rpc_proc rpc_proc_entry(uint32_t number, const char* name, bool (*decode)(xdr_cursor*, void*),
                                   bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
                                   uint32_t flags = 0, rpc_proc_slot* slot = nullptr) {
-    static_assert(sizeof(Args) <= RPC_RECORD_MAX && sizeof(Result) <= RPC_RECORD_MAX);
-    return {name, decode, handle, encode, uint32_t(sizeof(Args)), uint32_t(sizeof(Result)), flags, slot};
+    return {name, decode, handle, encode, rpc_record_size<Args>(), rpc_record_size<Result>(), flags, slot, number};
+}
+
+bool rpc_proc_void(rpc_handle* h, rpc_call* call, const void* args, void* result);
+
+// Procedure 0 of every program: no arguments, an empty answer.
+constexpr rpc_proc rpc_proc_null(const char* name) {
+    return rpc_proc_entry<rpc_no_record, rpc_no_record>(0, name, nullptr, rpc_proc_void, nullptr);
+}
+// A number the version does not serve: PROC_UNAVAIL.
+constexpr rpc_proc rpc_proc_absent(uint32_t number, const char* name = nullptr) {
+    return {name, nullptr, nullptr, nullptr, 0, 0, 0, nullptr, number};
+}
+
+// Whether every entry sits at the place its number names: checked where a
+// table is written, so that an entry left out or added twice cannot shift
+// the procedures after it.
+template <size_t N>
+constexpr bool rpc_procs_numbered(const rpc_proc (&procs)[N]) {
+    for (size_t i = 0; i < N; ++i)
+        if (procs[i].number != i) return false;
+    return true;
 }
 
 // Results of rpc_run_program.
@@ -102,5 +133,3 @@ enum : int {
 // Decodes, runs and answers call->procedure of `prog` as described above.
 int rpc_run_program(const rpc_program* prog, rpc_handle* h, rpc_call* call);
 
-// Handler and encoder of a procedure without arguments or results (NULL).
-bool rpc_proc_void(rpc_handle* h, rpc_call* call, const void* args, void* result);

@@ -203,20 +203,17 @@ bool do_export(rpc_handle* h, rpc_call*, const void*, void* result) {
     return true;
 }
 
-constexpr uint32_t kPathArgs = sizeof(dirpath_args);
-constexpr uint32_t kListResult = sizeof(list_result);
-
 // The same procedures in every version; MNT tells the handle forms apart.
-const rpc_proc k_procs[] = {
-    {"mountd_null", nullptr, rpc_proc_void, nullptr, 0, 0},
-    {"mountd_mnt", decode_dirpath, do_mnt, encode_mnt, kPathArgs, sizeof(mnt_result)},
-    {"mountd_dump", nullptr, do_dump, encode_dump, 0, kListResult},
-    {"mountd_umnt", decode_dirpath, do_umnt, nullptr, kPathArgs, 0},
-    {"mountd_umntall", nullptr, do_umntall, nullptr, 0, 0},
-    {"mountd_export", nullptr, do_export, encode_export, 0, kListResult},
+constexpr rpc_proc k_procs[] = {
+    rpc_proc_null("mountd_null"),
+    rpc_proc_entry<dirpath_args, mnt_result>(1, "mountd_mnt", decode_dirpath, do_mnt, encode_mnt),
+    rpc_proc_entry<rpc_no_record, list_result>(2, "mountd_dump", nullptr, do_dump, encode_dump),
+    rpc_proc_entry<dirpath_args, rpc_no_record>(3, "mountd_umnt", decode_dirpath, do_umnt, nullptr),
+    rpc_proc_entry<rpc_no_record, rpc_no_record>(4, "mountd_umntall", nullptr, do_umntall, nullptr),
+    rpc_proc_entry<rpc_no_record, list_result>(5, "mountd_export", nullptr, do_export, encode_export),
 };
+static_assert(rpc_procs_numbered(k_procs));
 constexpr uint32_t k_proc_count = sizeof k_procs / sizeof k_procs[0];
-static_assert(kPathArgs <= RPC_RECORD_MAX && sizeof(mnt_result) <= RPC_RECORD_MAX);
 
 const rpc_program k_versions[] = {
     {MOUNT_PROGRAM, 1, k_procs, k_proc_count, nullptr, report_bad_path},

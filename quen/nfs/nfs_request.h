@@ -58,11 +58,11 @@ void nfs_unavailable(const rpc_call* call);
 // An NFS procedure's table entry. Every result record begins with its status,
 // which the change check writes when it refuses a call.
 template <typename Args, typename Result>
-constexpr rpc_proc nfs_proc(const char* name, bool (*decode)(xdr_cursor*, void*),
+constexpr rpc_proc nfs_proc(uint32_t number, const char* name, bool (*decode)(xdr_cursor*, void*),
                             bool (*handle)(rpc_handle*, rpc_call*, const void*, void*), rpc_encoder encode,
                             uint32_t flags = RPC_PROC_HANDLE, rpc_proc_slot* slot = nullptr) {
     static_assert(std::is_trivially_copyable_v<Result> && offsetof(Result, status) == 0);
-    return rpc_proc_entry<Args, Result>(name, decode, handle, encode, flags, slot);
+    return rpc_proc_entry<Args, Result>(number, name, decode, handle, encode, flags, slot);
 }
 inline constexpr uint32_t kNfsOwnHandle = 0;   // the handler opens its handle itself (LOOKUP: WebNFS)
 inline constexpr uint32_t kNfsChange = RPC_PROC_HANDLE | RPC_PROC_CHANGES;

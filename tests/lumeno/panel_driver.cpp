@@ -20,6 +20,9 @@
 //   tray-rclick           a right click on it (opens the tray menu beside the window)
 //   shown                 "shown" when the window is visible and not minimised, else "hidden"
 //   count                 "windows N": the top-level windows of class "quen", hidden ones too
+//   title                 the main window's title
+//   menu-text ID          the menu bar item of command ID (GetMenuString)
+//   menu-top N [M]        the text of top-level popup N (or of popup M inside it)
 // In a dialog by its title (a property sheet's controls on its visible page):
 //   item-set TITLE ID TEXT   sets a control's text
 //   item-text TITLE ID       prints it
@@ -29,6 +32,7 @@
 //   item-shown TITLE ID      "shown" or "hidden"
 //   list TITLE               "row<TAB>col0<TAB>col1..." of the dialog's visible list view
 //   page TITLE N             shows page N of the property sheet
+//   item-select TITLE ID ROW selects one row of a list view (as a click would)
 #include "lumeno/core/panel_ids.h"
 
 #include <windows.h>
@@ -304,6 +308,17 @@ int item_command(const std::string& cmd, int argc, char** argv) {
         std::printf("%s\n", SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED ? "checked" : "unchecked");
         return 0;
     }
+    if (cmd == "item-select") {
+        const int row = argc > 4 ? std::atoi(argv[4]) : 0;
+        remote r(item);
+        if (!r.base) return 2;
+        LVITEMA state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        r.put(0, &state, sizeof state);
+        return SendMessageTimeoutA(item, LVM_SETITEMSTATE, WPARAM(row), reinterpret_cast<LPARAM>(r.base), SMTO_NORMAL,
+                                   20000, &result) && result ? 0 : 1;
+    }
     if (cmd == "item-shown") {
         std::printf("%s\n", IsWindowVisible(item) ? "shown" : "hidden");
         return 0;
@@ -358,6 +373,26 @@ int main(int argc, char** argv) {
         return d && PostMessageA(d, WM_COMMAND, IDOK, 0) ? 0 : 1;
     }
     if (cmd == "tray") return tray(w);
+    if (cmd == "title") {
+        char text[256] = {};
+        SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 20000, nullptr);
+        std::printf("%s\n", text);
+        return 0;
+    }
+    if (cmd == "menu-text" || cmd == "menu-top") {
+        HMENU menu = GetMenu(w);
+        char text[256] = {};
+        int n = 0;
+        if (cmd == "menu-text") {
+            n = GetMenuStringA(menu, UINT(std::atoi(arg)), text, sizeof text, MF_BYCOMMAND);
+        } else if (argc > 3) {
+            n = GetMenuStringA(GetSubMenu(menu, std::atoi(arg)), UINT(std::atoi(argv[3])), text, sizeof text, MF_BYPOSITION);
+        } else {
+            n = GetMenuStringA(menu, UINT(std::atoi(arg)), text, sizeof text, MF_BYPOSITION);
+        }
+        std::printf("%s\n", text);
+        return n > 0 ? 0 : 1;
+    }
     if (cmd == "tray-click") return PostMessageA(w, PANEL_TRAY_MESSAGE, PANEL_TRAY_ID, WM_LBUTTONDOWN) ? 0 : 1;
     if (cmd == "tray-rclick") {
         RECT frame{};

@@ -21,7 +21,9 @@
 //   shown                 "shown" when the window is visible and not minimised, else "hidden"
 //   count                 "windows N": the top-level windows of class "quen", hidden ones too
 //   title                 the main window's title
-//   menu-text ID          the menu bar item of command ID (GetMenuString)
+//   menus                 "menu<TAB>position<TAB>command<TAB>text" per item of the menu bar, as
+//                         GetMenuString reads it inside the panel (panel_probe.dll beside the driver)
+//   menu-text ID          the text of the item of command ID
 //   menu-top N [M]        the text of top-level popup N (or of popup M inside it)
 // In a dialog by its title (a property sheet's controls on its visible page):
 //   item-set TITLE ID TEXT   sets a control's text
@@ -162,6 +164,49 @@ int right_click(HWND w, int row) {
     PostMessageA(list, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
     PostMessageA(list, WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     return 0;
+}
+
+// The panel's menu bar, read inside its process: the probe library is
+// loaded there by a thread of the driver's making, writes the menus to a
+// file beside itself and unloads again.
+bool menu_dump(HWND w, std::string* dump) {
+    char probe[MAX_PATH + 32] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, probe, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    char* slash = std::strrchr(probe, '\\');
+    if (!slash) return false;
+    std::strcpy(slash + 1, "panel_probe.dll");
+    const std::string out = std::string(probe) + ".txt";
+    DeleteFileA(out.c_str());
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                                     PROCESS_VM_WRITE | PROCESS_VM_READ, FALSE, pid);
+    if (!process) return false;
+    bool ok = false;
+    const size_t size = std::strlen(probe) + 1;
+    if (void* name = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)) {
+        // kernel32 lies at the same address in every process of one bitness.
+        auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+        if (load && WriteProcessMemory(process, name, probe, size, nullptr)) {
+            if (HANDLE thread = CreateRemoteThread(process, nullptr, 0, load, name, 0, nullptr)) {
+                ok = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+                CloseHandle(thread);
+            }
+        }
+        VirtualFreeEx(process, name, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    if (!ok) return false;
+    FILE* f = std::fopen(out.c_str(), "r");
+    if (!f) return false;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) dump->append(buffer, got);
+    std::fclose(f);
+    DeleteFileA(out.c_str());
+    return !dump->empty();
 }
 
 HWND open_menu() { return FindWindowA("#32768", nullptr); }
@@ -379,19 +424,30 @@ int main(int argc, char** argv) {
         std::printf("%s\n", text);
         return 0;
     }
-    if (cmd == "menu-text" || cmd == "menu-top") {
-        HMENU menu = GetMenu(w);
-        char text[256] = {};
-        int n = 0;
-        if (cmd == "menu-text") {
-            n = GetMenuStringA(menu, UINT(std::atoi(arg)), text, sizeof text, MF_BYCOMMAND);
-        } else if (argc > 3) {
-            n = GetMenuStringA(GetSubMenu(menu, std::atoi(arg)), UINT(std::atoi(argv[3])), text, sizeof text, MF_BYPOSITION);
-        } else {
-            n = GetMenuStringA(menu, UINT(std::atoi(arg)), text, sizeof text, MF_BYPOSITION);
+    if (cmd == "menus" || cmd == "menu-text" || cmd == "menu-top") {
+        std::string dump;
+        if (!menu_dump(w, &dump)) return 1;
+        if (cmd == "menus") {
+            std::printf("%s", dump.c_str());
+            return 0;
         }
-        std::printf("%s\n", text);
-        return n > 0 ? 0 : 1;
+        // "menu\tposition\tcommand\ttext" lines: match on the position or the command.
+        const std::string want = cmd == "menu-top" ? std::string(arg) + (argc > 3 ? std::string(".") + argv[3] : "")
+                                                   : std::string(arg);
+        size_t at = 0;
+        while (at < dump.size()) {
+            const size_t end = dump.find('\n', at);
+            const std::string line = dump.substr(at, end - at);
+            at = end == std::string::npos ? dump.size() : end + 1;
+            const size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
+            if (c == std::string::npos) continue;
+            const std::string key = cmd == "menu-top" ? line.substr(a + 1, b - a - 1) : line.substr(b + 1, c - b - 1);
+            if (key == want) {
+                std::printf("%s\n", line.substr(c + 1).c_str());
+                return 0;
+            }
+        }
+        return 1;
     }
     if (cmd == "tray-click") return PostMessageA(w, PANEL_TRAY_MESSAGE, PANEL_TRAY_ID, WM_LBUTTONDOWN) ? 0 : 1;
     if (cmd == "tray-rclick") {

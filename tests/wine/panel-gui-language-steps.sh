@@ -27,6 +27,7 @@ fi
 until_true 5 bash -c "timeout 30 '$wine' '$bin/panel_driver.exe' rows 2>/dev/null | grep -q '^status	 Bereit auf Port'"
 echo "language-status: $(status_line)"
 echo "language-header: $(driver rows | sed -n 's/^header\t//p')"
+shot main-german "$x" "$y" "$w" "$h"
 driver post 124
 if dialog_open "$german_title"; then
   driver page "$german_title" 5

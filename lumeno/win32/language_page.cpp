@@ -54,8 +54,11 @@ void fill(HWND list) {
         l.lParam = LPARAM(i);
         const int item = int(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&l)));
         if (item < 0) continue;
-        // Only the language's own name is in the code page the file names.
-        set_cell(list, item, 1, panel_wide(r.language, r.code_page ? r.code_page : CP_ACP));
+        // Only the language's own name is in the code page the file names;
+        // a code page this system lacks shows it in the ANSI one.
+        std::wstring language = panel_wide(r.language, r.code_page ? r.code_page : CP_ACP);
+        if (language.empty()) language = panel_wide(r.language, CP_ACP);
+        set_cell(list, item, 1, language);
         set_cell(list, item, 2, panel_wide(r.version, CP_ACP));
     }
 }

@@ -246,9 +246,8 @@ std::string exports_status_text(int32_t error, int32_t line) {
     if (error < 1 || error > 8) return "";
     const std::string text = panel_text(uint32_t(IDS_EXP_ERROR_1 + error - 1));
     if (error == 1) return text;
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%s %u %s", panel_text(IDS_LINE).c_str(), unsigned(line), text.c_str());
-    return buf;
+    // Translated texts are joined, never used as a format.
+    return panel_text(IDS_LINE) + " " + std::to_string(unsigned(line)) + " " + text;
 }
 
 std::string exports_status_text_stored() {

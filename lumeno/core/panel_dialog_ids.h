@@ -59,7 +59,12 @@
 #define IDC_EXPORTS_STATUS 1032
 #define IDC_FILTER_EXPORTS 1062
 #define IDC_CONTEXT_MENU 1097
-#define IDC_LANGUAGE_TEXT 1099
+/* Language page (109); its list is IDC_PAGE_LIST */
+#define IDC_LANGUAGE_LABEL 1046
+#define IDC_LANGUAGE_TEXT 1006
+#define IDC_LANGUAGE_AVAILABLE 1047
+#define IDC_LANGUAGE_BY 1050
+#define IDC_LANGUAGE_AUTHOR 1053
 #define PAGE_TIMER_ID 2
 
 /* NFS page (102) */
@@ -162,8 +167,6 @@
 #define TEXT_READ_ONLY "Editing the exports needs administrator rights; shown read-only."
 #define IDS_SHELL_TEXT 260     /* the Explorer verb's menu text; its key is CONTEXT as well */
 #define TEXT_SHELL_TEXT "Export in NFS"
-#define IDS_LANGUAGE_BUILTIN 261
-#define TEXT_LANGUAGE_BUILTIN "English (built-in)"
 #define IDS_TOO_LARGE 262
 #define TEXT_TOO_LARGE "The file is larger than this editor holds: shown in part, not saved."
 #define IDS_PROTOCOL 263   /* the log viewer's title */
@@ -172,6 +175,10 @@
 #define TEXT_DATE "Date"
 #define IDS_TIME 265
 #define TEXT_TIME "Time"
+#define IDS_MODULE 266    /* the Language page's columns */
+#define TEXT_MODULE "Module"
+#define IDS_LANGUAGE_COLUMN 267
+#define TEXT_LANGUAGE_COLUMN "Language"
 #define IDC_EXPORTS_READ_ONLY 1100
 
 #endif

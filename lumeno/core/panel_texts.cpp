@@ -52,11 +52,12 @@ const panel_text_entry kDialogTexts[] = {
     {IDS_UDP, "UDP", TEXT_UDP},
     {IDS_READ_ONLY, "READ_ONLY", TEXT_READ_ONLY},
     {IDS_SHELL_TEXT, "CONTEXT", TEXT_SHELL_TEXT},
-    {IDS_LANGUAGE_BUILTIN, "LANGUAGE_BUILTIN", TEXT_LANGUAGE_BUILTIN},
     {IDS_TOO_LARGE, "TOO_LARGE", TEXT_TOO_LARGE},
     {IDS_PROTOCOL, "PROTOCOL", TEXT_PROTOCOL},
     {IDS_DATE, "DATE", TEXT_DATE},
     {IDS_TIME, "TIME", TEXT_TIME},
+    {IDS_MODULE, "MODULE", TEXT_MODULE},
+    {IDS_LANGUAGE_COLUMN, "LANGUAGE", TEXT_LANGUAGE_COLUMN},
 };
 
 panel_text_source g_source = nullptr;
@@ -83,4 +84,12 @@ std::string panel_text(uint32_t id) {
     for (const panel_text_entry& t : kDialogTexts)
         if (t.id == id) return t.builtin;
     return "";
+}
+
+const char* panel_text_key(uint32_t id) {
+    for (const panel_text_entry& t : kTexts)
+        if (t.id == id) return t.key;
+    for (const panel_text_entry& t : kDialogTexts)
+        if (t.id == id) return t.key;
+    return nullptr;
 }

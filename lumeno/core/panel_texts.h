@@ -19,6 +19,9 @@ const panel_text_entry* panel_text_table(uint32_t* count);
 // The same for the export editor and the configuration sheet.
 const panel_text_entry* panel_dialog_text_table(uint32_t* count);
 
+// The [Strings] key of id; null for an unknown id.
+const char* panel_text_key(uint32_t id);
+
 // Fills out with the text of id; false when the source has none (the
 // built-in text is then used).
 using panel_text_source = bool (*)(uint32_t id, std::string* out);

@@ -6,7 +6,10 @@
 #include "lumeno/core/panel_texts.h"
 #include "lumeno/core/exports_file.h"
 #include "lumeno/core/settings_pages.h"
+#include "lumeno/core/language_file.h"
 #include "lumeno/win32/exports_editor.h"
+#include "lumeno/win32/language_page.h"
+#include "lumeno/win32/panel_language.h"
 #include "lumeno/win32/panel_local.h"
 #include "platform/os_version.h"
 
@@ -32,6 +35,12 @@ struct page_param {
     bool ready = false;     // filled: changes from now on are the user's
     bool timer = false;
 };
+
+int page_dialog(page_kind kind) {
+    const int dialogs[] = {IDD_PAGE_NFS, IDD_PAGE_SERVER, IDD_PAGE_EXPORTS, IDD_PAGE_MOUNTS, IDD_PAGE_PORTMAP,
+                           IDD_PAGE_LANGUAGE};
+    return dialogs[kind];
+}
 
 page_param* param_of(HWND page) { return reinterpret_cast<page_param*>(GetWindowLongPtrA(page, DWLP_USER)); }
 
@@ -210,7 +219,7 @@ void on_init(HWND page, page_param* p) {
     case PAGE_PORTMAP:
         set_columns(GetDlgItem(page, IDC_PAGE_LIST), {{IDS_PROGRAM, 25}, {IDS_VERSION, 25}, {IDS_PROT, 25}, {IDS_PORT, 25}});
         break;
-    case PAGE_LANGUAGE: SetDlgItemTextA(page, IDC_LANGUAGE_TEXT, panel_text(IDS_LANGUAGE_BUILTIN).c_str()); break;
+    case PAGE_LANGUAGE: language_page_init(page); break;
     }
     p->ready = true;
 }
@@ -234,6 +243,11 @@ void on_command(HWND page, page_param* p, int id, int code) {
 
 void on_apply(HWND page, page_param* p) {
     config_sheet_context& c = *p->context;
+    // The language is the user's own choice: no rights or server needed.
+    if (p->kind == PAGE_LANGUAGE) {
+        language_page_apply(page, *c.pipe, c.admin);
+        return;
+    }
     if (!editable(c)) return;
     if (p->kind == PAGE_NFS || p->kind == PAGE_SERVER) {
         store_settings_page(page, p);
@@ -252,6 +266,7 @@ INT_PTR CALLBACK page_proc(HWND page, UINT message, WPARAM wp, LPARAM lp) {
     case WM_INITDIALOG: {
         p = reinterpret_cast<page_param*>(reinterpret_cast<const PROPSHEETPAGEA*>(lp)->lParam);
         SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(p));
+        panel_apply_control_texts(page, page_dialog(p->kind));
         on_init(page, p);
         return TRUE;
     }
@@ -264,6 +279,7 @@ INT_PTR CALLBACK page_proc(HWND page, UINT message, WPARAM wp, LPARAM lp) {
     case WM_NOTIFY: {
         const NMHDR* n = reinterpret_cast<const NMHDR*>(lp);
         if (!p) return FALSE;
+        if (p->kind == PAGE_LANGUAGE) language_page_notify(page, n);
         const bool listed = p->kind == PAGE_EXPORTS || p->kind == PAGE_MOUNTS || p->kind == PAGE_PORTMAP;
         if (n->code == PSN_SETACTIVE && listed) refresh_page(page, p);
         else if (n->code == PSN_KILLACTIVE) stop_timer(page, p);
@@ -311,8 +327,16 @@ void config_sheet_open(config_sheet_context& context) {
     h.dwFlags = PSH_PROPSHEETPAGE | PSH_NOCONTEXTHELP;
     h.hwndParent = context.owner;
     h.hInstance = context.instance;
-    h.pszCaption = PANEL_TITLE;
+    const std::string caption = language_current().title;
+    h.pszCaption = caption.c_str();
     h.nPages = kPageCount;
     h.ppsp = sheet_pages;
     if (PropertySheetA(&h) < 0) panel_message(context.owner, panel_text(IDS_FAILED), MB_OK | MB_ICONERROR);
+}
+
+void shell_verb_rename(control_client& pipe) {
+    if (!verb_registered()) return;
+    const std::string text = panel_text(IDS_SHELL_TEXT);
+    control_shell_menu(pipe, kVerbParent, kVerb, text.c_str(), nullptr);
+    if (os_get_version().major >= 6) control_shell_menu(pipe, kBackgroundParent, kVerb, text.c_str(), nullptr);
 }

@@ -1,7 +1,9 @@
 #include "lumeno/win32/panel_local.h"
 
+#include "lumeno/core/language_file.h"
 #include "lumeno/core/panel_ids.h"
 #include "lumeno/core/panel_texts.h"
+#include "lumeno/win32/panel_language.h"
 
 #include <commctrl.h>
 #include <winnetwk.h>
@@ -31,16 +33,42 @@ bool universal_name(const char* path, std::string* unc) {
 const panel_local_files kLocal{attributes, on_remote_drive, universal_name};
 HWND g_main = nullptr;
 
+// A modal dialog's own procedure and parameter, and its resource number.
+struct modal_call {
+    DLGPROC proc;
+    LPARAM param;
+    int id;
+};
+const char kModalProperty[] = "lumeno.modal";
+
+// Every modal dialog gets its [Control] texts before its own initialisation.
+INT_PTR CALLBACK translated_proc(HWND d, UINT message, WPARAM wp, LPARAM lp) {
+    if (message == WM_INITDIALOG) {
+        auto* call = reinterpret_cast<modal_call*>(lp);
+        SetPropA(d, kModalProperty, reinterpret_cast<HANDLE>(call));
+        panel_apply_control_texts(d, call->id);
+        return call->proc(d, message, wp, call->param);
+    }
+    auto* call = reinterpret_cast<modal_call*>(GetPropA(d, kModalProperty));
+    if (!call) return FALSE;   // before WM_INITDIALOG
+    const INT_PTR rc = call->proc(d, message, wp, lp);
+    if (message == WM_NCDESTROY) RemovePropA(d, kModalProperty);
+    return rc;
+}
+
 }  // namespace
 
 const panel_local_files& panel_local() { return kLocal; }
 
 int panel_message(HWND owner, const std::string& text, UINT type) {
-    return MessageBoxExA(owner, text.c_str(), PANEL_TITLE, type | MB_TASKMODAL, GetUserDefaultUILanguage());
+    return MessageBoxExA(owner, text.c_str(), language_current().title.c_str(), type | MB_TASKMODAL,
+                         GetUserDefaultUILanguage());
 }
 
 INT_PTR panel_modal(HINSTANCE instance, HWND owner, int id, DLGPROC proc, LPARAM param) {
-    const INT_PTR rc = DialogBoxParamA(instance, MAKEINTRESOURCEA(id), owner, proc, param);
+    modal_call call{proc, param, id};
+    const INT_PTR rc = DialogBoxParamA(instance, MAKEINTRESOURCEA(id), owner, translated_proc,
+                                       reinterpret_cast<LPARAM>(&call));
     if (rc == -1) panel_message(owner, panel_text(IDS_FAILED), MB_OK | MB_ICONERROR);
     return rc;
 }

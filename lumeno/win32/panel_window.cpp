@@ -1,5 +1,6 @@
 #include "lumeno/win32/panel_window.h"
 
+#include "lumeno/core/language_file.h"
 #include "lumeno/core/panel_ids.h"
 #include "lumeno/core/panel_lists.h"
 #include "lumeno/core/panel_state.h"
@@ -9,6 +10,7 @@
 #include "lumeno/win32/log_viewer.h"
 #include "lumeno/win32/panel_about.h"
 #include "lumeno/win32/panel_admin.h"
+#include "lumeno/win32/panel_language.h"
 #include "lumeno/win32/panel_local.h"
 #include "lumeno/win32/panel_service.h"
 
@@ -72,6 +74,17 @@ void tray_icon(bool add) {
     }
 }
 
+// The tip follows the window title (a language change renames it).
+void tray_tip() {
+    NOTIFYICONDATAA n{};
+    n.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    n.hWnd = g.window;
+    n.uID = PANEL_TRAY_ID;
+    n.uFlags = NIF_TIP;
+    GetWindowTextA(g.window, n.szTip, kTipMax + 1);
+    Shell_NotifyIconA(NIM_MODIFY, &n);
+}
+
 void update_tray() {
     if (g.user.tray_icon == 1 && !g.tray_present && !g.secondary) tray_icon(true);
     else if (g.user.tray_icon == 0 && g.tray_present) tray_icon(false);
@@ -107,6 +120,7 @@ HMENU popup(std::initializer_list<std::pair<UINT, uint32_t>> items) {
 void build_menus() {
     HMENU menu = LoadMenuA(g.instance, MAKEINTRESOURCEA(IDM_MAIN));
     if (menu) {
+        panel_apply_menu_texts(menu);
         // Starting and stopping the service needs the rights themselves, not a filtered token.
         if (!panel_token_is_administrator()) DeleteMenu(GetSubMenu(menu, 0), 0, MF_BYPOSITION);
         CheckMenuItem(menu, CMD_EXPORTS, g.view == PANEL_VIEW_EXPORTS ? MF_CHECKED : MF_UNCHECKED);
@@ -126,8 +140,9 @@ void build_menus() {
     if (g.tray_menu) DestroyMenu(g.tray_menu);
     g.tray_menu = popup({{CMD_EXIT, IDS_EXIT}});
     SetMenuDefaultItem(g.tray_menu, CMD_EXIT, FALSE);
+    SetWindowTextA(g.window, language_current().title.c_str());
+    if (g.tray_present) tray_tip();
     update_tray();
-    SetWindowTextA(g.window, PANEL_TITLE);
 }
 
 void set_cell(int row, int column, const std::string& text) {
@@ -388,20 +403,12 @@ LRESULT CALLBACK window_proc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
     }
 }
 
-bool text_from_string_table(uint32_t id, std::string* out) {
-    char text[1024];
-    const int n = LoadStringA(g.instance, id, text, sizeof text);
-    if (n <= 0) return false;
-    out->assign(text, size_t(n));
-    return true;
-}
-
 }  // namespace
 
 HWND panel_window_create(const panel_startup& s) {
     g.instance = s.instance;
     g.secondary = s.secondary;
-    panel_set_text_source(text_from_string_table);
+    panel_language_load();
     WNDCLASSEXA c{};
     c.cbSize = sizeof c;
     c.style = CS_HREDRAW | CS_VREDRAW;
@@ -418,7 +425,7 @@ HWND panel_window_create(const panel_startup& s) {
     g.user = panel_window_settings_load();
     const panel_rect r = panel_place(g.user, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
                                      GetSystemMetrics(SM_CXMIN), GetSystemMetrics(SM_CYMIN));
-    g.window = CreateWindowExA(0, kClassName, PANEL_TITLE, WS_OVERLAPPEDWINDOW, r.left, r.top, r.width, r.height,
+    g.window = CreateWindowExA(0, kClassName, language_current().title.c_str(), WS_OVERLAPPEDWINDOW, r.left, r.top, r.width, r.height,
                                nullptr, nullptr, s.instance, nullptr);
     if (!g.window) return nullptr;
     panel_set_main_window(g.window);
@@ -459,3 +466,5 @@ void panel_window_insert(const char* folder) {
 }
 
 HACCEL panel_accelerators() { return LoadAcceleratorsA(g.instance, MAKEINTRESOURCEA(IDA_MAIN)); }
+
+void panel_window_rebuild() { build_menus(); }

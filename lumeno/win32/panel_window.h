@@ -21,3 +21,5 @@ HACCEL panel_accelerators();
 void panel_window_start(int show);
 // Hands a folder to the export entry dialog, as a dropped folder is.
 void panel_window_insert(const char* folder);
+// Menus, texts, columns and title again, after a language change.
+void panel_window_rebuild();

@@ -20,6 +20,11 @@
 //   tray-rclick           a right click on it (opens the tray menu beside the window)
 //   shown                 "shown" when the window is visible and not minimised, else "hidden"
 //   count                 "windows N": the top-level windows of class "quen", hidden ones too
+//   title                 the main window's title
+//   menus                 "menu<TAB>position<TAB>command<TAB>text" per item of the menu bar, as
+//                         GetMenuString reads it inside the panel (panel_probe.dll beside the driver)
+//   menu-text ID          the text of the item of command ID
+//   menu-top N [M]        the text of top-level popup N (or of popup M inside it)
 // In a dialog by its title (a property sheet's controls on its visible page):
 //   item-set TITLE ID TEXT   sets a control's text
 //   item-text TITLE ID       prints it
@@ -29,6 +34,7 @@
 //   item-shown TITLE ID      "shown" or "hidden"
 //   list TITLE               "row<TAB>col0<TAB>col1..." of the dialog's visible list view
 //   page TITLE N             shows page N of the property sheet
+//   item-select TITLE ID ROW selects one row of a list view (as a click would)
 #include "lumeno/core/panel_ids.h"
 
 #include <windows.h>
@@ -158,6 +164,49 @@ int right_click(HWND w, int row) {
     PostMessageA(list, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
     PostMessageA(list, WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     return 0;
+}
+
+// The panel's menu bar, read inside its process: the probe library is
+// loaded there by a thread of the driver's making, writes the menus to a
+// file beside itself and unloads again.
+bool menu_dump(HWND w, std::string* dump) {
+    char probe[MAX_PATH + 32] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, probe, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    char* slash = std::strrchr(probe, '\\');
+    if (!slash) return false;
+    std::strcpy(slash + 1, "panel_probe.dll");
+    const std::string out = std::string(probe) + ".txt";
+    DeleteFileA(out.c_str());
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                                     PROCESS_VM_WRITE | PROCESS_VM_READ, FALSE, pid);
+    if (!process) return false;
+    bool ok = false;
+    const size_t size = std::strlen(probe) + 1;
+    if (void* name = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)) {
+        // kernel32 lies at the same address in every process of one bitness.
+        auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+        if (load && WriteProcessMemory(process, name, probe, size, nullptr)) {
+            if (HANDLE thread = CreateRemoteThread(process, nullptr, 0, load, name, 0, nullptr)) {
+                ok = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+                CloseHandle(thread);
+            }
+        }
+        VirtualFreeEx(process, name, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    if (!ok) return false;
+    FILE* f = std::fopen(out.c_str(), "r");
+    if (!f) return false;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) dump->append(buffer, got);
+    std::fclose(f);
+    DeleteFileA(out.c_str());
+    return !dump->empty();
 }
 
 HWND open_menu() { return FindWindowA("#32768", nullptr); }
@@ -304,6 +353,17 @@ int item_command(const std::string& cmd, int argc, char** argv) {
         std::printf("%s\n", SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED ? "checked" : "unchecked");
         return 0;
     }
+    if (cmd == "item-select") {
+        const int row = argc > 4 ? std::atoi(argv[4]) : 0;
+        remote r(item);
+        if (!r.base) return 2;
+        LVITEMA state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        r.put(0, &state, sizeof state);
+        return SendMessageTimeoutA(item, LVM_SETITEMSTATE, WPARAM(row), reinterpret_cast<LPARAM>(r.base), SMTO_NORMAL,
+                                   20000, &result) && result ? 0 : 1;
+    }
     if (cmd == "item-shown") {
         std::printf("%s\n", IsWindowVisible(item) ? "shown" : "hidden");
         return 0;
@@ -358,6 +418,37 @@ int main(int argc, char** argv) {
         return d && PostMessageA(d, WM_COMMAND, IDOK, 0) ? 0 : 1;
     }
     if (cmd == "tray") return tray(w);
+    if (cmd == "title") {
+        char text[256] = {};
+        SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 20000, nullptr);
+        std::printf("%s\n", text);
+        return 0;
+    }
+    if (cmd == "menus" || cmd == "menu-text" || cmd == "menu-top") {
+        std::string dump;
+        if (!menu_dump(w, &dump)) return 1;
+        if (cmd == "menus") {
+            std::printf("%s", dump.c_str());
+            return 0;
+        }
+        // "menu\tposition\tcommand\ttext" lines: match on the position or the command.
+        const std::string want = cmd == "menu-top" ? std::string(arg) + (argc > 3 ? std::string(".") + argv[3] : "")
+                                                   : std::string(arg);
+        size_t at = 0;
+        while (at < dump.size()) {
+            const size_t end = dump.find('\n', at);
+            const std::string line = dump.substr(at, end - at);
+            at = end == std::string::npos ? dump.size() : end + 1;
+            const size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
+            if (c == std::string::npos) continue;
+            const std::string key = cmd == "menu-top" ? line.substr(a + 1, b - a - 1) : line.substr(b + 1, c - b - 1);
+            if (key == want) {
+                std::printf("%s\n", line.substr(c + 1).c_str());
+                return 0;
+            }
+        }
+        return 1;
+    }
     if (cmd == "tray-click") return PostMessageA(w, PANEL_TRAY_MESSAGE, PANEL_TRAY_ID, WM_LBUTTONDOWN) ? 0 : 1;
     if (cmd == "tray-rclick") {
         RECT frame{};

@@ -134,7 +134,7 @@ if dialog_open "$title"; then
   driver list "$title" | sed 's/^/portmap-page: /'
   shot_dialog sheet-portmap "$title"
   driver page "$title" 5
-  echo "language-page: $(driver item-text "$title" 1099)"
+  echo "language-page: $(driver item-text "$title" 1006)"
   shot_dialog sheet-language "$title"
   driver item-post "$title" 2   # Cancel
   dialog_gone "$title" && echo "sheet: closed" || echo "sheet: still open"

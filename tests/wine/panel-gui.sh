@@ -20,7 +20,7 @@ wine=${TERVALO_WINE:-$wine}   # the 32-bit loader for the i686 programs
 for tool in Xvfb xwd convert xwininfo showmount python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
 done
-for program in quen.exe lumeno.exe panel_driver.exe quenctl.exe; do
+for program in quen.exe lumeno.exe panel_driver.exe quenctl.exe panel_probe.dll; do
   [ -f "$bindir/$program" ] || { echo "FAIL: $bindir/$program is missing"; exit 1; }
 done
 work=$(mktemp -d /tmp/tvwine-panel-XXXXXX)
@@ -34,6 +34,8 @@ fi
 ns="tvwine-$$-panel"
 mkdir -p "$work/bin" "$work/one" "$work/two" "$work/three"
 cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/panel_driver.exe" "$bindir/quenctl.exe" "$work/bin/"
+cp -r "$bindir/Languages" "$work/bin/"
+cp "$bindir/panel_probe.dll" "$work/bin/"
 printf '%s -umask:002\r\n%s -name:panel-two -ro 127.0.0.1\r\n' "$(windows "$work/one")" "$(windows "$work/two")" \
   >"$work/bin/exports"
 ip netns add "$ns" || exit 1
@@ -97,6 +99,17 @@ expect "^log-files: item	quen[0-9]{4}\.log	\*\$" "and chooses the current month'
 expect "^log-error-row: log	1	[0-9-]{10}	[0-9:]{8}	mount3 folder error 127\.0\.0\.1 /panel-three" "a provoked error line carries the error mark, split into date, time and message"
 expect "^log-plain-row: log	0	" "an ordinary line the ordinary mark"
 expect "^log-closed: yes" "the log viewer closes"
+expect "^language-list: row	Deutsch\.ini	Deutsch	1\.2\.70\$" "the Language page lists the shipped translation"
+expect "^language-list: row	English	English	1\.2\.70\$" "and the built-in texts"
+expect "^language-author: Tervalo " "a chosen row shows its translator"
+expect "^language-title: Tervalo NFS-Server\$" "Apply renames the main window"
+expect "^language-menu: Datei \| Dienst \| &Protokoll anzeigen \| &Einstellungen \| Hilfe\$" "and its menus (GetMenuString)"
+expect "^language-current: Deutsch\$" "the page shows the new language"
+expect "^language-stored: Deutsch\.ini\$" "the choice is stored per user"
+expect "^language-status:  Bereit auf Port 2049\$" "the status line in German"
+expect "^language-header:  [0-9]+ Eintr" "the header line too"
+expect "^language-labels: Aktuelle Sprache: \| Verf" "the sheet opened again has German labels"
+expect "^language-back: Tervalo NFS Server \| File \| &View Log\$" "the English row brings the built-in texts back"
 expect "^about: open" "the about box"
 expect "^tray present" "the tray icon (the shell holds it)"
 expect "^screenshot: .*/tray.png" "Wine shows it in its tray window"

@@ -1,4 +1,4 @@
-// The procedure tables of versions 1, 3 and 4 and their dispatchers.
+// The procedure tables of versions 1, 3 and 4, run with callbacks held while a call is answered.
 #include "quen/nlm/nlmd.h"
 #include "quen/nlm/nlm_callback.h"
 #include "quen/nlm/nlm_procs.h"
@@ -8,43 +8,29 @@
 namespace {
 
 // Version 1 (procedures 0-15) and version 3 (with 20-23) share the 32-bit forms.
-constexpr rpc_proc k_v1[] = {
-    rpc_proc_null("nlm_null"),
-    rpc_proc_entry<nlm_test_args, nlm_test_res>(1, "nlm_test", nlm1_decode_test, nlm_test, nlm1_encode_test_res),
-    rpc_proc_entry<nlm_lock_args, nlm_res>(2, "nlm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),
-    rpc_proc_entry<nlm_cancel_args, nlm_res>(3, "nlm_cancel", nlm1_decode_cancel, nlm_cancel, nlm_encode_res),
-    rpc_proc_entry<nlm_unlock_args, nlm_res>(4, "nlm_unlock", nlm1_decode_unlock, nlm_unlock, nlm_encode_res),
-    rpc_proc_absent(5),
-    rpc_proc_entry<nlm_test_args, nlm_test_res>(6, "nlm_test_msg", nlm1_decode_test, nlm_test_msg, nullptr),
-    rpc_proc_entry<nlm_lock_args, nlm_res>(7, "nlm_lock_msg", nlm1_decode_lock, nlm_lock_msg, nullptr),
-    rpc_proc_entry<nlm_cancel_args, nlm_res>(8, "nlm_cancel_msg", nlm1_decode_cancel, nlm_cancel_msg, nullptr),
-    rpc_proc_entry<nlm_unlock_args, nlm_res>(9, "nlm_unlock_msg", nlm1_decode_unlock, nlm_unlock_msg, nullptr),
-    rpc_proc_absent(10),
-    rpc_proc_absent(11),
-    rpc_proc_absent(12),
-    rpc_proc_absent(13),
-    rpc_proc_absent(14),
-    rpc_proc_entry<nlm_res_args, nlm_res>(15, "nlm_granted_res", nlm_decode_res, nlm_ignore_res, nullptr),
-};
+#define NLM_NARROW_PROCS \
+    rpc_proc_null("nlm_null"), \
+    rpc_proc_entry<nlm_test_args, nlm_test_res>(1, "nlm_test", nlm1_decode_test, nlm_test, nlm1_encode_test_res), \
+    rpc_proc_entry<nlm_lock_args, nlm_res>(2, "nlm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res), \
+    rpc_proc_entry<nlm_cancel_args, nlm_res>(3, "nlm_cancel", nlm1_decode_cancel, nlm_cancel, nlm_encode_res), \
+    rpc_proc_entry<nlm_unlock_args, nlm_res>(4, "nlm_unlock", nlm1_decode_unlock, nlm_unlock, nlm_encode_res), \
+    rpc_proc_absent(5), \
+    rpc_proc_entry<nlm_test_args, nlm_test_res>(6, "nlm_test_msg", nlm1_decode_test, nlm_test_msg, nullptr), \
+    rpc_proc_entry<nlm_lock_args, nlm_res>(7, "nlm_lock_msg", nlm1_decode_lock, nlm_lock_msg, nullptr), \
+    rpc_proc_entry<nlm_cancel_args, nlm_res>(8, "nlm_cancel_msg", nlm1_decode_cancel, nlm_cancel_msg, nullptr), \
+    rpc_proc_entry<nlm_unlock_args, nlm_res>(9, "nlm_unlock_msg", nlm1_decode_unlock, nlm_unlock_msg, nullptr), \
+    rpc_proc_absent(10), \
+    rpc_proc_absent(11), \
+    rpc_proc_absent(12), \
+    rpc_proc_absent(13), \
+    rpc_proc_absent(14), \
+    rpc_proc_entry<nlm_res_args, nlm_res>(15, "nlm_granted_res", nlm_decode_res, nlm_ignore_res, nullptr)
+
+constexpr rpc_proc k_v1[] = {NLM_NARROW_PROCS};
 static_assert(rpc_procs_numbered(k_v1));
 
 constexpr rpc_proc k_v3[] = {
-    rpc_proc_null("nlm_null"),
-    rpc_proc_entry<nlm_test_args, nlm_test_res>(1, "nlm_test", nlm1_decode_test, nlm_test, nlm1_encode_test_res),
-    rpc_proc_entry<nlm_lock_args, nlm_res>(2, "nlm_lock", nlm1_decode_lock, nlm_lock_proc, nlm_encode_res),
-    rpc_proc_entry<nlm_cancel_args, nlm_res>(3, "nlm_cancel", nlm1_decode_cancel, nlm_cancel, nlm_encode_res),
-    rpc_proc_entry<nlm_unlock_args, nlm_res>(4, "nlm_unlock", nlm1_decode_unlock, nlm_unlock, nlm_encode_res),
-    rpc_proc_absent(5),
-    rpc_proc_entry<nlm_test_args, nlm_test_res>(6, "nlm_test_msg", nlm1_decode_test, nlm_test_msg, nullptr),
-    rpc_proc_entry<nlm_lock_args, nlm_res>(7, "nlm_lock_msg", nlm1_decode_lock, nlm_lock_msg, nullptr),
-    rpc_proc_entry<nlm_cancel_args, nlm_res>(8, "nlm_cancel_msg", nlm1_decode_cancel, nlm_cancel_msg, nullptr),
-    rpc_proc_entry<nlm_unlock_args, nlm_res>(9, "nlm_unlock_msg", nlm1_decode_unlock, nlm_unlock_msg, nullptr),
-    rpc_proc_absent(10),
-    rpc_proc_absent(11),
-    rpc_proc_absent(12),
-    rpc_proc_absent(13),
-    rpc_proc_absent(14),
-    rpc_proc_entry<nlm_res_args, nlm_res>(15, "nlm_granted_res", nlm_decode_res, nlm_ignore_res, nullptr),
+    NLM_NARROW_PROCS,
     rpc_proc_absent(16),
     rpc_proc_absent(17),
     rpc_proc_absent(18),
@@ -83,6 +69,8 @@ constexpr rpc_proc k_v4[] = {
     rpc_proc_entry<nlm_notify_args, nlm_res>(23, "nlm4_free_all", nlm_decode_notify, nlm_free_all, nullptr),
 };
 static_assert(rpc_procs_numbered(k_v4));
+
+#undef NLM_NARROW_PROCS
 
 
 

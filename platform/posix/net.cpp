@@ -83,16 +83,6 @@ bool net_startup() { return true; }
 void net_cleanup() {}
 int net_last_error() { return t_last_error; }
 
-net_addr4 net_make_addr(uint32_t addr, uint16_t port) {
-    net_addr4 a{};
-    a.family = 2;
-    a.port = htons(port);
-    a.addr = htonl(addr);
-    return a;
-}
-uint32_t net_addr_host(const net_addr4& a) { return ntohl(a.addr); }
-uint16_t net_port_host(const net_addr4& a) { return ntohs(a.port); }
-
 net_socket net_udp_socket(bool) { return new_socket(SOCK_DGRAM); }
 net_socket net_tcp_socket() { return new_socket(SOCK_STREAM); }
 

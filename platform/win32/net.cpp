@@ -69,16 +69,6 @@ bool net_startup() {
 void net_cleanup() { WSACleanup(); }
 int net_last_error() { return WSAGetLastError(); }
 
-net_addr4 net_make_addr(uint32_t addr, uint16_t port) {
-    net_addr4 a{};
-    a.family = 2;
-    a.port = htons(port);
-    a.addr = htonl(addr);
-    return a;
-}
-uint32_t net_addr_host(const net_addr4& a) { return ntohl(a.addr); }
-uint16_t net_port_host(const net_addr4& a) { return ntohs(a.port); }
-
 net_socket net_udp_socket(bool overlapped) {
     DWORD flags = overlapped ? WSA_FLAG_OVERLAPPED : 0;
     SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, flags);

@@ -17,7 +17,7 @@ shots=${2:-$root/build/screenshots}
 mkdir -p "$shots" && shots=$(cd "$shots" && pwd)
 . "$here/wine-env.sh"
 wine=${TERVALO_WINE:-$wine}   # the 32-bit loader for the i686 programs
-for tool in Xvfb xwd convert xwininfo showmount python3; do
+for tool in Xvfb xwd convert xwininfo showmount python3 ps2pdf pdfinfo pdftotext pdftoppm; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
 done
 for program in quen.exe lumeno.exe panel_driver.exe quenctl.exe; do
@@ -65,6 +65,22 @@ else
   failures=$((failures + 1))
 fi
 expect "^restarted-status:  Ready on Port 2049\$" "and the port again after a restart"
+binw=$(windows "$work/bin" | sed 's/[][\.*^$()+?{}|]/\\&/g')
+expect "^verb-box: unchecked before" "the Exports page's context-menu box is clear while no verb is registered"
+expect "^verb-text: \[Export in NFS\] shield \[\]\$" "Apply registers the folder verb with its text and an empty HasLUAShield"
+expect "^verb-command: \[$binw\\\\lumeno\.exe \"%1\"\]\$" "its command starts the panel from its own folder with the folder in quotes"
+expect "^verb-background: \[Export in NFS\] \[$binw\\\\lumeno\.exe \"%V\"\]\$" "and the verb of a folder's background"
+expect "^verb-box: checked after" "the box shows the registered verb"
+expect "^verb-removed: absent absent\$" "unchecked and applied, both verbs are gone"
+blankw=$(windows "$work/with blank" | sed 's/[][\.*^$()+?{}|]/\\&/g')
+expect "^blank-dialog: \[$blankw\\\\\]\$" "a folder with a blank on the command line reaches the entry dialog whole"
+expect "^blank-start: ended 0\$" "and that panel ends with the dialog"
+expect "^file-start: ended 1, windows 1\$" "a file on the command line ends the panel at once"
+expect "^long-start: ended 1, windows 1\$" "so does an argument of 2044 characters"
+expect "^service-install: NFS Server installed\. NFS Server started\." "quen.exe installs itself as the service"
+expect "^service-stopped: stopped, status \[NFS Server service not active\]\$" "Service > Stop stops it and the status line follows"
+expect "^service-started: running, status \[ Ready on Port 2049\]\$" "Service > Start starts it again and the status line follows"
+expect "^service-removed: absent" "the service is removed again"
 three=$(windows "$work/three" | sed 's/[][\.*^$()+?{}|]/\\&/g')
 expect "^entry-options: \[ -readonly\]\$" "the -readonly box writes its word into the options"
 expect "^entry-saved: closed" "Save closes the export entry dialog"
@@ -97,6 +113,11 @@ expect "^log-files: item	quen[0-9]{4}\.log	\*\$" "and chooses the current month'
 expect "^log-error-row: log	1	[0-9-]{10}	[0-9:]{8}	mount3 folder error 127\.0\.0\.1 /panel-three" "a provoked error line carries the error mark, split into date, time and message"
 expect "^log-plain-row: log	0	" "an ordinary line the ordinary mark"
 expect "^log-closed: yes" "the log viewer closes"
+expect "^print-dialog: open" "Print opens the system print dialog"
+expect "^printout-header: quen0002\.log -- 1\$" "page 1 of the printout starts with the file name and the page number"
+expect "^printout-pages: ([2-9]), ([0-9]+) lines on page 1, expected \1\$" "the printout has as many pages as its lines fill"
+expect "^printout-first: 2026-02-01 10:00:00 print line 001\$" "the first line below the header, without its line end"
+expect "^printout-last: quen0002\.log -- [2-9]; 2026-02-01 10:00:00 print line 150\$" "the last page ends with the file's last line"
 expect "^about: open" "the about box"
 expect "^tray present" "the tray icon (the shell holds it)"
 expect "^screenshot: .*/tray.png" "Wine shows it in its tray window"

@@ -47,3 +47,4 @@ else
   echo "printout: nothing printed"
 fi
 rm -f "$bin/$print_log"
+"$wine" reg delete 'HKCU\Software\Wine\Printing\Spooler' /v 'LPT1:' /f >/dev/null 2>&1

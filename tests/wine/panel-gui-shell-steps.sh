@@ -67,6 +67,8 @@ service_is() { until_true 30 bash -c "[ \"\$(timeout 30 '$wine' '$bin/panel_driv
 status_is() { until_true 30 bash -c "[ \"\$(timeout 30 '$wine' '$bin/panel_driver.exe' rows | tr -d '\r' | sed -n 's/^status\t//p')\" = '$1' ]"; }
 kill "$quen_pid"
 wait "$quen_pid" 2>/dev/null
+# A service left in the prefix by an interrupted run goes first.
+timeout 60 "$wine" "$bin/quen.exe" -remove </dev/null >/dev/null 2>&1
 echo "service-install: $(timeout 60 "$wine" "$bin/quen.exe" -install -portmap </dev/null 2>&1 | tr -d "\r" | tr "\n" " ")"
 service_is running
 status_is ' Ready on Port 2049'

@@ -9,6 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 bindir=$(cd "${1:-$root/build/mingw-i686/bin}" && pwd)
 [ -x /usr/lib/wine/wine ] || { echo "SKIP: wine32 is not installed"; exit 0; }
+# Installed is not enough: a kernel without 32-bit support cannot start the loader.
+/usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "SKIP: this kernel does not run 32-bit programs"; exit 0; }
 work=$(mktemp -d /tmp/tvwine-i686-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/quenctl.exe" "$work/"

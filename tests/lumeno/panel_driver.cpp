@@ -33,6 +33,7 @@
 // Outside the panel:
 //   add-printer NAME PORT PPD   a PostScript printer (Wine's driver, the PPD in the driver folder), the default
 //   service-state NAME          "running", "stopped", "pending" or "absent"
+//   record FILE ARG...          appends the arguments, one line, to FILE (a stand-in for a program the shell starts)
 #include "lumeno/core/panel_ids.h"
 
 #include <windows.h>
@@ -384,6 +385,13 @@ int main(int argc, char** argv) {
     if (cmd.rfind("item-", 0) == 0 || cmd == "page" || cmd == "combo-select") return item_command(cmd, argc, argv);
     if (cmd == "add-printer" && argc > 4) return add_printer(arg, argv[3], argv[4]);
     if (cmd == "service-state") return service_state(arg);
+    if (cmd == "record" && argc > 2) {
+        FILE* f = std::fopen(arg, "a");
+        if (!f) return 1;
+        for (int i = 3; i < argc; ++i) std::fprintf(f, "%s%s", i > 3 ? " " : "", argv[i]);
+        std::fprintf(f, "\n");
+        return std::fclose(f) == 0 ? 0 : 1;
+    }
     if (cmd == "list") return list_rows(arg);
     if (cmd == "log-rows") return log_rows(arg);
     if (cmd == "combo" && argc > 3) return combo_items(arg, std::atoi(argv[3]));

@@ -14,6 +14,7 @@ bindir=$(cd "${1:-$root/build/mingw-i686/bin}" && pwd)
 work=$(mktemp -d /tmp/tvwine-i686-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/quenctl.exe" "$work/"
+cp -r "$bindir/doc" "$work/"
 i686-w64-mingw32-g++-posix -std=c++20 -O2 -static -I"$root" "$root/tests/lumeno/panel_driver.cpp" \
   -lcomctl32 -lshell32 -ladvapi32 -lwinspool -o "$work/panel_driver.exe" || { echo "FAIL: the i686 driver does not build"; exit 1; }
 # A prefix of its own, made with wine32 present (one made before has no

@@ -44,6 +44,23 @@ if exports_page; then
   dialog_gone "$sheet"
 fi
 
+# Help > Contents opens the help file beside the program with the shell's
+# "open" verb; the prefix's ".htm" files open, for the while, in the driver,
+# which notes the path it was given.
+htm_class=$("$wine" reg query 'HKEY_CLASSES_ROOT\.htm' /ve 2>/dev/null | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p')
+"$wine" reg add 'HKEY_CLASSES_ROOT\.htm' /ve /d TervaloHelpCheck /f >/dev/null 2>&1
+"$wine" reg add 'HKEY_CLASSES_ROOT\TervaloHelpCheck\shell\open\command' /ve \
+  /d "\"$(windows "$bin/panel_driver.exe")\" record \"$(windows "$work/help-opened")\" \"%1\"" /f >/dev/null 2>&1
+driver post 128
+until_true 15 test -s "$work/help-opened"
+echo "help-opened: $(tr -d '\r' <"$work/help-opened" 2>/dev/null) ($( [ -f "$bin/doc/quen.htm" ] && echo present || echo absent))"
+if [ -n "$htm_class" ]; then
+  "$wine" reg add 'HKEY_CLASSES_ROOT\.htm' /ve /d "$htm_class" /f >/dev/null 2>&1
+else
+  "$wine" reg delete 'HKEY_CLASSES_ROOT\.htm' /ve /f >/dev/null 2>&1
+fi
+"$wine" reg delete 'HKEY_CLASSES_ROOT\TervaloHelpCheck' /f >/dev/null 2>&1
+
 # Folders and files as Explorer hands them over. A folder with a blank
 # reaches the entry dialog whole; a file, or an argument too long for a
 # folder, ends the panel at once.

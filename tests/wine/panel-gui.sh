@@ -34,6 +34,7 @@ fi
 ns="tvwine-$$-panel"
 mkdir -p "$work/bin" "$work/one" "$work/two" "$work/three"
 cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/panel_driver.exe" "$bindir/quenctl.exe" "$work/bin/"
+cp -r "$bindir/doc" "$work/bin/"   # the help file
 printf '%s -umask:002\r\n%s -name:panel-two -ro 127.0.0.1\r\n' "$(windows "$work/one")" "$(windows "$work/two")" \
   >"$work/bin/exports"
 ip netns add "$ns" || exit 1
@@ -72,6 +73,7 @@ expect "^verb-command: \[$binw\\\\lumeno\.exe \"%1\"\]\$" "its command starts th
 expect "^verb-background: \[Export in NFS\] \[$binw\\\\lumeno\.exe \"%V\"\]\$" "and the verb of a folder's background"
 expect "^verb-box: checked after" "the box shows the registered verb"
 expect "^verb-removed: absent absent\$" "unchecked and applied, both verbs are gone"
+expect "^help-opened: $binw\\\\doc\\\\quen\.htm \(present\)\$" "Help > Contents opens doc\\quen.htm beside the program with the shell's open verb"
 blankw=$(windows "$work/with blank" | sed 's/[][\.*^$()+?{}|]/\\&/g')
 expect "^blank-dialog: \[$blankw\\\\\]\$" "a folder with a blank on the command line reaches the entry dialog whole"
 expect "^blank-start: ended 0\$" "and that panel ends with the dialog"

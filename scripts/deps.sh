@@ -6,7 +6,7 @@ packages=(
   libnfs-dev libnfs-utils rpcbind nfs-common tshark iproute2 util-linux libfuse3-dev fuse3
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
-  xvfb x11-apps x11-utils imagemagick
+  xvfb x11-apps x11-utils imagemagick ghostscript poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,7 @@
 #include "lumeno/core/exports_file.h"
 #include "lumeno/core/settings_pages.h"
 #include "lumeno/core/language_file.h"
+#include "lumeno/core/shell_verb.h"
 #include "lumeno/win32/exports_editor.h"
 #include "lumeno/win32/language_page.h"
 #include "lumeno/win32/panel_language.h"
@@ -23,9 +24,6 @@ namespace {
 
 constexpr int kPageCount = 6;
 constexpr UINT kRefreshMs = 2000;
-const char kVerbParent[] = "Directory\\shell";
-const char kBackgroundParent[] = "Directory\\Background\\shell";
-const char kVerb[] = "nfsserver";
 
 enum page_kind { PAGE_NFS, PAGE_SERVER, PAGE_EXPORTS, PAGE_MOUNTS, PAGE_PORTMAP, PAGE_LANGUAGE };
 
@@ -170,30 +168,13 @@ void send_settings(config_sheet_context& c) {
 
 // ---- the Exports page ----
 
-bool verb_registered() {
-    HKEY key = nullptr;
-    const std::string path = std::string(kVerbParent) + "\\" + kVerb;
-    if (path.size() > 512 || RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 void register_verb(control_client& pipe, bool on) {
     char module[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, module, sizeof module);
     std::string dir = module;
     dir.resize(dir.find_last_of('\\') + 1);
-    const std::string text = panel_text(IDS_SHELL_TEXT);
-    const bool background = os_get_version().major >= 6;
-    if (on) {
-        control_shell_menu(pipe, kVerbParent, kVerb, text.c_str(), (dir + "lumeno.exe \"%1\"").c_str());
-        if (background)
-            control_shell_menu(pipe, kBackgroundParent, kVerb, text.c_str(), (dir + "lumeno.exe \"%V\"").c_str());
-    } else {
-        control_shell_menu(pipe, kVerbParent, kVerb, nullptr, nullptr);
-        if (background) control_shell_menu(pipe, kBackgroundParent, kVerb, nullptr, nullptr);
-    }
+    shell_verb_apply(pipe, on ? SHELL_VERB_REGISTER : SHELL_VERB_UNREGISTER, dir, panel_text(IDS_SHELL_TEXT),
+                     os_get_version().major);
 }
 
 void fill_exports_page(HWND page, page_param* p) {
@@ -201,7 +182,7 @@ void fill_exports_page(HWND page, page_param* p) {
     set_columns(GetDlgItem(page, IDC_PAGE_LIST), {{IDS_FOLDER, 30}, {IDS_OPTIONS, 30}, {IDS_CLIENTS, 40}});
     CheckDlgButton(page, IDC_FILTER_EXPORTS,
                    settings_word(c.settings->record, kSettingsFilterExports) ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(page, IDC_CONTEXT_MENU, verb_registered() ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(page, IDC_CONTEXT_MENU, shell_verb_registered() ? BST_CHECKED : BST_UNCHECKED);
     for (int id : {IDC_EXPORTS_EDIT_FILE, IDC_FILTER_EXPORTS, IDC_CONTEXT_MENU})
         EnableWindow(GetDlgItem(page, id), editable(c));
     // Without administrator rights the server opens no exports file for the panel.
@@ -332,11 +313,4 @@ void config_sheet_open(config_sheet_context& context) {
     h.nPages = kPageCount;
     h.ppsp = sheet_pages;
     if (PropertySheetA(&h) < 0) panel_message(context.owner, panel_text(IDS_FAILED), MB_OK | MB_ICONERROR);
-}
-
-void shell_verb_rename(control_client& pipe) {
-    if (!verb_registered()) return;
-    const std::string text = panel_text(IDS_SHELL_TEXT);
-    control_shell_menu(pipe, kVerbParent, kVerb, text.c_str(), nullptr);
-    if (os_get_version().major >= 6) control_shell_menu(pipe, kBackgroundParent, kVerb, text.c_str(), nullptr);
 }

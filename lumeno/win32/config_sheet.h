@@ -18,6 +18,3 @@ struct config_sheet_context {
 };
 // Returns when the sheet closes.
 void config_sheet_open(config_sheet_context& context);
-// After a language change: the Explorer verb, when it is registered, gets
-// the new menu text (its command lines stay).
-void shell_verb_rename(control_client& pipe);

@@ -3,9 +3,11 @@
 #include "lumeno/core/language_file.h"
 #include "lumeno/core/panel_dialog_ids.h"
 #include "lumeno/core/panel_texts.h"
+#include "lumeno/core/shell_verb.h"
 #include "lumeno/win32/config_sheet.h"
 #include "lumeno/win32/panel_language.h"
 #include "lumeno/win32/panel_window.h"
+#include "platform/os_version.h"
 
 #include <commctrl.h>
 #include <prsht.h>
@@ -109,5 +111,6 @@ void language_page_apply(HWND page, control_client& pipe, bool admin) {
     panel_language_load();
     set_wide(page, IDC_LANGUAGE_TEXT, panel_wide(language_current().name, CP_ACP));
     panel_window_rebuild();
-    if (admin) shell_verb_rename(pipe);
+    // The Explorer verb, when registered, takes the new menu text (its command lines stay).
+    if (admin) shell_verb_rename(pipe, panel_text(IDS_SHELL_TEXT), os_get_version().major);
 }

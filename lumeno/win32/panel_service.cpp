@@ -44,6 +44,9 @@ void panel_open_help(HWND owner) {
     program_directory(dir, sizeof dir);
     const bool german = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN;
     std::snprintf(path, sizeof path, "%sdoc\\%s", dir, german ? "quen-d.htm" : "quen.htm");
+    // Where no German help is installed, the English one rather than nothing.
+    if (german && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        std::snprintf(path, sizeof path, "%sdoc\\quen.htm", dir);
     ShellExecuteA(owner, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
 }
 

@@ -6,7 +6,8 @@
 // Start and stop "NFSserver"; failures are silent (the status line tells).
 void panel_service_start();
 void panel_service_stop();
-// Opens "doc\quen.htm" ("doc\quen-d.htm" for a German user interface) beside the program.
+// Opens "doc\quen.htm" ("doc\quen-d.htm" for a German user interface, where it is installed)
+// beside the program.
 void panel_open_help(HWND owner);
 // Lets drop and data-copy messages through the privilege filter of Windows 6 and later.
 void panel_allow_drops(HWND window);

@@ -35,12 +35,18 @@
 //   list TITLE               "row<TAB>col0<TAB>col1..." of the dialog's visible list view
 //   page TITLE N             shows page N of the property sheet
 //   item-select TITLE ID ROW selects one row of a list view (as a click would)
+//   combo-select TITLE ID N  chooses entry N of a drop-down list, as a click does
+// Outside the panel:
+//   add-printer NAME PORT PPD   a PostScript printer (Wine's driver, the PPD in the driver folder), the default
+//   service-state NAME          "running", "stopped", "pending" or "absent"
+//   record FILE ARG...          appends the arguments, one line, to FILE (a stand-in for a program the shell starts)
 #include "lumeno/core/panel_ids.h"
 
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
 #include <shellapi.h>
+#include <winspool.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -321,6 +327,49 @@ int combo_items(const char* title, int id) {
     return 0;
 }
 
+int add_printer(const char* name, const char* port, const char* ppd) {
+    DRIVER_INFO_3A driver{};
+    driver.cVersion = 3;
+    driver.pName = const_cast<char*>(name);
+    driver.pDriverPath = const_cast<char*>("wineps.drv");
+    driver.pDataFile = const_cast<char*>(ppd);
+    driver.pConfigFile = const_cast<char*>("wineps.drv");
+    if (!AddPrinterDriverExA(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES)) {
+        std::fprintf(stderr, "panel_driver: AddPrinterDriverEx: %lu\n", GetLastError());
+        return 1;
+    }
+    PRINTER_INFO_2A printer{};
+    printer.pPrinterName = const_cast<char*>(name);
+    printer.pPortName = const_cast<char*>(port);
+    printer.pDriverName = const_cast<char*>(name);
+    printer.pPrintProcessor = const_cast<char*>("WinPrint");
+    printer.pDatatype = const_cast<char*>("RAW");
+    // A prefix of an earlier run may have it already.
+    HANDLE h = AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&printer));
+    if (h) ClosePrinter(h);
+    else if (GetLastError() != ERROR_PRINTER_ALREADY_EXISTS) {
+        std::fprintf(stderr, "panel_driver: AddPrinter: %lu\n", GetLastError());
+        return 1;
+    }
+    return SetDefaultPrinterA(name) ? 0 : 1;
+}
+
+int service_state(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return 1;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    const char* state = "absent";
+    if (service && QueryServiceStatus(service, &status))
+        state = status.dwCurrentState == SERVICE_RUNNING   ? "running"
+                : status.dwCurrentState == SERVICE_STOPPED ? "stopped"
+                                                           : "pending";
+    std::printf("%s\n", state);
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return 0;
+}
+
 int item_command(const std::string& cmd, int argc, char** argv) {
     if (argc < 4) return 64;
     const char* title = argv[2];
@@ -364,6 +413,12 @@ int item_command(const std::string& cmd, int argc, char** argv) {
         return SendMessageTimeoutA(item, LVM_SETITEMSTATE, WPARAM(row), reinterpret_cast<LPARAM>(r.base), SMTO_NORMAL,
                                    20000, &result) && result ? 0 : 1;
     }
+    if (cmd == "combo-select") {
+        const int index = argc > 4 ? std::atoi(argv[4]) : 0;
+        if (SendMessageA(item, CB_SETCURSEL, WPARAM(index), 0) != index) return 1;
+        return SendMessageTimeoutA(GetParent(item), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                                   reinterpret_cast<LPARAM>(item), SMTO_NORMAL, 20000, &result) ? 0 : 1;
+    }
     if (cmd == "item-shown") {
         std::printf("%s\n", IsWindowVisible(item) ? "shown" : "hidden");
         return 0;
@@ -387,7 +442,16 @@ int main(int argc, char** argv) {
         std::printf("windows %d\n", n);
         return 0;
     }
-    if (cmd.rfind("item-", 0) == 0 || cmd == "page") return item_command(cmd, argc, argv);
+    if (cmd.rfind("item-", 0) == 0 || cmd == "page" || cmd == "combo-select") return item_command(cmd, argc, argv);
+    if (cmd == "add-printer" && argc > 4) return add_printer(arg, argv[3], argv[4]);
+    if (cmd == "service-state") return service_state(arg);
+    if (cmd == "record" && argc > 2) {
+        FILE* f = std::fopen(arg, "a");
+        if (!f) return 1;
+        for (int i = 3; i < argc; ++i) std::fprintf(f, "%s%s", i > 3 ? " " : "", argv[i]);
+        std::fprintf(f, "\n");
+        return std::fclose(f) == 0 ? 0 : 1;
+    }
     if (cmd == "list") return list_rows(arg);
     if (cmd == "log-rows") return log_rows(arg);
     if (cmd == "combo" && argc > 3) return combo_items(arg, std::atoi(argv[3]));

@@ -9,11 +9,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 bindir=$(cd "${1:-$root/build/mingw-i686/bin}" && pwd)
 [ -x /usr/lib/wine/wine ] || { echo "SKIP: wine32 is not installed"; exit 0; }
+# Installed is not enough: a kernel without 32-bit support cannot start the loader.
+/usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "SKIP: this kernel does not run 32-bit programs"; exit 0; }
 work=$(mktemp -d /tmp/tvwine-i686-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/quenctl.exe" "$work/"
+cp -r "$bindir/doc" "$work/"
 i686-w64-mingw32-g++-posix -std=c++20 -O2 -static -I"$root" "$root/tests/lumeno/panel_driver.cpp" \
-  -lcomctl32 -lshell32 -o "$work/panel_driver.exe" || { echo "FAIL: the i686 driver does not build"; exit 1; }
+  -lcomctl32 -lshell32 -ladvapi32 -lwinspool -o "$work/panel_driver.exe" || { echo "FAIL: the i686 driver does not build"; exit 1; }
 i686-w64-mingw32-g++-posix -std=c++20 -O2 -static -shared "$root/tests/lumeno/panel_probe.cpp" \
   -o "$work/panel_probe.dll" || { echo "FAIL: the i686 menu probe does not build"; exit 1; }
 cp -r "$bindir/Languages" "$work/"

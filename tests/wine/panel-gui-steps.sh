@@ -136,6 +136,7 @@ until_true 10 bash -c "timeout 30 '$wine' '$bin/panel_driver.exe' rows 2>/dev/nu
 # The export entry dialog and the configuration sheet.
 . "$(dirname "$0")/panel-gui-editor-steps.sh"
 . "$(dirname "$0")/panel-gui-log-steps.sh"
+. "$(dirname "$0")/panel-gui-print-steps.sh"
 . "$(dirname "$0")/panel-gui-language-steps.sh"
 
 # The about box.
@@ -208,6 +209,7 @@ shot stopped "$x" "$y" "$w" "$h"
 start_quen
 until_true 10 bash -c "[ \"\$(timeout 30 '$wine' '$bin/panel_driver.exe' rows | tr -d '\r' | sed -n 's/^status\t//p')\" = ' Ready on Port 2049' ]"
 echo "restarted-status: $(status_line)"
+. "$(dirname "$0")/panel-gui-shell-steps.sh"
 
 # Exit.
 driver post 123

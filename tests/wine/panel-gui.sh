@@ -17,7 +17,7 @@ shots=${2:-$root/build/screenshots}
 mkdir -p "$shots" && shots=$(cd "$shots" && pwd)
 . "$here/wine-env.sh"
 wine=${TERVALO_WINE:-$wine}   # the 32-bit loader for the i686 programs
-for tool in Xvfb xwd convert xwininfo showmount python3; do
+for tool in Xvfb xwd convert xwininfo showmount python3 ps2pdf pdfinfo pdftotext pdftoppm; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
 done
 for program in quen.exe lumeno.exe panel_driver.exe quenctl.exe panel_probe.dll; do
@@ -36,6 +36,7 @@ mkdir -p "$work/bin" "$work/one" "$work/two" "$work/three"
 cp "$bindir/quen.exe" "$bindir/lumeno.exe" "$bindir/panel_driver.exe" "$bindir/quenctl.exe" "$work/bin/"
 cp -r "$bindir/Languages" "$work/bin/"
 cp "$bindir/panel_probe.dll" "$work/bin/"
+cp -r "$bindir/doc" "$work/bin/"   # the help file
 printf '%s -umask:002\r\n%s -name:panel-two -ro 127.0.0.1\r\n' "$(windows "$work/one")" "$(windows "$work/two")" \
   >"$work/bin/exports"
 ip netns add "$ns" || exit 1
@@ -67,6 +68,23 @@ else
   failures=$((failures + 1))
 fi
 expect "^restarted-status:  Ready on Port 2049\$" "and the port again after a restart"
+binw=$(windows "$work/bin" | sed 's/[][\.*^$()+?{}|]/\\&/g')
+expect "^verb-box: unchecked before" "the Exports page's context-menu box is clear while no verb is registered"
+expect "^verb-text: \[Export in NFS\] shield \[\]\$" "Apply registers the folder verb with its text and an empty HasLUAShield"
+expect "^verb-command: \[$binw\\\\lumeno\.exe \"%1\"\]\$" "its command starts the panel from its own folder with the folder in quotes"
+expect "^verb-background: \[Export in NFS\] \[$binw\\\\lumeno\.exe \"%V\"\]\$" "and the verb of a folder's background"
+expect "^verb-box: checked after" "the box shows the registered verb"
+expect "^verb-removed: absent absent\$" "unchecked and applied, both verbs are gone"
+expect "^help-opened: $binw\\\\doc\\\\quen\.htm \(present\)\$" "Help > Contents opens doc\\quen.htm beside the program with the shell's open verb"
+blankw=$(windows "$work/with blank" | sed 's/[][\.*^$()+?{}|]/\\&/g')
+expect "^blank-dialog: \[$blankw\\\\\]\$" "a folder with a blank on the command line reaches the entry dialog whole"
+expect "^blank-start: ended 0\$" "and that panel ends with the dialog"
+expect "^file-start: ended 1, windows 1\$" "a file on the command line ends the panel at once"
+expect "^long-start: ended 1, windows 1\$" "so does an argument of 2044 characters"
+expect "^service-install: NFS Server installed\. NFS Server started\." "quen.exe installs itself as the service"
+expect "^service-stopped: stopped, status \[NFS Server service not active\]\$" "Service > Stop stops it and the status line follows"
+expect "^service-started: running, status \[ Ready on Port 2049\]\$" "Service > Start starts it again and the status line follows"
+expect "^service-removed: absent" "the service is removed again"
 three=$(windows "$work/three" | sed 's/[][\.*^$()+?{}|]/\\&/g')
 expect "^entry-options: \[ -readonly\]\$" "the -readonly box writes its word into the options"
 expect "^entry-saved: closed" "Save closes the export entry dialog"
@@ -110,6 +128,11 @@ expect "^language-status:  Bereit auf Port 2049\$" "the status line in German"
 expect "^language-header:  [0-9]+ Eintr" "the header line too"
 expect "^language-labels: Aktuelle Sprache: \| Verf" "the sheet opened again has German labels"
 expect "^language-back: Tervalo NFS Server \| File \| &View Log\$" "the English row brings the built-in texts back"
+expect "^print-dialog: open" "Print opens the system print dialog"
+expect "^printout-header: quen0002\.log -- 1\$" "page 1 of the printout starts with the file name and the page number"
+expect "^printout-pages: ([2-9]), ([0-9]+) lines on page 1, expected \1\$" "the printout has as many pages as its lines fill"
+expect "^printout-first: 2026-02-01 10:00:00 print line 001\$" "the first line below the header, without its line end"
+expect "^printout-last: quen0002\.log -- [2-9]; 2026-02-01 10:00:00 print line 150\$" "the last page ends with the file's last line"
 expect "^about: open" "the about box"
 expect "^tray present" "the tray icon (the shell holds it)"
 expect "^screenshot: .*/tray.png" "Wine shows it in its tray window"

@@ -4,7 +4,10 @@
 // each folder; checks that every listing holds each name once and the count
 // the caller expects. Figures only: nothing here is timed against a goal.
 //
-//   usage: nfs_listing [-l LOOPS] [-m MAXCOUNT] [-d DIRCOUNT] URL DIR=COUNT...
+//   usage: nfs_listing [-c] [-l LOOPS] [-m MAXCOUNT] [-d DIRCOUNT] URL DIR=COUNT...
+//
+// With -c each folder is made first, with COUNT empty files, through the
+// server (so they carry what the server keeps of a file it made).
 //
 // Build: g++ -std=c++17 -O2 -o nfs_listing nfs_listing.cpp -lnfs
 extern "C" {
@@ -126,20 +129,34 @@ listing_figures list_once(rpc_context* rpc, nfs_fh* fh, const char* dir, uint64_
     return {secs, replies, seen.size()};
 }
 
+// The folder and its files f0000001... made through the server.
+void make_folder(nfs_context* nfs, const std::string& dir, uint64_t count) {
+    if (nfs_mkdir(nfs, dir.c_str()) != 0) die(dir.c_str(), nfs_get_error(nfs));
+    for (uint64_t i = 1; i <= count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/f%07llu", (unsigned long long)i);
+        nfsfh* h = nullptr;
+        if (nfs_creat(nfs, (dir + name).c_str(), 0644, &h) != 0) die(name, nfs_get_error(nfs));
+        nfs_close(nfs, h);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int loops = 3;
+    bool make = false;
     uint32_t maxcount = 32768, dircount = 8192;
     int c;
-    while ((c = getopt(argc, argv, "l:m:d:")) != -1) {
-        if (c == 'l') loops = std::atoi(optarg);
+    while ((c = getopt(argc, argv, "cl:m:d:")) != -1) {
+        if (c == 'c') make = true;
+        else if (c == 'l') loops = std::atoi(optarg);
         else if (c == 'm') maxcount = uint32_t(std::strtoul(optarg, nullptr, 10));
         else if (c == 'd') dircount = uint32_t(std::strtoul(optarg, nullptr, 10));
         else return 2;
     }
     if (argc - optind < 2 || loops < 1) {
-        std::fputs("usage: nfs_listing [-l LOOPS] [-m MAXCOUNT] [-d DIRCOUNT] URL DIR=COUNT...\n", stderr);
+        std::fputs("usage: nfs_listing [-c] [-l LOOPS] [-m MAXCOUNT] [-d DIRCOUNT] URL DIR=COUNT...\n", stderr);
         return 2;
     }
     nfs_context* nfs = nfs_init_context();
@@ -156,6 +173,7 @@ int main(int argc, char** argv) {
         if (eq == std::string::npos) die("argument", "DIR=COUNT expected");
         const std::string dir = arg.substr(0, eq);
         const uint64_t expected = std::strtoull(arg.c_str() + eq + 1, nullptr, 10);
+        if (make) make_folder(nfs, dir, expected);
         nfsfh* h = nullptr;
         if (nfs_open(nfs, dir.c_str(), O_RDONLY, &h) != 0) die(dir.c_str(), nfs_get_error(nfs));
         nfs_fh* fh = nfs_get_fh(h);

@@ -87,10 +87,11 @@ bool fill(find_state& s, const std::string& name, wp_find_data* d) {
     d->size = a.size;
     d->reparse_tag = (a.attributes & WP_FILE_ATTRIBUTE_REPARSE_POINT) ? object_reparse_tag(native, st) : 0;
     if (name.size() < sizeof d->name) std::memcpy(d->name, name.c_str(), name.size() + 1);
-    // What wp_get_file_information_by_handle reads from the open file.
+    // What wp_get_file_information_by_handle reads from the open file; a
+    // file whose deletion is pending refuses the open, so it has none.
     s.last = {a.attributes, a.creation_time, a.last_access_time, a.last_write_time,
               volume_serial_of_device(st.st_dev), a.size, uint32_t(st.st_nlink), uint64_t(st.st_ino)};
-    s.have_last = true;
+    s.have_last = !delete_is_pending(st.st_dev, st.st_ino);
     return true;  // no 8.3 names are kept, so alternate_name stays empty
 }
 

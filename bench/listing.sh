@@ -108,7 +108,7 @@ echo "# listing $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) CPUs; loadavg $(cut -
 rc=0
 make=()
 [[ $ON_DISK == 1 ]] || make=(-c)
-ip netns exec "$NS" "$BUILD/nfs_listing" "${make[@]}" -l "$LOOPS" "${ARGS[@]}" "$URL" "${folders[@]}" || rc=$?
+ip netns exec "$NS" "$BUILD/nfs_listing" "${make[@]}" -p "$PID" -l "$LOOPS" "${ARGS[@]}" "$URL" "${folders[@]}" || rc=$?
 if [[ $STRACE == 1 && $rc == 0 ]]; then
     echo
     echo "| folder | system calls per name (strace -f -c, one listing) | top calls |"

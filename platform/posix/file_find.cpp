@@ -1,5 +1,6 @@
 // FindFirstFileExW / FindNextFileW over a directory snapshot, in NTFS order
 // ("." and ".." first, then by upper-cased name), matched by Windows' wildcard rules.
+#include "platform/find_facts.h"
 #include "platform/os_version.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/volume.h"
@@ -20,6 +21,9 @@ struct find_state {
     std::string dir;  // native directory, no trailing slash except for "/"
     std::vector<std::string> names;
     size_t next = 0;
+    // The entry handed out last, as its one lstat found it.
+    bool have_last = false;
+    wp_file_information last{};
     // The search holds its directory open, sharing everything, as Windows'
     // does: a removal of the directory waits for the search to close.
     posix_file* dir_open = nullptr;
@@ -69,7 +73,7 @@ std::string join(const std::string& dir, const std::string& name) {
 }
 
 // Fills the record of one entry; false when it vanished since the snapshot.
-bool fill(const find_state& s, const std::string& name, wp_find_data* d) {
+bool fill(find_state& s, const std::string& name, wp_find_data* d) {
     const std::string native = name == "." ? s.dir : name == ".." ? s.dir + "/.." : join(s.dir, name);
     struct stat st;
     if (::lstat(native.c_str(), &st) != 0) return false;
@@ -83,10 +87,16 @@ bool fill(const find_state& s, const std::string& name, wp_find_data* d) {
     d->size = a.size;
     d->reparse_tag = (a.attributes & WP_FILE_ATTRIBUTE_REPARSE_POINT) ? object_reparse_tag(native, st) : 0;
     if (name.size() < sizeof d->name) std::memcpy(d->name, name.c_str(), name.size() + 1);
+    // What wp_get_file_information_by_handle reads from the open file; a
+    // file whose deletion is pending refuses the open, so it has none.
+    s.last = {a.attributes, a.creation_time, a.last_access_time, a.last_write_time,
+              volume_serial_of_device(st.st_dev), a.size, uint32_t(st.st_nlink), uint64_t(st.st_ino)};
+    s.have_last = !delete_is_pending(st.st_dev, st.st_ino);
     return true;  // no 8.3 names are kept, so alternate_name stays empty
 }
 
 bool next_entry(find_state* s, wp_find_data* d) {
+    s->have_last = false;
     while (s->next < s->names.size())
         if (fill(*s, s->names[s->next++], d)) return true;
     return false;
@@ -170,6 +180,13 @@ bool wp_find_next(wp_find_handle h, wp_find_data* data) {
     if (!s) return fail(WIN_ERROR_INVALID_HANDLE);
     if (!next_entry(s, data)) return fail(WIN_ERROR_NO_MORE_FILES);
     return succeed();
+}
+
+bool wp_find_facts(wp_find_handle h, wp_file_information* info) {
+    const find_state* s = lookup(h);
+    if (!s || !s->have_last) return false;
+    *info = s->last;
+    return true;
 }
 
 bool wp_find_close(wp_find_handle h) {

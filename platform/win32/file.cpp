@@ -2,6 +2,7 @@
 // UTF-16 at the call (at most 2048 wide characters; a path that does not
 // convert becomes empty so that the call fails with the system's error).
 #include "platform/file.h"
+#include "platform/find_facts.h"
 #include "platform/filetime.h"
 
 #include <windows.h>
@@ -242,6 +243,9 @@ bool wp_find_next(wp_find_handle h, wp_find_data* data) {
 }
 
 bool wp_find_close(wp_find_handle h) { return FindClose(h) != 0; }
+
+// WIN32_FIND_DATAW has no link count: the file must be opened for it.
+bool wp_find_facts(wp_find_handle, wp_file_information*) { return false; }
 
 bool wp_get_disk_free_space_ex(const char* path, uint64_t* free_to_caller, uint64_t* total, uint64_t* total_free) {
     ULARGE_INTEGER a, t, f;

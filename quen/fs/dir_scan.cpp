@@ -2,6 +2,7 @@
 // search's entries by cookie, and turning each found name into an entry.
 #include "quen/fs/dir_scan.h"
 
+#include "platform/find_facts.h"
 #include "platform/utf16.h"
 #include "platform/win_error.h"
 #include "quen/fs/dir_scan_table.h"
@@ -68,6 +69,7 @@ void put(dir_entry* out, const char* name, uint64_t inode, uint32_t mount_id) {
     std::snprintf(out->name, sizeof out->name, "%s", name);
     out->inode = inode;
     out->mount_id = mount_id;
+    out->has_info = false;
 }
 
 // Opens the slot's search on the directory; false (logged) on failure.
@@ -111,6 +113,8 @@ int scan_step(scan_slot& s, uint32_t client, const mount_context& ctx, uint32_t 
     }
     if (s.last_name[0] && p == s.position) {
         put(out, s.last_name, s.last_inode, s.last_mount_id);
+        out->has_info = s.last_has_info;
+        out->info = s.last_info;
         return 1;
     }
     if (p < s.position) scan_slot_restart(&s);
@@ -138,7 +142,10 @@ int scan_step(scan_slot& s, uint32_t client, const mount_context& ctx, uint32_t 
         }
         // A skip counts exactly the entries a listing hands out: else a
         // resumed listing would lose or repeat one for every name refused.
-        if (skipped(ctx, found.name) || !scan_entry(client, ctx, mount_id, dir_path, dir_inode, found, out)) continue;
+        if (skipped(ctx, found.name)) continue;
+        wp_file_information facts;
+        const bool have_facts = wp_find_facts(s.search, &facts);
+        if (!scan_entry(client, ctx, mount_id, dir_path, dir_inode, found, have_facts ? &facts : nullptr, out)) continue;
         if (s.position + 1 < p) {
             ++s.position;
             continue;
@@ -146,6 +153,8 @@ int scan_step(scan_slot& s, uint32_t client, const mount_context& ctx, uint32_t 
         std::memcpy(s.last_name, out->name, sizeof s.last_name);
         s.last_inode = out->inode;
         s.last_mount_id = out->mount_id;
+        s.last_has_info = out->has_info;
+        s.last_info = out->info;
         ++s.position;
         return 1;
     }
@@ -157,7 +166,7 @@ int scan_step(scan_slot& s, uint32_t client, const mount_context& ctx, uint32_t 
 }  // namespace
 
 bool scan_entry(uint32_t client, const mount_context& ctx, uint32_t mount_id, const char* dir_path,
-                uint64_t dir_inode, const wp_find_data& found, dir_entry* out) {
+                uint64_t dir_inode, const wp_find_data& found, const wp_file_information* facts, dir_entry* out) {
     char path[kResolvePathSize];
     const size_t dir_len = std::strlen(dir_path);
     const size_t name_len = strnlen(found.name, sizeof found.name);
@@ -174,7 +183,8 @@ bool scan_entry(uint32_t client, const mount_context& ctx, uint32_t mount_id, co
         if (junction_to_other_volume(ctx, path, found)) {
             if (!mount_auto(client, path, ctx, &out->inode, &out->mount_id)) return false;
         } else {
-            out->has_info = file_info(path, &info);
+            if (facts) info = *facts;
+            out->has_info = facts || file_info(path, &info);
             out->inode = out->has_info ? info.file_index : 0;
         }
     } else {
@@ -183,10 +193,17 @@ bool scan_entry(uint32_t client, const mount_context& ctx, uint32_t mount_id, co
         if (inode == 0) return false;
         inode_mark_seen(inode);
         out->inode = inode;
+        if (facts) {
+            info = *facts;
+            out->has_info = true;
+        }
         // All names of a file with several links report one number; only a
-        // volume with hard links can have such files.
-        if (!(found.attributes & WP_FILE_ATTRIBUTE_DIRECTORY) && (ctx.flags & MOUNT_FLAG_HARD_LINKS) &&
-            (out->has_info = file_info(path, &info)) && info.number_of_links >= 2) {
+        // volume with hard links can have such files, and where the search
+        // did not read the link count, the file is opened for it.
+        const bool maybe_linked =
+            !(found.attributes & WP_FILE_ATTRIBUTE_DIRECTORY) && (ctx.flags & MOUNT_FLAG_HARD_LINKS);
+        if (maybe_linked && !out->has_info) out->has_info = file_info(path, &info);
+        if (maybe_linked && out->has_info && info.number_of_links >= 2) {
             const uint32_t base = inode_link_base(inode, uint32_t(info.file_index), uint32_t(info.file_index >> 32),
                                                   info.volume_serial);
             if (base) out->inode = base;

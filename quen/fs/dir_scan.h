@@ -53,10 +53,12 @@ int dir_scan_next(uint32_t client, const mount_context& ctx, uint32_t mount_id, 
 // One name a search found in the directory: its inode (entered in the inode
 // tree and marked seen, or the file index in file id mode; a junction to
 // another volume gets an automatic mount), its mount and its client name.
-// The cookie is left alone. false: the entry is not handed out, nor
-// counted when a resumed listing skips to its cookie.
+// facts: what the search read of the entry (wp_find_facts), or null; with
+// them no file is opened and the entry carries them as its info. The cookie
+// is left alone. false: the entry is not handed out, nor counted when a
+// resumed listing skips to its cookie.
 bool scan_entry(uint32_t client, const mount_context& ctx, uint32_t mount_id, const char* dir_path,
-                uint64_t dir_inode, const wp_find_data& found, dir_entry* out);
+                uint64_t dir_inode, const wp_find_data& found, const wp_file_information* facts, dir_entry* out);
 
 // Sets the table up with 1 << DirBits slots, closing any searches still open.
 void dir_scan_init();

@@ -107,6 +107,7 @@ void scan_slot_restart(scan_slot* s) {
     s->position = 0;
     s->last_name[0] = 0;
     s->last_inode = 0;
+    s->last_has_info = false;
 }
 
 void scan_slots_end_dir(uint64_t dir_inode) {

@@ -19,6 +19,8 @@ struct scan_slot {
     uint32_t last_mount_id;  // of the entry last handed out
     uint64_t last_inode;
     char last_name[kNameSize];   // client form; empty when none
+    bool last_has_info;          // last_info holds what the search read of it
+    wp_file_information last_info;
 };
 
 // The slot of cookie (0: a new one) for a request of client on dir_inode.

@@ -121,6 +121,6 @@ bool nfs3_readdirplus(rpc_handle* h, rpc_call* call, const void* a, void* r) {
         c.res.status = NFSERR_NOTSUPP;
         return true;
     }
-    list_directory(h, call, {c.args.cookie, nfs_dir_reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
+    list_directory(h, call, {c.args.cookie, nfs_dirplus_reply_limit(c.args.maxcount), c.args.dircount, true}, c.res);
     return true;
 }

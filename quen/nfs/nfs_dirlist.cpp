@@ -102,3 +102,9 @@ size_t nfs_dir_reply_limit(uint32_t asked) {
     const uint32_t most = g_settings.record.dir_reply_size;
     return asked == 0 || asked > most ? most : asked;
 }
+
+size_t nfs_dirplus_reply_limit(uint32_t maxcount) {
+    const uint32_t most = g_settings.record.datasize;
+    if (maxcount == 0) return nfs_dir_reply_limit(0);
+    return maxcount > most ? most : maxcount;
+}

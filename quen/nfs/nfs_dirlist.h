@@ -35,6 +35,10 @@ bool nfs2_dirlist_add(nfs_dirlist* list, uint32_t fileid, const char* name, uint
 uint32_t nfs_dir_entry_limit();
 // The client's count cut to "Dirsize"; 0 means "Dirsize".
 size_t nfs_dir_reply_limit(uint32_t asked);
+// READDIRPLUS: the client's maxcount cut to "Datasize", the size of every
+// reply buffer; 0 means "Dirsize". Replies as full as the client takes
+// need fewer requests per listing, each of them a round trip.
+size_t nfs_dirplus_reply_limit(uint32_t maxcount);
 
 // The end of the list and eof. Result: the bytes of the whole results.
 size_t nfs_dirlist_end(nfs_dirlist* list, bool eof);

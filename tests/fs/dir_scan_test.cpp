@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -360,6 +361,40 @@ TEST_F(dir_scan_test, names_follow_the_encoding_and_the_lowercase_option) {
     EXPECT_EQ(names(read(*lower, 0)), (std::vector<std::string>{".", "..", "mixed.txt"}));
     auto same = open("share\\lower", share_mount);
     EXPECT_EQ(names(read(*same, 0)), (std::vector<std::string>{".", "..", "MiXed.TXT"}));
+}
+
+// READDIRPLUS answers an entry with the facts its search read instead of
+// opening it: they must give what GETATTR of the entry gives.
+TEST_F(dir_scan_test, the_facts_a_listing_read_give_what_getattr_gives) {
+    make_dir("share\\kinds");
+    make_file("share\\kinds\\file", "data");
+    make_dir("share\\kinds\\dir");
+    make_dir("share\\kinds\\dir\\inner");
+    make_file("share\\kinds\\linked", "two names");
+    ASSERT_TRUE(wp_create_hard_link(at("share\\kinds\\twin").c_str(), at("share\\kinds\\linked").c_str()));
+    const bool wine = running_under_wine();   // its volume holds no reparse points
+    if (!wine) make_link("share\\kinds\\link", at("share\\kinds\\file"), false);
+    auto d = open("share\\kinds", share_mount);
+    const auto all = read(*d, 0);
+    ASSERT_EQ(all.size(), wine ? 6u : 7u);
+    const auto fields = [](const file_attributes& a) {
+        return std::make_tuple(a.type, a.mode, a.nlink, a.uid, a.gid, a.size, a.rdev_major, a.rdev_minor, a.fsid,
+                               a.fileid, a.atime.seconds, a.mtime.seconds, a.ctime.seconds);
+    };
+    for (size_t i = 2; i < all.size(); ++i) {
+        const dir_entry& e = all[i];
+        // A Windows search record has no link count: there only files that
+        // may have several names were opened for it.
+        if (!wine) {
+            EXPECT_TRUE(e.has_info) << e.name;
+        }
+        if (!e.has_info) continue;
+        const internal_handle h = handle_make(uint32_t(e.inode), uint32_t(e.inode >> 32), share_mount);
+        file_attributes listed{}, fetched{};
+        ASSERT_EQ(fs_getattr(h, user(1000, 1000), listed, &e.info), uint32_t(NFS_OK)) << e.name;
+        ASSERT_EQ(fs_getattr(h, user(1000, 1000), fetched), uint32_t(NFS_OK)) << e.name;
+        EXPECT_EQ(fields(listed), fields(fetched)) << e.name;
+    }
 }
 
 }  // namespace

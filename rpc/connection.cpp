@@ -141,28 +141,44 @@ struct record_read {
 bool stopped(const conn_group* g) { return rpc_stopping() || g->ended.load(); }
 
 // Waits until the socket is readable within `left_ms`, in slices so that a
-// stopping server and an ended connection end the wait.
-bool wait_readable(conn_group* g, int64_t left_ms) {
+// stopping server and an ended connection end the wait. Result: 1 readable,
+// 0 not within the time, -1 the connection ends.
+int wait_readable(conn_group* g, int64_t left_ms) {
     for (;;) {
-        if (stopped(g) || left_ms <= 0) return false;
+        if (stopped(g)) return -1;
+        if (left_ms <= 0) return 0;
         const int slice = left_ms < RPC_STOP_POLL_MS ? int(left_ms) : RPC_STOP_POLL_MS;
         const int w = net_wait_one(g->socket, slice);
-        if (w > 0) return true;
-        if (w < 0 && net_last_error() != NET_WSAEINTR) return false;
+        if (w > 0) return 1;
+        if (w < 0 && net_last_error() != NET_WSAEINTR) return -1;
         left_ms -= slice;
     }
 }
 
+bool alone(conn_group* g) {
+    crit_guard guard(&g->lock);
+    return g->threads == 1;
+}
+
+enum class between { record, parked, ended };
+
 // Between records: the stash holds the next record's first bytes, or the
-// socket brings them within the idle time.
-bool wait_record(conn_group* g) {
-    if (g->stash_len) return true;
-    if (!wait_readable(g, int64_t(g_rpc_settings.tcp_idle_seconds) * 1000)) return false;
+// socket brings them within the idle time. A connection that its one thread
+// has waited on for RPC_PARK_MS is parked, and the thread leaves.
+between wait_record(conn_group* g) {
+    if (g->stash_len) return between::record;
+    const int64_t idle_ms = int64_t(g_rpc_settings.tcp_idle_seconds) * 1000;
+    int w = wait_readable(g, idle_ms < RPC_PARK_MS ? idle_ms : RPC_PARK_MS);
+    if (w == 0 && idle_ms > RPC_PARK_MS) {
+        if (alone(g) && connection_park(g)) return between::parked;
+        w = wait_readable(g, idle_ms - RPC_PARK_MS);
+    }
+    if (w <= 0) return between::ended;
     const int n = net_recv(g->socket, g->stash, RPC_STASH_BYTES);
-    if (n <= 0) return false;
+    if (n <= 0) return between::ended;
     g->stash_at = 0;
     g->stash_len = uint32_t(n);
-    return true;
+    return between::record;
 }
 
 int from_stash(conn_group* g, uint8_t* dst, int len) {
@@ -193,7 +209,7 @@ int record_recv(void* ctx, uint8_t* dst, int len) {
         }
         if (n == 0 || net_last_error() != NET_WSAEWOULDBLOCK) return -1;
         const int64_t left = int64_t(g_rpc_settings.tcp_record_seconds) * 1000 - int64_t(tick_count_ms() - r->begun_at);
-        if (!wait_readable(g, left)) return -1;
+        if (wait_readable(g, left) <= 0) return -1;
     }
 }
 
@@ -310,18 +326,21 @@ void lend_buffer(rpc_handle* h, uint8_t* block, int32_t capacity) {
     h->msg_len = 0;
 }
 
+enum class served { one, ended, parked };
+
 // Reads, runs and answers one request while holding the read turn; *turn is
-// cleared when the turn was handed on. false: the connection ends.
-bool serve_one(rpc_handle* h, rpc_call* call, bool* turn) {
+// cleared when the turn was handed on.
+served serve_one(rpc_handle* h, rpc_call* call, bool* turn) {
     conn_group* g = h->group;
-    if (!wait_record(g)) return false;
+    const between b = wait_record(g);
+    if (b != between::record) return b == between::parked ? served::parked : served::ended;
     request_begun(g->entry);   // no longer idle: never closed to make room now
     uint8_t* block = rpc_pool_take(g->capacity);
     if (!block) log_printf(2, "quen: out of memory\n");
     lend_buffer(h, block, g->capacity);
     record_read r{g, tick_count_ms()};
-    bool served = block && rpc_read_record_from(h, record_recv, nullptr, &r) && rpc_decode_call(h, call);
-    if (served) {
+    const bool ok = block && rpc_read_record_from(h, record_recv, nullptr, &r) && rpc_decode_call(h, call);
+    if (ok) {
         g_idle_counter.store(0, std::memory_order_relaxed);
         const uint32_t most = most_threads();
         if (most > 1 && expected_long(*call)) {
@@ -340,7 +359,7 @@ bool serve_one(rpc_handle* h, rpc_call* call, bool* turn) {
     lend_buffer(h, nullptr, 0);
     rpc_pool_give(block, g->capacity);
     request_ended(g->entry);
-    return served;
+    return ok ? served::one : served::ended;
 }
 
 void connection_thread(void* arg) {
@@ -352,7 +371,13 @@ void connection_thread(void* arg) {
     for (;;) {
         if (!turn && !take_turn(g)) break;
         turn = true;
-        if (!serve_one(h, &call, &turn)) {
+        const served s = serve_one(h, &call, &turn);
+        if (s == served::parked) {   // the connection is the watcher's now
+            rpc_handle_free(h);
+            serving_thread_leave();
+            return;
+        }
+        if (s == served::ended) {
             end_connection(g);
             break;
         }
@@ -365,6 +390,28 @@ void connection_thread(void* arg) {
 }
 
 }  // namespace
+
+uint32_t connection_idle_since(const conn_group* g) { return g->entry->idle_since.load(); }
+
+bool connection_resume(conn_group* g) {
+    {
+        crit_guard guard(&g->lock);
+        g->threads = 1;
+        g->reading = true;
+    }
+    rpc_handle* h = thread_handle(g, 0);
+    if (h && start_thread(h)) return true;
+    rpc_handle_free(h);
+    return false;
+}
+
+void connection_end_parked(conn_group* g) {
+    g->ended.store(true);
+    net_shutdown(g->socket);
+    connection_release(g->entry);
+    rpc_close_socket(g->socket);
+    free_group(g);
+}
 
 conn_entry* connection_admit(uint32_t peer, net_socket s) {
     connection_counts& c = counts();

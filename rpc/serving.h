@@ -52,6 +52,19 @@ void connection_release(conn_entry* e);
 void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr4& peer, int32_t peer_len,
                               conn_entry* e);
 
+// A connection silent this long between requests gives up its thread to a
+// watcher of parked connections, which gives it a thread again when its next
+// request arrives: a silent connection costs its socket and its group.
+constexpr int64_t RPC_PARK_MS = 2000;
+// Hands a connection whose only thread holds the read turn to a watcher; the
+// thread then leaves without touching it. false: no watcher could take it.
+bool connection_park(conn_group* g);
+// For the watchers: when the last request was answered; starts a thread for
+// a parked connection with data (false: none could start); ends one.
+uint32_t connection_idle_since(const conn_group* g);
+bool connection_resume(conn_group* g);
+void connection_end_parked(conn_group* g);
+
 // Decodes the message in h's buffer and dispatches it when accepted.
 bool serve_message(rpc_handle* h, rpc_call* call);
 

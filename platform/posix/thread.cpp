@@ -6,7 +6,6 @@
 #include <time.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <new>
 
 namespace {
@@ -22,15 +21,6 @@ void* thread_trampoline(void* p) {
     a.fn(a.arg);
     return nullptr;
 }
-
-// The stack each thread gets: what the Windows build reserves (512 KiB), so a
-// thread that would run out of stack there runs out here too, and a thousand
-// connection threads do not map gigabytes. A sanitizer's frames are larger.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kStackSize = 4 * 1024 * 1024;
-#else
-constexpr size_t kStackSize = 512 * 1024;
-#endif
 
 pthread_mutex_t* mutex_of(crit_section* cs) { return reinterpret_cast<pthread_mutex_t*>(cs->opaque); }
 static_assert(sizeof(pthread_mutex_t) <= sizeof(crit_section::opaque));
@@ -50,7 +40,6 @@ bool thread_start(void (*fn)(void*), void* arg) {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_attr_setstacksize(&attr, kStackSize);
     pthread_t t;
     int rc = pthread_create(&t, &attr, thread_trampoline, a);
     pthread_attr_destroy(&attr);

@@ -167,13 +167,17 @@ enum class between { record, parked, ended };
 // has waited on for RPC_PARK_MS is parked, and the thread leaves.
 between wait_record(conn_group* g) {
     if (g->stash_len) return between::record;
-    const int64_t idle_ms = int64_t(g_rpc_settings.tcp_idle_seconds) * 1000;
-    int w = wait_readable(g, idle_ms < RPC_PARK_MS ? idle_ms : RPC_PARK_MS);
-    if (w == 0 && idle_ms > RPC_PARK_MS) {
+    int64_t left = int64_t(g_rpc_settings.tcp_idle_seconds) * 1000;
+    for (int64_t span = RPC_PARK_MS;; span = RPC_STOP_POLL_MS) {
+        if (span > left) span = left;
+        const int w = wait_readable(g, span);
+        if (w < 0) return between::ended;
+        if (w > 0) break;
+        left -= span;
+        if (left <= 0) return between::ended;
+        // Threads waiting for the turn leave within half the park time.
         if (alone(g) && connection_park(g)) return between::parked;
-        w = wait_readable(g, idle_ms - RPC_PARK_MS);
     }
-    if (w <= 0) return between::ended;
     const int n = net_recv(g->socket, g->stash, RPC_STASH_BYTES);
     if (n <= 0) return between::ended;
     g->stash_at = 0;
@@ -256,25 +260,27 @@ uint32_t most_threads() {
 }
 
 // Called with a place already counted in g->threads.
-void start_helper(conn_group* g, int32_t index) {
+bool start_helper(conn_group* g, int32_t index) {
     rpc_handle* h = thread_handle(g, index);
-    if (h && start_thread(h)) return;
+    if (h && start_thread(h)) return true;
     rpc_handle_free(h);
     crit_guard guard(&g->lock);
     --g->threads;   // never the last: the caller is one of them
+    return false;
 }
 
 // A thread without the read turn waits for it. false: the connection has
 // ended, or the thread has waited long enough to be spare and leaves.
 bool take_turn(conn_group* g) {
     crit_guard guard(&g->lock);
+    constexpr uint32_t spare_ms = uint32_t(RPC_PARK_MS / 2);
     uint32_t waited_ms = 0;
     while (g->reading) {
-        if (stopped(g) || waited_ms >= 2 * RPC_STOP_POLL_MS) return false;
+        if (stopped(g) || waited_ms >= spare_ms) return false;
         ++g->waiting;
         crit_leave(&g->lock);
         const uint32_t from = tick_count_ms();
-        event_wait(g->turn_free, RPC_STOP_POLL_MS);
+        event_wait(g->turn_free, int(spare_ms - waited_ms));
         waited_ms += tick_count_ms() - from;
         crit_enter(&g->lock);
         --g->waiting;
@@ -300,22 +306,26 @@ void free_group(conn_group* g) {
     std::free(g);
 }
 
-void leave_connection(rpc_handle* h) {
-    conn_group* g = h->group;
-    rpc_handle_free(h);
+// Drops one of the group's thread places; the last one closes the connection.
+void drop_place(conn_group* g) {
     bool last;
     {
         crit_guard guard(&g->lock);
         last = --g->threads == 0;
+        // Under the lock: once it is left, the last thread may free the group.
+        if (!last) event_set(g->turn_free);   // passes an end on to the next waiting thread
     }
-    if (last) {
-        // Out of the table before the socket closes: nobody shuts a socket value a later accept reuses.
-        connection_release(g->entry);
-        rpc_close_socket(g->socket);
-        free_group(g);
-    } else {
-        event_set(g->turn_free);   // passes the end on to the next waiting thread
-    }
+    if (!last) return;
+    // Out of the table before the socket closes: nobody shuts a socket value a later accept reuses.
+    connection_release(g->entry);
+    rpc_close_socket(g->socket);
+    free_group(g);
+}
+
+void leave_connection(rpc_handle* h) {
+    conn_group* g = h->group;
+    rpc_handle_free(h);
+    drop_place(g);
     serving_thread_leave();
 }
 
@@ -486,11 +496,25 @@ void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr
     crit_init(&g->lock);
     crit_init(&g->send_lock);
     g->reading = true;   // the first thread's
-    g->threads = 1;
+    // One place for each thread started and one for this loop, so that a
+    // connection whose first thread ends at once is not freed under it.
+    g->threads = 2;
     rpc_handle* h = thread_handle(g, 0);
-    if (h && start_thread(h)) return;
-    rpc_handle_free(h);
-    connection_release(e);
-    rpc_close_socket(s);
-    free_group(g);
+    if (!h || !start_thread(h)) {
+        rpc_handle_free(h);
+        connection_release(e);
+        rpc_close_socket(s);
+        free_group(g);
+        return;
+    }
+    // The others wait for the read turn: they serve while work that has
+    // been taking long runs, and leave when they have waited long enough.
+    for (uint32_t i = 1; i < most_threads(); ++i) {
+        {
+            crit_guard guard(&g->lock);
+            ++g->threads;
+        }
+        if (!start_helper(g, int32_t(i))) break;
+    }
+    drop_place(g);
 }

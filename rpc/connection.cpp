@@ -203,18 +203,18 @@ int record_recv(void* ctx, uint8_t* dst, int len) {
     const bool small = len < RPC_STASH_BYTES;
     uint8_t* into = small ? g->stash : dst;
     const int room = small ? RPC_STASH_BYTES : len;
-    for (;;) {
-        const int n = net_recv_nowait(g->socket, into, room);
-        if (n > 0) {
-            if (!small) return n;
-            g->stash_at = 0;
-            g->stash_len = uint32_t(n);
-            return from_stash(g, dst, len);
-        }
-        if (n == 0 || net_last_error() != NET_WSAEWOULDBLOCK) return -1;
+    int n = net_recv_nowait(g->socket, into, room);
+    if (n < 0 && net_last_error() == NET_WSAEWOULDBLOCK) {
+        // Readable then means data or the peer's close, which only a receive tells apart.
         const int64_t left = int64_t(g_rpc_settings.tcp_record_seconds) * 1000 - int64_t(tick_count_ms() - r->begun_at);
         if (wait_readable(g, left) <= 0) return -1;
+        n = net_recv(g->socket, into, room);
     }
+    if (n <= 0) return -1;
+    if (!small) return n;
+    g->stash_at = 0;
+    g->stash_len = uint32_t(n);
+    return from_stash(g, dst, len);
 }
 
 // Under g->lock: gives up the read turn to a thread waiting for it, or

@@ -155,29 +155,43 @@ int wait_readable(conn_group* g, int64_t left_ms) {
     }
 }
 
-bool alone(conn_group* g) {
+// The one thread left parks the connection; other threads waiting for the
+// turn are first told to leave. false: not parked (yet).
+bool try_park(conn_group* g) {
+    {
+        crit_guard guard(&g->lock);
+        if (g->threads > 1) {
+            g->dismiss = true;
+            event_set(g->turn_free);
+            return false;
+        }
+        g->dismiss = false;
+    }
+    return connection_park(g);
+}
+
+void keep_threads(conn_group* g) {
     crit_guard guard(&g->lock);
-    return g->threads == 1;
+    g->dismiss = false;
 }
 
 enum class between { record, parked, ended };
 
-// Between records: the stash holds the next record's first bytes, or the
-// socket brings them within the idle time. A connection that its one thread
-// has waited on for RPC_PARK_MS is parked, and the thread leaves.
 between wait_record(conn_group* g) {
     if (g->stash_len) return between::record;
     int64_t left = int64_t(g_rpc_settings.tcp_idle_seconds) * 1000;
-    for (int64_t span = RPC_PARK_MS;; span = RPC_STOP_POLL_MS) {
+    bool waited = false;
+    for (int64_t span = RPC_PARK_MS;; span = RPC_PARK_MS / 20) {   // then while the others leave
         if (span > left) span = left;
         const int w = wait_readable(g, span);
         if (w < 0) return between::ended;
         if (w > 0) break;
         left -= span;
         if (left <= 0) return between::ended;
-        // Threads waiting for the turn leave within half the park time.
-        if (alone(g) && connection_park(g)) return between::parked;
+        if (try_park(g)) return between::parked;
+        waited = true;
     }
+    if (waited) keep_threads(g);
     const int n = net_recv(g->socket, g->stash, RPC_STASH_BYTES);
     if (n <= 0) return between::ended;
     g->stash_at = 0;
@@ -270,18 +284,14 @@ bool start_helper(conn_group* g, int32_t index) {
 }
 
 // A thread without the read turn waits for it. false: the connection has
-// ended, or the thread has waited long enough to be spare and leaves.
+// ended, or is about to park and the thread leaves.
 bool take_turn(conn_group* g) {
     crit_guard guard(&g->lock);
-    constexpr uint32_t spare_ms = uint32_t(RPC_PARK_MS / 2);
-    uint32_t waited_ms = 0;
     while (g->reading) {
-        if (stopped(g) || waited_ms >= spare_ms) return false;
+        if (stopped(g) || g->dismiss) return false;
         ++g->waiting;
         crit_leave(&g->lock);
-        const uint32_t from = tick_count_ms();
-        event_wait(g->turn_free, int(spare_ms - waited_ms));
-        waited_ms += tick_count_ms() - from;
+        event_wait(g->turn_free, RPC_STOP_POLL_MS);
         crit_enter(&g->lock);
         --g->waiting;
     }
@@ -508,7 +518,7 @@ void start_connection_threads(rpc_handle* listener, net_socket s, const net_addr
         return;
     }
     // The others wait for the read turn: they serve while work that has
-    // been taking long runs, and leave when they have waited long enough.
+    // been taking long runs, and leave when the connection parks or ends.
     for (uint32_t i = 1; i < most_threads(); ++i) {
         {
             crit_guard guard(&g->lock);

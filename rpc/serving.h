@@ -19,12 +19,13 @@ struct conn_group {
     net_addr4 peer;
     int32_t peer_len;
     std::atomic<bool> ended;      // the connection is finished for every thread
-    crit_section lock;            // the fields below it up to the stash
+    crit_section lock;            // reading, threads, waiting and dismiss
     crit_section send_lock;       // replies of parallel threads never interleave
     plat_event* turn_free;        // auto-reset: a waiting thread may take the read turn
     bool reading;                 // a thread holds the read turn
     uint32_t threads;             // live threads
     uint32_t waiting;             // threads waiting for the read turn
+    bool dismiss;                 // waiting threads leave: the connection is about to park
     // Bytes received beyond what the record being read needed so far; only
     // the holder of the read turn touches them.
     uint32_t stash_at, stash_len;

@@ -43,7 +43,7 @@ struct nfs_fh {   // opaque in libnfs 4; checked by the GETATTR runs (fileid)
 
 namespace {
 
-constexpr uint32_t kIo = 64 * 1024;
+uint32_t kIo = 64 * 1024;   // READ size (-i)
 constexpr uint64_t kStallNs = 20000000000ull;
 
 struct Opts {
@@ -355,7 +355,7 @@ bool measure(bool read, int idle) {
     char row[512];
     snprintf(row, sizeof row,
              "| %s | %zu | %d | %d | %.2f | %" PRIu64 " | %.0f | %s | %.0f / %.0f / %.0f | %.2f | %.2f / %.2f / %.1f | %.0f | %.0f | %s |\n",
-             read ? "READ 64 KiB" : "GETATTR", conns.size(), o.depth, idle, secs, run.done, double(run.done) / secs,
+             read ? ("READ " + std::to_string(kIo / 1024) + " KiB").c_str() : "GETATTR", conns.size(), o.depth, idle, secs, run.done, double(run.done) / secs,
              read ? std::to_string(int(double(run.done) * kIo / secs / 1048576)).c_str() : "-", lo, mean, hi, lo / mean,
              pct(0.5), pct(0.99), pct(1.0), (cpu_s(0) - cli0) / secs * 100, (cpu_s(o.server_pid) - srv0) / secs * 100,
              ok ? "ok" : ("FAILED: " + run.error).c_str());
@@ -430,10 +430,11 @@ void idle_ping(const std::vector<int> &fds, const char *when) {
 }
 
 void usage() {
-    puts("usage: nfs_scale [-t SECS] [-c CONNS] [-q DEPTH] [-m IDLE] [-r WAVES] [-s MiB] -p SERVER_PID\n"
+    puts("usage: nfs_scale [-t SECS] [-c CONNS] [-q DEPTH] [-m IDLE] [-r WAVES] [-s MiB] [-i READ_BYTES] -p SERVER_PID\n"
          "                 [--nfsport N] [--mountport N] EXPORT\n"
          "  defaults: 3 s per run, 64 connections, 4 in flight each, 1000 idle clients,\n"
-         "  3 waves of idle clients in all (the later ones only connect, ping and close), 64 MiB file");
+         "  3 waves of idle clients in all (the later ones only connect, ping and close), 64 MiB file,\n"
+         "  READs of 65536 bytes (at most the server's \"Datasize\")");
 }
 
 }  // namespace
@@ -441,7 +442,7 @@ void usage() {
 int main(int argc, char **argv) {
     static const option lo[] = {{"nfsport", required_argument, nullptr, 'N'}, {"mountport", required_argument, nullptr, 'M'},
                                 {"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
-    for (int c; (c = getopt_long(argc, argv, "t:c:q:m:r:s:p:h", lo, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "t:c:q:m:r:s:i:p:h", lo, nullptr)) != -1;) {
         switch (c) {
         case 't': o.secs = atof(optarg); break;
         case 'c': o.conns = atoi(optarg); break;
@@ -449,6 +450,7 @@ int main(int argc, char **argv) {
         case 'm': o.idle = atoi(optarg); break;
         case 'r': o.waves = atoi(optarg); break;
         case 's': o.size = uint64_t(atoi(optarg)) << 20; break;
+        case 'i': kIo = uint32_t(atoi(optarg)); break;
         case 'p': o.server_pid = atoi(optarg); break;
         case 'N': o.nfsport = atoi(optarg); break;
         case 'M': o.mountport = atoi(optarg); break;
@@ -456,7 +458,7 @@ int main(int argc, char **argv) {
         }
     }
     if (optind != argc - 1 || o.secs <= 0 || o.conns < 1 || o.conns > 254 || o.depth < 1 || o.idle < 0 ||
-        o.idle > 1000 || o.size < kIo || o.server_pid <= 0) {
+        o.idle > 1000 || kIo < 512 || kIo > 1048576 || o.size < kIo || o.server_pid <= 0) {
         usage();
         return 2;
     }

@@ -75,6 +75,9 @@ net_socket net_accept(net_socket s, net_addr4* peer, int32_t* peer_len);
 
 // Byte counts like recv/send: > 0 transferred, 0 orderly close (receive), -1 error.
 int net_recv(net_socket s, void* buf, int len);
+// As net_recv, but never waits: -1 with NET_WSAEWOULDBLOCK when nothing has
+// arrived (on Windows also after the peer's close: wait, then net_recv tells).
+int net_recv_nowait(net_socket s, void* buf, int len);
 int net_send(net_socket s, const void* buf, int len);
 int net_recvfrom(net_socket s, void* buf, int len, net_addr4* peer, int32_t* peer_len);
 int net_sendto(net_socket s, const void* buf, int len, const net_addr4& peer);

@@ -29,6 +29,7 @@ bool event_wait(plat_event* e, int timeout_ms);   // signalled; timeout_ms < 0: 
 void event_close(plat_event* e);
 
 uint32_t tick_count_ms();   // milliseconds since an arbitrary start, wraps
+uint64_t tick_count_us();   // microseconds since an arbitrary start, for measuring short work
 void sleep_ms(uint32_t ms);  // 0 yields the processor
 
 // SetThreadExecutionState flags; a no-op where the OS has no such state.

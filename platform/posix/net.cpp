@@ -177,6 +177,18 @@ int net_recv(net_socket s, void* buf, int len) {
     return static_cast<int>(n);
 }
 
+int net_recv_nowait(net_socket s, void* buf, int len) {
+    ssize_t n;
+    do {
+        n = ::recv(fd_of(s), buf, static_cast<size_t>(len), MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        note_errno();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
 int net_send(net_socket s, const void* buf, int len) {
     ssize_t n;
     do {

@@ -129,6 +129,12 @@ uint32_t tick_count_ms() {
                                  static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
+uint64_t tick_count_us() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
 void sleep_ms(uint32_t ms) {
     if (ms == 0) {
         sched_yield();

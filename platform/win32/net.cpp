@@ -145,6 +145,19 @@ int net_recv(net_socket s, void* buf, int len) {
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+int net_recv_nowait(net_socket s, void* buf, int len) {
+    // The socket stays blocking (other threads of its connection send on it);
+    // what has arrived is asked first. Nothing there may also be the peer's
+    // close, which the caller's wait then reports as readable.
+    u_long waiting = 0;
+    if (ioctlsocket(sock_of(s), FIONREAD, &waiting) == SOCKET_ERROR) return -1;
+    if (waiting == 0) {
+        WSASetLastError(WSAEWOULDBLOCK);
+        return -1;
+    }
+    return net_recv(s, buf, len);
+}
+
 int net_send(net_socket s, const void* buf, int len) {
     int n = send(sock_of(s), static_cast<const char*>(buf), len, 0);
     return n == SOCKET_ERROR ? -1 : n;

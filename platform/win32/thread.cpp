@@ -74,6 +74,17 @@ void event_close(plat_event* e) {
 }
 
 uint32_t tick_count_ms() { return GetTickCount(); }
+uint64_t tick_count_us() {
+    // The counter's rate is fixed at boot; asked once.
+    static const int64_t rate = [] {
+        LARGE_INTEGER f;
+        return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : int64_t(1000);
+    }();
+    LARGE_INTEGER now;
+    if (!QueryPerformanceCounter(&now)) return uint64_t(GetTickCount()) * 1000u;
+    const uint64_t t = uint64_t(now.QuadPart);
+    return t / uint64_t(rate) * 1000000u + t % uint64_t(rate) * 1000000u / uint64_t(rate);
+}
 void sleep_ms(uint32_t ms) { Sleep(ms); }   // Sleep(0) gives up the rest of the time slice
 
 void set_thread_execution_state(uint32_t flags) { SetThreadExecutionState(static_cast<EXECUTION_STATE>(flags)); }

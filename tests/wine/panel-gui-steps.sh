@@ -136,8 +136,8 @@ until_true 10 bash -c "timeout 30 '$wine' '$bin/panel_driver.exe' rows 2>/dev/nu
 # The export entry dialog and the configuration sheet.
 . "$(dirname "$0")/panel-gui-editor-steps.sh"
 . "$(dirname "$0")/panel-gui-log-steps.sh"
-. "$(dirname "$0")/panel-gui-print-steps.sh"
 . "$(dirname "$0")/panel-gui-language-steps.sh"
+. "$(dirname "$0")/panel-gui-print-steps.sh"
 
 # The about box.
 driver post 131

@@ -58,21 +58,8 @@ fi
 WORK=$(mktemp -d /tmp/nfs-listing.XXXXXX)
 NS=nfslisting-$$
 PID=
-cleanup() {
-    local i pids
-    for i in 1 2 3; do
-        pids=$(ip netns pids "$NS" 2>/dev/null || true)
-        [[ -n $pids ]] || break
-        # shellcheck disable=SC2086
-        kill $([[ $i == 3 ]] && echo -9) $pids 2>/dev/null || true
-        sleep 1
-    done
-    ip netns del "$NS" 2>/dev/null || true
-    [[ -z $PID ]] || wait "$PID" 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
+. "$HERE/quen-namespace.sh"
+quen_namespace_trap
 
 mkdir -p "$WORK/data" "$WORK/export"
 IFS=, read -ra sizes <<< "$SIZES"
@@ -93,11 +80,7 @@ ip netns add "$NS"
 ip netns exec "$NS" ip link set lo up
 TERVALO_REGISTRY=$WORK/registry.reg ip netns exec "$NS" "$QUEN" -debug -portmap > "$WORK/console.log" 2>&1 &
 PID=$!   # ip netns exec execs the server: this is the server's own process
-for i in $(seq 150); do
-    ip netns exec "$NS" rpcinfo -T tcp 127.0.0.1 nfs 3 > /dev/null 2>&1 && break
-    [[ $i != 150 ]] || { echo "listing: quen did not register NFS 3:" >&2; tail -20 "$WORK/console.log" >&2; exit 2; }
-    sleep 0.1
-done
+quen_namespace_wait listing
 
 URL="nfs://127.0.0.1/z$WORK/export"
 folders=()

@@ -49,17 +49,8 @@ fi
 WORK=$(mktemp -d /tmp/nfs-wakeups.XXXXXX)
 NS=nfswake-$$
 PID=
-cleanup() {
-    local pids
-    pids=$(ip netns pids "$NS" 2>/dev/null || true)
-    # shellcheck disable=SC2086
-    [[ -z $pids ]] || kill $pids 2>/dev/null || true
-    [[ -z $PID ]] || wait "$PID" 2>/dev/null || true
-    ip netns del "$NS" 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
+. "$HERE/quen-namespace.sh"
+quen_namespace_trap
 
 mkdir -p "$WORK/data" "$WORK/export"
 {
@@ -73,11 +64,7 @@ ip netns add "$NS"
 ip netns exec "$NS" ip link set lo up
 TERVALO_REGISTRY=$WORK/registry.reg ip netns exec "$NS" "$QUEN" -debug -portmap > "$WORK/console.log" 2>&1 &
 PID=$!
-for i in $(seq 150); do
-    ip netns exec "$NS" rpcinfo -T tcp 127.0.0.1 nfs 3 > /dev/null 2>&1 && break
-    [[ $i != 150 ]] || { echo "wakeups: quen did not register NFS 3" >&2; exit 2; }
-    sleep 0.1
-done
+quen_namespace_wait wakeups
 
 # Both variants at one request in flight (-q 1); the requests made are the
 # ops column (4th) of nfsbench's rows at qd 1 summed (the WRITE that makes

@@ -69,7 +69,7 @@ uint8_t* rpc_pool_take(int32_t capacity) {
     }
     // A block's link must fit its record-mark slot and buffer.
     if (block_size(capacity) < sizeof(uint8_t*)) return nullptr;
-    auto* block = static_cast<uint8_t*>(block_alloc(block_size(capacity)));
+    auto* block = static_cast<uint8_t*>(memory_block_alloc(block_size(capacity)));
     if (!block) return nullptr;
     crit_guard guard(&p.lock);
     ++p.out;
@@ -90,7 +90,7 @@ void rpc_pool_give(uint8_t* block, int32_t capacity) {
             return;
         }
     }
-    block_free(block, block_size(capacity));
+    memory_block_free(block, block_size(capacity));
 }
 
 uint32_t rpc_pool_kept(int32_t capacity) {

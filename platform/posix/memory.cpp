@@ -15,13 +15,13 @@ constexpr size_t kPagesFrom = 64 * 1024;
 
 }  // namespace
 
-void* block_alloc(size_t size) {
+void* memory_block_alloc(size_t size) {
     if (size < kPagesFrom) return std::malloc(size);
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 
-void block_free(void* block, size_t size) {
+void memory_block_free(void* block, size_t size) {
     if (!block) return;
     if (size < kPagesFrom)
         std::free(block);

@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-void* block_alloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+void* memory_block_alloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 
-void block_free(void* block, size_t) {
+void memory_block_free(void* block, size_t) {
     if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 

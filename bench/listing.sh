@@ -69,12 +69,9 @@ if [[ $ON_DISK == 1 ]]; then
         (cd "$WORK/export/d$n" && seq -f 'f%07g' 1 "$n" | xargs touch)
     done
 fi
-{
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Tervalo\\quen]\r\n'
-    printf '"Directory"="%s/data/"\r\n"InodePath"="%s/data/inodes.nfs"\r\n"LogDir"="%s/data/"\r\n' "$WORK" "$WORK" "$WORK"
-    for k in "${!SET[@]}"; do printf '"%s"="%s"\r\n' "$k" "${SET[$k]}"; done
-} > "$WORK/registry.reg"
-printf 'Z:%s -maproot:0\r\n' "${WORK//\//\\}\\export" > "$WORK/data/exports"
+settings_args=()
+for k in "${!SET[@]}"; do settings_args+=("$k=${SET[$k]}"); done
+quen_namespace_files "${settings_args[@]}"
 
 ip netns add "$NS"
 ip netns exec "$NS" ip link set lo up

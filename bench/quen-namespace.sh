@@ -35,3 +35,15 @@ quen_namespace_wait() {   # name
     tail -20 "$WORK/console.log" >&2
     exit 2
 }
+
+# The server's registry ($WORK/registry.reg: its folders in $WORK/data, then
+# each NAME=VALUE argument) and its exports file (the folder $WORK/export).
+quen_namespace_files() {   # NAME=VALUE...
+    local s
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Tervalo\\quen]\r\n'
+        printf '"Directory"="%s/data/"\r\n"InodePath"="%s/data/inodes.nfs"\r\n"LogDir"="%s/data/"\r\n' "$WORK" "$WORK" "$WORK"
+        for s in "$@"; do printf '"%s"="%s"\r\n' "${s%%=*}" "${s#*=}"; done
+    } > "$WORK/registry.reg"
+    printf 'Z:%s -maproot:0\r\n' "${WORK//\//\\}\\export" > "$WORK/data/exports"
+}

@@ -53,12 +53,7 @@ PID=
 quen_namespace_trap
 
 mkdir -p "$WORK/data" "$WORK/export"
-{
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Tervalo\\quen]\r\n'
-    printf '"Directory"="%s/data/"\r\n"InodePath"="%s/data/inodes.nfs"\r\n"LogDir"="%s/data/"\r\n' "$WORK" "$WORK" "$WORK"
-    for s in "${SETTINGS[@]}"; do printf '"%s"="%s"\r\n' "${s%%=*}" "${s#*=}"; done
-} > "$WORK/registry.reg"
-printf 'Z:%s -maproot:0\r\n' "${WORK//\//\\}\\export" > "$WORK/data/exports"
+quen_namespace_files "${SETTINGS[@]}"
 
 ip netns add "$NS"
 ip netns exec "$NS" ip link set lo up
